@@ -1,0 +1,20 @@
+// Text encodings. Inside the program every text is UTF-8; the ANSI code page
+// of this machine is Windows-1252, in which every byte maps.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quill::platform {
+
+std::string ansiToUtf8(std::string_view bytes);
+// Characters Windows-1252 cannot show become its default character "?".
+std::string utf8ToAnsi(std::string_view text);
+// Strict: invalid UTF-8 (overlongs, surrogates, truncated sequences) gives nothing.
+std::optional<std::string> decodeUtf8(std::string_view bytes);
+std::string utf16ToUtf8(std::string_view bytes, bool bigEndian);
+std::string utf8ToUtf16(std::string_view text, bool bigEndian);
+std::u16string toUtf16(std::string_view text);
+
+}  // namespace quill::platform

@@ -1,0 +1,33 @@
+// File and folder primitives with the semantics the program's callers expect
+// of a Windows file system: a read-only file (owner write bit clear) cannot be
+// deleted or overwritten even by root, a move never replaces its target, and
+// creating a folder makes one level only. Each returns a success flag; on
+// failure lastError() gives the errno for systemErrorText().
+#pragma once
+
+#include <string>
+
+namespace quill::platform {
+
+inline constexpr char kSeparator = '/';
+
+bool fileExists(const std::string& path);    // true only for an existing regular file
+bool folderExists(const std::string& path);
+bool deleteFile(const std::string& path);
+bool copyFile(const std::string& from, const std::string& to, bool failIfExists);  // content and permission bits; never creates folders
+bool moveFile(const std::string& from, const std::string& to);                     // no replace, same file system only, no folders created
+bool createFolder(const std::string& path);  // one level: fails when it exists or the parent is missing
+bool removeFolder(const std::string& path);  // an empty folder
+bool isReadOnly(const std::string& path);
+bool setReadOnly(const std::string& path, bool readOnly);
+bool setNormalAttributes(const std::string& path);  // gives the owner write permission back
+
+int lastError();
+// The system's text for an errno value, such as "No such file or directory".
+std::string systemErrorText(int code);
+
+// Full path of the running program file.
+std::string modulePath();
+void sleepMilliseconds(int ms);
+
+}  // namespace quill::platform

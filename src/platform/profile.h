@@ -1,0 +1,14 @@
+// Reads one value of an INI file the way the Windows profile API does.
+#pragma once
+
+#include <string>
+
+namespace quill::platform {
+
+// Section and key compared without regard to case; blanks around the value and
+// one pair of enclosing quotes removed; cut to 2047 characters; ANSI, or
+// UTF-16 LE with its mark. A missing file, section or key gives `fallback`.
+std::string readProfileString(const std::string& section, const std::string& key,
+                              const std::string& fallback, const std::string& path);
+
+}  // namespace quill::platform

@@ -1,0 +1,40 @@
+// The small files of the application folder and the steps that keep them:
+// templates.ini, temp.ini, upg_info.txt and version.ini.
+#pragma once
+
+#include "workspace/line_list.h"
+
+#include <string>
+
+namespace quill {
+
+class HttpClient;
+
+// TemplateLst with whether its file was read (a record is then safe to save over it).
+struct TemplateRecord {
+    LineList lines;
+    bool fileUnreadable = false;  // the file exists but could not be loaded
+};
+
+// Creates DataDir + "templates.ini" holding "Main=db" when missing, then loads it.
+// Every failure is ignored.
+void prepareTemplatesIni(TemplateRecord& record);
+
+// Sets Main to result and saves the list; ignores failures, and never writes over
+// a templates.ini that exists but could not be read.
+void recordInstalledTemplate(TemplateRecord& record, const std::string& result);
+
+// Rewrites AppDir + "temp/temp.ini" from db.ini: "[temp.fdb]" first, Database
+// pointing at the catalogue. Ignores every failure.
+void PrepareCatalogueIni();
+
+// Lines 1 to 3 of upg_info.txt replace ProgramExeName, UpdateUrl and
+// ProductSection when it has three or more lines.
+void readUpdateInfo();
+
+// Fetches UpdateUrl + version.txt, replaces AppDir + version.ini with it and reads
+// "version" and "file" of ProductSection (empty when missing). Raises on a failed
+// fetch or save, leaving both outputs as they were.
+void keepVersionIni(HttpClient& http, std::string& updateVersion, std::string& updateFileName);
+
+}  // namespace quill

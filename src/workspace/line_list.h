@@ -1,0 +1,45 @@
+// An ordered list of text lines that remembers the encoding of the file it was
+// loaded from, read and set as name=value lines (templates.ini, temp.ini,
+// upg_info.txt). Lines are UTF-8 in memory.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quill {
+
+enum class TextEncoding { None, Ansi, Utf8, Utf16LE, Utf16BE };
+
+class LineList {
+public:
+    // Raises "Cannot open file "<full path>". <system text>"; the list is then unchanged.
+    void loadFromFile(const std::string& path);
+    // Raises "Cannot create file "<full path>". <system text>".
+    void saveToFile(const std::string& path) const;
+
+    int count() const { return static_cast<int>(lines_.size()); }
+    const std::string& line(int index) const;          // raises "List index out of bounds (%d)"
+    void setLine(int index, const std::string& text);  // same
+    void append(const std::string& text) { lines_.push_back(text); }
+    void clear() { lines_.clear(); }
+    const std::vector<std::string>& lines() const { return lines_; }
+
+    // Index of the first line whose name (text before its first "=") equals
+    // `name` without regard to case, names taken whole; -1 when none.
+    int indexOfName(const std::string& name) const;
+    std::string value(const std::string& name) const;  // "" when absent
+    // Replaces the found line by name + "=" + value, or appends it; an empty
+    // value deletes the found line.
+    void setValue(const std::string& name, const std::string& value);
+
+    TextEncoding encoding() const { return encoding_; }
+
+private:
+    std::vector<std::string> lines_;
+    TextEncoding encoding_ = TextEncoding::None;
+};
+
+// Decodes file bytes as loadFromFile does: the mark picks the encoding.
+std::vector<std::string> decodeLines(const std::string& bytes, TextEncoding& encoding);
+
+}  // namespace quill

@@ -1,0 +1,58 @@
+// Our ZIP archive reader over zlib's raw inflate: listing, and unpacking into a folder.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quill {
+
+struct ZipEntry {
+    std::string name;          // as stored, "/" between levels, folder entries end in "/"
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::uint32_t crc32 = 0;
+    std::uint32_t compressedSize = 0;
+    std::uint32_t uncompressedSize = 0;
+    std::uint32_t localHeaderOffset = 0;
+    bool isFolder() const { return !name.empty() && name.back() == '/'; }
+};
+
+class ZipReader {
+public:
+    ZipReader();
+    ~ZipReader();
+    ZipReader(const ZipReader&) = delete;
+    ZipReader& operator=(const ZipReader&) = delete;
+
+    // Reads the central directory. Raises "Cannot open file ...", "Stream read error",
+    // "Error reading zip file", "Invalid Zip Central Header signature",
+    // "Unsafe entry name: <name>".
+    void open(const std::string& path);
+    void close();
+    bool isOpen() const;
+
+    std::size_t count() const;
+    const ZipEntry& entry(std::size_t index) const;
+    const std::vector<ZipEntry>& entries() const;
+
+    // Writes one entry to the file or folder `targetPath` (full path, native
+    // separators), creating missing parent folders. Raises the unpacking texts
+    // ("Invalid Zip Local Header signature", "Item not found", "Cannot create file ...",
+    // "Stream read error", zlib's texts, "CRC error in <name>").
+    void extract(std::size_t index, const std::string& targetPath);
+
+    // The target path of an entry under `folder` (which ends in a separator);
+    // raises "Invalid characters in path" / "The specified path is too long".
+    static std::string targetPathFor(const std::string& folder, const std::string& entryName);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Unpacks every entry of the archive into folder, in directory order.
+void unpackArchive(const std::string& archivePath, const std::string& folder);
+
+}  // namespace quill

@@ -1,0 +1,47 @@
+// A Screen that records what the sequences show and answers confirmations.
+#pragma once
+
+#include "workspace/screen.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quill::testing {
+
+class FakeScreen : public Screen {
+public:
+    // Every call in order, such as "status:Downloading Template List...",
+    // "error:...", "info:...", "confirm:...", "pump", "busy:1", "progress:show",
+    // "progress:label:...", "progress:bar:1", "progress:pos:50", "progress:free",
+    // "block:1", "close".
+    std::vector<std::string> events;
+    bool answerYes = true;
+    std::string status;
+    bool busy = false;
+    bool blocked = false;
+    bool progressAlive = false;
+    int progressWindows = 0;     // how many were shown in all
+    bool closed = false;
+    std::function<void()> onPump;  // runs at every processMessages()
+
+    void setStatus(const std::string& text) override;
+    void showError(const std::string& text) override;
+    void showInformation(const std::string& text) override;
+    bool confirm(const std::string& text) override;
+    void processMessages() override;
+    void setBusyPointer(bool on) override;
+    void showProgress() override;
+    void setProgressLabel(const std::string& text) override;
+    void setProgressBarVisible(bool visible) override;
+    void setProgressPosition(int percent) override;
+    void freeProgress() override;
+    void setInputBlocked(bool on) override;
+    void closeMainWindow() override;
+
+    // The boxes only, as "error:..", "info:..", "confirm:..".
+    std::vector<std::string> boxes() const;
+    int count(const std::string& event) const;
+};
+
+}  // namespace quill::testing

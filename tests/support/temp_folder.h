@@ -1,0 +1,28 @@
+// A fresh application folder under /tmp for one test, removed afterwards.
+#pragma once
+
+#include <string>
+
+namespace quill::testing {
+
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    // The folder, ending in "/".
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + name; }
+
+private:
+    std::string path_;
+};
+
+// Small file helpers for assertions and set-up.
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+void makeFolders(const std::string& path);  // every missing level
+
+}  // namespace quill::testing
