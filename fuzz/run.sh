@@ -1,0 +1,19 @@
+#!/bin/sh
+# Builds the fuzz targets with clang and gives each an equal share of one minute.
+set -eu
+src=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$src/build-fuzz}
+CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja -DQUILL_GUI=OFF -DQUILL_TESTS=OFF \
+    -DQUILL_BENCH=OFF -DQUILL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+targets=$(cd "$src/fuzz" && ls *_fuzz.cpp | sed 's/\.cpp$//')
+ninja -C "$build" $targets >/dev/null
+count=$(echo "$targets" | wc -w)
+share=$((60 / count))
+for t in $targets; do
+    work=$(mktemp -d)
+    echo "fuzzing $t for ${share}s"
+    (cd "$work" && "$build/fuzz/$t" -max_total_time="$share" -max_len=65536 -rss_limit_mb=2048 \
+        -print_final_stats=0 2>"$work/log") || { tail -n 60 "$work/log"; exit 1; }
+    rm -rf "$work"
+done
+echo "fuzzing found nothing"
