@@ -1,0 +1,54 @@
+// SQLConnection4: one attachment to a Firebird database through fbclient's
+// embedded engine, opened on first use and kept until closed.
+#pragma once
+
+#include "catalogue/row_batch.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quill {
+
+class FirebirdConnection {
+public:
+    FirebirdConnection();
+    ~FirebirdConnection();  // detaches quietly
+    FirebirdConnection(const FirebirdConnection&) = delete;
+    FirebirdConnection& operator=(const FirebirdConnection&) = delete;
+
+    // The connection's name; a new name marks the parameters as not loaded.
+    const std::string& connectionName() const { return name_; }
+    void setConnectionName(const std::string& name);
+    bool paramsLoaded() const { return paramsLoaded_; }
+    void setParamsLoaded(bool loaded) { paramsLoaded_ = loaded; }
+
+    // name=value lines. Database, user_name, password, ServerCharSet (UTF8 when
+    // absent), SQLDialect (3 when absent) and RoleName are used; others ignored.
+    std::vector<std::string> params;
+    std::string param(const std::string& name) const;  // "" when absent; names without regard to case
+    // Replaces the first line of that name (without regard to case), or appends one.
+    void setParam(const std::string& name, const std::string& value);
+
+    // Runs before every attachment attempt.
+    std::function<void()> beforeConnect;
+
+    bool connected() const;
+    // Attaches unless attached; raises the database's own message.
+    void open();
+    // Detaches; raises the database's message (the handle is gone either way).
+    void close();
+
+    // Runs a SELECT in its own read-only transaction and fetches every row,
+    // opening the connection first when needed. Raises the database's message.
+    RowBatch fetchAll(const std::string& sql);
+
+    int dialect() const;
+
+private:
+    std::string name_;
+    bool paramsLoaded_ = false;
+    unsigned int handle_ = 0;  // isc_db_handle
+};
+
+}  // namespace quill

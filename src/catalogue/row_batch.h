@@ -1,0 +1,41 @@
+// The rows of one statement as they come from the catalogue database: column
+// descriptions and a flat table of cells, row after row.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quill {
+
+enum class ColumnKind {
+    Integer,     // SMALLINT, INTEGER, BIGINT without scale: `number`
+    Fixed,       // NUMERIC, DECIMAL: `number` scaled by 10^-scale
+    Text,        // CHAR, VARCHAR: `text` holds the bytes as delivered
+    TextBlob,    // BLOB SUB_TYPE TEXT, fetched whole: `text` holds the raw bytes
+    BinaryBlob,  // any other blob: `text` holds the raw bytes
+    Other        // DATE, TIME, TIMESTAMP, DOUBLE, BOOLEAN ...: `text` holds its display text
+};
+
+struct Column {
+    std::string name;
+    ColumnKind kind = ColumnKind::Text;
+    int scale = 0;  // decimal places of a Fixed column (0 .. 18)
+};
+
+struct Cell {
+    bool isNull = false;
+    std::int64_t number = 0;
+    std::string text;
+};
+
+struct RowBatch {
+    std::vector<Column> columns;
+    std::vector<Cell> cells;  // rowCount() * columns.size(), row-major
+
+    std::size_t rowCount() const { return columns.empty() ? 0 : cells.size() / columns.size(); }
+    Cell& at(std::size_t row, std::size_t column) { return cells[row * columns.size() + column]; }
+    const Cell& at(std::size_t row, std::size_t column) const { return cells[row * columns.size() + column]; }
+};
+
+}  // namespace quill
