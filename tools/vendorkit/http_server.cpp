@@ -1,0 +1,449 @@
+#include "vendorkit/http_server.h"
+
+#include "platform/error.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quill::vendorkit {
+
+namespace {
+
+constexpr std::size_t kMaxHead = 64 * 1024;
+constexpr std::size_t kMaxRequestBody = 1024 * 1024;
+constexpr int kMaxOpenConnections = 64;
+
+bool equalsNoCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::string trim(const std::string& s) {
+    std::size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return {};
+    std::size_t e = s.find_last_not_of(" \t");
+    return s.substr(b, e - b + 1);
+}
+
+int statusCode(const std::string& statusLine) {
+    std::size_t sp = statusLine.find(' ');
+    if (sp == std::string::npos) return 0;
+    return std::atoi(statusLine.c_str() + sp + 1);
+}
+
+std::string percentDecode(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::string withoutQuery(const std::string& target) { return target.substr(0, target.find('?')); }
+
+}  // namespace
+
+std::string HttpRequest::header(const std::string& name) const {
+    for (const auto& [n, v] : headers)
+        if (equalsNoCase(n, name)) return v;
+    return {};
+}
+
+bool HttpRequest::hasHeader(const std::string& name) const {
+    return std::any_of(headers.begin(), headers.end(), [&](const auto& h) { return equalsNoCase(h.first, name); });
+}
+
+HttpResponse HttpResponse::ok(std::string body) {
+    HttpResponse r;
+    r.body = std::move(body);
+    return r;
+}
+
+HttpResponse HttpResponse::status(std::string statusLine, std::string body) {
+    HttpResponse r;
+    r.statusLine = std::move(statusLine);
+    r.body = std::move(body);
+    return r;
+}
+
+HttpResponse HttpResponse::redirect(std::string location, int code) {
+    HttpResponse r;
+    r.statusLine = "HTTP/1.1 " + std::to_string(code) + (code == 301 ? " Moved Permanently" : " Found");
+    r.headers.emplace_back("Location", std::move(location));
+    r.body = "<html>moved</html>";
+    return r;
+}
+
+HttpServer::HttpServer(int port) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) throw AppError("HttpServer: pipe failed");
+    wakeRead_ = pipeFds[0];
+    wakeWrite_ = pipeFds[1];
+    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listenFd_, 64) != 0) {
+        std::string why = std::strerror(errno);
+        if (listenFd_ >= 0) ::close(listenFd_);
+        ::close(wakeRead_);
+        ::close(wakeWrite_);
+        throw AppError("HttpServer: cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + why);
+    }
+    socklen_t len = sizeof addr;
+    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    acceptor_ = std::thread([this] { acceptLoop(); });
+}
+
+HttpServer::~HttpServer() { stop(); }
+
+void HttpServer::stop() {
+    if (stopping_.exchange(true)) return;
+    // The pipe stays readable, so every poll in every thread wakes up.
+    (void)!write(wakeWrite_, "x", 1);
+    {
+        std::lock_guard lock(mutex_);
+        for (int fd : openFds_) shutdown(fd, SHUT_RDWR);
+    }
+    if (acceptor_.joinable()) acceptor_.join();
+    std::vector<Worker> workers;
+    {
+        std::lock_guard lock(mutex_);
+        workers.swap(workers_);
+    }
+    for (auto& w : workers) w.thread.join();
+    ::close(listenFd_);
+    ::close(wakeRead_);
+    ::close(wakeWrite_);
+}
+
+std::string HttpServer::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string HttpServer::url(const std::string& path) const { return baseUrl() + path; }
+
+void HttpServer::route(const std::string& path, HttpHandler handler) {
+    std::lock_guard lock(mutex_);
+    routes_[path] = std::move(handler);
+}
+
+void HttpServer::route(const std::string& path, HttpResponse response) {
+    route(path, [response](const HttpRequest&) { return response; });
+}
+
+void HttpServer::serveBytes(const std::string& path, std::string bytes) { route(path, HttpResponse::ok(std::move(bytes))); }
+
+void HttpServer::serveFile(const std::string& path, const std::string& filePath) {
+    HttpResponse r;
+    r.bodyFile = filePath;
+    route(path, r);
+}
+
+void HttpServer::serveFolder(const std::string& root) {
+    std::lock_guard lock(mutex_);
+    folderRoot_ = root;
+    if (!folderRoot_.empty() && folderRoot_.back() != '/') folderRoot_ += '/';
+}
+
+void HttpServer::redirectChain(const std::string& firstPath, int hops, const std::string& finalPath) {
+    for (int i = 0; i < hops; ++i) {
+        std::string from = i == 0 ? firstPath : firstPath + "/" + std::to_string(i);
+        std::string to = i + 1 == hops ? finalPath : firstPath + "/" + std::to_string(i + 1);
+        route(from, HttpResponse::redirect(url(to)));
+    }
+}
+
+std::vector<HttpRequest> HttpServer::requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+void HttpServer::acceptLoop() {
+    while (!stopping_) {
+        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (stopping_ || fds[1].revents) return;
+        if (!(fds[0].revents & POLLIN)) continue;
+        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        std::lock_guard lock(mutex_);
+        if (stopping_ || static_cast<int>(openFds_.size()) >= kMaxOpenConnections) {
+            ::close(fd);
+            continue;
+        }
+        int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        // Finished workers are joined here so a long-running site does not pile up threads.
+        std::erase_if(workers_, [](Worker& w) {
+            if (!w.done->load()) return false;
+            w.thread.join();
+            return true;
+        });
+        openFds_.push_back(fd);
+        int number = ++connections_;
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        workers_.push_back({std::thread([this, fd, number, done] {
+                                serveConnection(fd, number);
+                                done->store(true);
+                            }),
+                            done});
+    }
+}
+
+void HttpServer::forget(int fd) {
+    std::lock_guard lock(mutex_);
+    openFds_.erase(std::remove(openFds_.begin(), openFds_.end(), fd), openFds_.end());
+    ::close(fd);
+}
+
+namespace {
+
+// Waits until fd is readable; false when the server stops or the peer is gone.
+bool waitReadable(int fd, int wakeFd) {
+    for (;;) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (fds[1].revents) return false;
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) return true;
+    }
+}
+
+bool sendAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool sendAll(int fd, const std::string& s) { return sendAll(fd, s.data(), s.size()); }
+
+bool parseHead(const std::string& head, HttpRequest& request) {
+    std::size_t lineEnd = head.find("\r\n");
+    std::string requestLine = head.substr(0, lineEnd);
+    std::size_t a = requestLine.find(' ');
+    std::size_t b = requestLine.rfind(' ');
+    if (a == std::string::npos || b == a) return false;
+    request.method = requestLine.substr(0, a);
+    request.target = requestLine.substr(a + 1, b - a - 1);
+    request.version = requestLine.substr(b + 1);
+    std::size_t pos = lineEnd + 2;
+    while (pos < head.size()) {
+        std::size_t end = head.find("\r\n", pos);
+        if (end == std::string::npos) end = head.size();
+        std::string line = head.substr(pos, end - pos);
+        pos = end + 2;
+        if (line.empty()) break;
+        std::size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        request.headers.emplace_back(line.substr(0, colon), trim(line.substr(colon + 1)));
+    }
+    return true;
+}
+
+}  // namespace
+
+void HttpServer::serveConnection(int fd, int number) {
+    std::string buffer;
+    char chunk[16 * 1024];
+    bool open = true;
+    while (open && !stopping_) {
+        std::size_t headEnd;
+        while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
+            if (buffer.size() > kMaxHead || !waitReadable(fd, wakeRead_)) {
+                open = false;
+                break;
+            }
+            ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+            if (n <= 0) {
+                open = false;
+                break;
+            }
+            buffer.append(chunk, static_cast<std::size_t>(n));
+        }
+        if (!open) break;
+        HttpRequest request;
+        request.head = buffer.substr(0, headEnd + 2);
+        request.connection = number;
+        buffer.erase(0, headEnd + 4);
+        if (!parseHead(request.head, request)) break;
+        // GETs carry no body; anything announced is read and dropped.
+        std::size_t bodyLength = std::strtoull(request.header("Content-Length").c_str(), nullptr, 10);
+        if (bodyLength > kMaxRequestBody) break;
+        while (buffer.size() < bodyLength && open) {
+            ssize_t n = waitReadable(fd, wakeRead_) ? ::recv(fd, chunk, sizeof chunk, 0) : 0;
+            if (n <= 0) open = false;
+            else buffer.append(chunk, static_cast<std::size_t>(n));
+        }
+        if (!open) break;
+        buffer.erase(0, bodyLength);
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(request);
+        }
+        HttpResponse response = answer(request);
+        open = sendResponse(fd, request, response);
+        if (equalsNoCase(request.header("Connection"), "close")) open = false;
+    }
+    forget(fd);
+}
+
+HttpResponse HttpServer::answer(const HttpRequest& request) {
+    HttpHandler handler;
+    std::string root;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = routes_.find(request.target);
+        if (it == routes_.end()) it = routes_.find(withoutQuery(request.target));
+        if (it != routes_.end()) handler = it->second;
+        root = folderRoot_;
+    }
+    if (handler) return handler(request);
+    if (!root.empty() && (request.method == "GET" || request.method == "HEAD")) {
+        std::string path = percentDecode(withoutQuery(request.target));
+        bool safe = !path.empty() && path[0] == '/' && path.find('\0') == std::string::npos &&
+                    path.find("/../") == std::string::npos && path.find('\\') == std::string::npos &&
+                    !(path.size() >= 3 && path.compare(path.size() - 3, 3, "/..") == 0);
+        if (safe) {
+            std::string file = root + path.substr(1);
+            if (file.back() == '/') file += "index.html";
+            struct stat st{};
+            if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                HttpResponse r;
+                r.bodyFile = file;
+                return r;
+            }
+        }
+    }
+    return HttpResponse::status("HTTP/1.1 404 Not Found", "<html>Not Found</html>");
+}
+
+bool HttpServer::sendResponse(int fd, const HttpRequest& request, const HttpResponse& response) {
+    if (response.closeBeforeStatus) return false;
+    for (const auto& line : response.interimStatusLines)
+        if (!sendAll(fd, line + "\r\n\r\n")) return false;
+
+    int fileFd = -1;
+    std::size_t bodySize = response.body.size();
+    if (!response.bodyFile.empty()) {
+        fileFd = ::open(response.bodyFile.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st{};
+        if (fileFd < 0 || fstat(fileFd, &st) != 0) {
+            if (fileFd >= 0) ::close(fileFd);
+            return sendResponse(fd, request, HttpResponse::status("HTTP/1.1 404 Not Found"));
+        }
+        bodySize = static_cast<std::size_t>(st.st_size);
+    }
+    struct FileCloser {
+        int fd;
+        ~FileCloser() {
+            if (fd >= 0) ::close(fd);
+        }
+    } closer{fileFd};
+
+    int code = statusCode(response.statusLine);
+    bool noBody = code == 204 || code == 304 || (code >= 100 && code < 200) || request.method == "HEAD";
+    bool keepAlive = response.keepAlive && response.framing != BodyFraming::UntilClose && !response.sendOnly &&
+                     !response.stallAfterHeaders;
+
+    std::string head = response.statusLine + "\r\n";
+    for (const auto& [n, v] : response.headers) head += n + ": " + v + "\r\n";
+    for (std::size_t i = 0; i < response.fillerHeaderLines; ++i)
+        head += "X-Filler-" + std::to_string(i) + ": " + std::to_string(i) + "\r\n";
+    if (code != 204 && code != 304) {
+        if (response.framing == BodyFraming::ContentLength) head += "Content-Length: " + std::to_string(bodySize) + "\r\n";
+        if (response.framing == BodyFraming::Chunked) head += "Transfer-Encoding: chunked\r\n";
+    }
+    if (!keepAlive) head += "Connection: close\r\n";
+    head += "\r\n";
+    if (!sendAll(fd, head)) return false;
+
+    if (response.stallAfterHeaders) {
+        // Hold the connection open without a byte until the client gives up or we stop.
+        char c;
+        while (waitReadable(fd, wakeRead_) && ::recv(fd, &c, 1, 0) > 0) {
+        }
+        return false;
+    }
+    if (noBody) return keepAlive;
+
+    std::size_t toSend = response.sendOnly ? std::min(*response.sendOnly, bodySize) : bodySize;
+    std::size_t sent = 0;
+    std::vector<char> fileChunk;
+    auto sendPiece = [&](std::size_t size) -> bool {
+        if (fileFd < 0) {
+            bool ok = sendAll(fd, response.body.data() + sent, size);
+            sent += size;
+            return ok;
+        }
+        if (fileChunk.size() < size) fileChunk.resize(size);
+        std::size_t got = 0;
+        while (got < size) {
+            ssize_t n = pread(fileFd, fileChunk.data() + got, size - got, static_cast<off_t>(sent + got));
+            if (n <= 0) return false;
+            got += static_cast<std::size_t>(n);
+        }
+        sent += size;
+        return sendAll(fd, fileChunk.data(), size);
+    };
+
+    if (response.framing == BodyFraming::Chunked) {
+        std::size_t chunkSize = std::max<std::size_t>(response.chunkSize, 1);
+        while (sent < toSend && !stopping_) {
+            std::size_t n = std::min(chunkSize, toSend - sent);
+            char size[32];
+            std::snprintf(size, sizeof size, "%zx\r\n", n);
+            if (!sendAll(fd, size) || !sendPiece(n) || !sendAll(fd, "\r\n")) return false;
+        }
+        if (response.sendOnly) return false;
+        return sendAll(fd, "0\r\n\r\n") && keepAlive;
+    }
+
+    if (fileFd >= 0) {
+        // The kernel copies file to socket; what benchmarks measure is the client.
+        off_t offset = 0;
+        while (static_cast<std::size_t>(offset) < toSend && !stopping_) {
+            ssize_t n = sendfile(fd, fileFd, &offset, toSend - static_cast<std::size_t>(offset));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+        }
+    } else if (!sendPiece(toSend)) {
+        return false;
+    }
+    return keepAlive && !stopping_;
+}
+
+}  // namespace quill::vendorkit
