@@ -1,0 +1,60 @@
+#include "install/template_download.h"
+
+#include "install/template_installation.h"
+#include "platform/files.h"
+#include "workspace/byte_sink.h"
+#include "workspace/failures.h"
+#include "workspace/file_ops.h"
+#include "workspace/names.h"
+
+#include <exception>
+
+namespace quill {
+
+namespace {
+
+std::string downloadAndInstall(DownloadContext& context) {
+    Screen& screen = context.screen;
+    MemorySink buffer;
+    const std::string file = context.readFile();
+    screen.setStatus("Downloading Template File...");
+    platform::deleteFile(context.TempDir + file);
+    context.IdHTTP1.fetch(TemplatesUrl + file, buffer);
+    saveBytesToFile(buffer.bytes, context.TempDir + file);
+    std::string().swap(buffer.bytes);  // a template can be large; it is on disk now
+    screen.setStatus("Template File Downloaded");
+
+    std::string result;
+    {
+        ProgressWindowScope progress(screen);
+        result = InstallTemplate(screen, context.TempDir + file);
+    }
+    if (!result.empty()) {
+        screen.showInformation("Template installed successfully.");
+        ignoringErrors([&] { recordInstalledTemplate(context.TemplateLst, result); });
+    } else {
+        screen.showError("Template installation failed!!!");
+    }
+    return result;
+}
+
+}  // namespace
+
+void BitBtn1Click(DownloadContext& context) {
+    if (context.selectedIndex < 0) return;
+    const std::string question =
+        "Are you sure you want to download this Database Template: \r" + context.selectedText + " ?";
+    if (!context.screen.confirm(question)) return;
+
+    // The update check runs whatever happened; a failed fetch or save is shown after it.
+    std::exception_ptr failure;
+    try {
+        downloadAndInstall(context);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (context.CheckForUpdate) context.CheckForUpdate();
+    if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace quill

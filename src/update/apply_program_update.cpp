@@ -1,0 +1,90 @@
+#include "update/program_update.h"
+
+#include "platform/files.h"
+#include "update/file_replacement.h"
+#include "workspace/byte_sink.h"
+#include "workspace/failures.h"
+#include "workspace/file_ops.h"
+#include "workspace/names.h"
+#include "workspace/zip_reader.h"
+
+namespace quill {
+
+namespace {
+
+void pauseAndPump(Screen& screen) {
+    platform::sleepMilliseconds(50);
+    screen.processMessages();
+}
+
+}  // namespace
+
+void ProgramUpdate::ApplyProgramUpdate(Screen& screen, HttpClient& IdHTTP1) {
+    const std::string backupFolder = AppDir + "upgr_bak" + platform::kSeparator;
+    const std::string archive = AppDir + UpdateFileName;
+    bool success = false;
+    InputBlockScope blockInput(screen);
+    {
+        ProgressWindowScope progress(screen);
+        const std::string address = UpdateUrl + UpdateFileName;
+        FileReplacement replacement(AppDir, backupFolder);
+
+        ignoringErrors([&] {
+            screen.setProgressBarVisible(true);
+            screen.setProgressLabel("Downloading Latest Program Version...");
+            screen.setProgressPosition(0);
+            screen.setStatus("Downloading Latest Program Version...");
+            screen.processMessages();
+
+            MemorySink buffer;
+            reportingOwnErrors(screen, [&] { IdHTTP1.fetch(address, buffer); });
+            screen.setProgressPosition(50);
+
+            // An older file of that name comes back if the update fails.
+            replacement.keepAside(archive);
+            pauseAndPump(screen);
+            try {
+                saveBytesToFile(buffer.bytes, archive);
+            } catch (...) {
+                platform::deleteFile(archive);  // no half-written copy stays
+                throw;
+            }
+            std::string().swap(buffer.bytes);
+            screen.setStatus("Extracting Latest Program Version...");
+
+            ZipReader reader;
+            reportingOwnErrors(screen, [&] {
+                reader.open(archive);
+                // Everything is unpacked and checked before the first file moves.
+                replacement.stage(reader);
+                const std::vector<ZipEntry> entries = reader.entries();
+                for (const auto& entry : entries) {
+                    replacement.backUp(entry.name);
+                    pauseAndPump(screen);
+                }
+                reader.close();
+                replacement.place(entries);
+                success = true;
+            });
+            reader.close();
+            screen.setProgressPosition(100);
+            platform::deleteFile(archive);
+        });
+
+        if (success) {
+            replacement.commit();
+        } else {
+            replacement.rollback();
+        }
+    }
+
+    if (success) {
+        screen.setStatus("The program files installed successfully.");
+        screen.showInformation("The program files installed successfully.");
+        screen.closeMainWindow();
+    } else {
+        screen.setStatus("ERROR! Program Files download failed.");
+    }
+}
+
+}  // namespace quill

@@ -1,0 +1,146 @@
+#include "update/file_replacement.h"
+
+#include "platform/error.h"
+#include "platform/files.h"
+#include "workspace/file_ops.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace quill {
+
+namespace {
+
+constexpr char kSep = platform::kSeparator;
+
+bool pathTaken(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+bool isFolder(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(fs::symlink_status(path, ec));
+}
+
+// A rename within appDir: never a copy, so it cannot be half done.
+void renameOrRaise(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    fs::rename(from, to, ec);
+    if (ec) throw AppError(platform::systemErrorText(ec.value()));
+}
+
+void renameQuietly(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    fs::rename(from, to, ec);
+}
+
+std::string parentOf(const std::string& path) {
+    const auto cut = path.find_last_of(kSep, path.size() >= 2 ? path.size() - 2 : 0);
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+}  // namespace
+
+FileReplacement::FileReplacement(std::string appDir, std::string backupDir)
+    : appDir_(std::move(appDir)), backupDir_(std::move(backupDir)) {}
+
+FileReplacement::~FileReplacement() {
+    rollback();
+    if (!workFolder_.empty()) {
+        std::error_code ec;
+        fs::remove_all(workFolder_, ec);
+    }
+}
+
+const std::string& FileReplacement::workFolder() {
+    if (workFolder_.empty()) {
+        // Inside appDir, so that every later move is a rename on one file system.
+        for (int n = 0;; ++n) {
+            const std::string candidate = appDir_ + ".upgr_work" + std::to_string(n) + kSep;
+            if (pathTaken(candidate)) continue;
+            if (!platform::createFolder(candidate)) throw AppError(platform::systemErrorText(platform::lastError()));
+            workFolder_ = candidate;
+            break;
+        }
+    }
+    return workFolder_;
+}
+
+void FileReplacement::keepAside(const std::string& path) {
+    if (!platform::fileExists(path)) return;
+    const std::string aside = workFolder() + "aside" + std::to_string(asideCount_++);
+    renameOrRaise(path, aside);
+    undo_.push_back([=] { renameQuietly(aside, path); });
+}
+
+void FileReplacement::stage(ZipReader& reader) {
+    stageFolder_ = workFolder() + "stage" + kSep;
+    if (!pathTaken(stageFolder_) && !platform::createFolder(stageFolder_)) {
+        throw AppError(platform::systemErrorText(platform::lastError()));
+    }
+    for (std::size_t i = 0; i < reader.count(); ++i) {
+        reader.extract(i, ZipReader::targetPathFor(stageFolder_, reader.entry(i).name));
+    }
+}
+
+void FileReplacement::backUp(const std::string& name) {
+    const std::string current = appDir_ + name;
+    if (!platform::fileExists(current)) return;
+    const std::string backup = backupDir_ + name;
+    if (!platform::moveFile(current, backup)) return;
+    undo_.push_back([=] { platform::moveFile(backup, current); });
+}
+
+// Creates the missing levels of `folder` below appDir, each undone on rollback.
+void FileReplacement::ensureFolders(const std::string& folder, const std::string& target) {
+    if (folder.size() <= appDir_.size()) return;
+    if (isFolder(folder)) return;
+    if (pathTaken(folder)) throw AppError(cannotCreateFileText(target, ENOTDIR));
+    ensureFolders(parentOf(folder), target);
+    if (!platform::createFolder(folder)) throw AppError(cannotCreateFileText(target, platform::lastError()));
+    undo_.push_back([=] { platform::removeFolder(folder); });
+}
+
+void FileReplacement::place(const std::vector<ZipEntry>& entries) {
+    std::set<std::string> placed;
+    for (const auto& entry : entries) {
+        const std::string target = ZipReader::targetPathFor(appDir_, entry.name);
+        if (entry.isFolder()) {
+            ensureFolders(target.back() == kSep ? target : target + kSep, target);
+            continue;
+        }
+        // A name stored twice was staged once, holding its last copy.
+        if (!placed.insert(target).second) continue;
+        ensureFolders(parentOf(target), target);
+        if (pathTaken(target)) {
+            if (isFolder(target)) throw AppError(cannotCreateFileText(target, EISDIR));
+            if (platform::isReadOnly(target)) throw AppError(cannotCreateFileText(target, EACCES));
+            const std::string aside = workFolder() + "aside" + std::to_string(asideCount_++);
+            renameOrRaise(target, aside);
+            undo_.push_back([=] { renameQuietly(aside, target); });
+        }
+        const std::string staged = ZipReader::targetPathFor(stageFolder_, entry.name);
+        renameOrRaise(staged, target);
+        undo_.push_back([=] { renameQuietly(target, staged); });
+    }
+}
+
+void FileReplacement::commit() { undo_.clear(); }
+
+void FileReplacement::rollback() {
+    for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
+        try {
+            (*it)();
+        } catch (...) {
+            // Put back as much as can be put back.
+        }
+    }
+    undo_.clear();
+}
+
+}  // namespace quill
