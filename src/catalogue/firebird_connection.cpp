@@ -1,0 +1,396 @@
+#include "catalogue/firebird_connection.h"
+
+#include "catalogue/firebird_error.h"
+#include "platform/error.h"
+
+#include <ibase.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+namespace quill {
+
+namespace {
+
+bool sameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
+std::string lineName(const std::string& line) {
+    return line.substr(0, line.find('='));
+}
+
+void addDpbText(std::string& dpb, char tag, const std::string& value) {
+    // Clumplets carry a one-byte length.
+    const std::size_t size = std::min<std::size_t>(value.size(), 255);
+    dpb += tag;
+    dpb += static_cast<char>(size);
+    dpb.append(value, 0, size);
+}
+
+struct StatementHandle {
+    isc_stmt_handle handle = 0;
+    ~StatementHandle() {
+        if (handle) {
+            ISC_STATUS_ARRAY status;
+            isc_dsql_free_statement(status, &handle, DSQL_drop);
+        }
+    }
+};
+
+// Rolls back unless committed, so a failed fetch leaves nothing open.
+struct TransactionHandle {
+    isc_tr_handle handle = 0;
+    ~TransactionHandle() {
+        if (handle) {
+            ISC_STATUS_ARRAY status;
+            isc_rollback_transaction(status, &handle);
+        }
+    }
+};
+
+struct XsqldaDeleter {
+    void operator()(XSQLDA* p) const { std::free(p); }
+};
+using XsqldaPtr = std::unique_ptr<XSQLDA, XsqldaDeleter>;
+
+XsqldaPtr allocateXsqlda(int columns) {
+    XsqldaPtr p(static_cast<XSQLDA*>(std::calloc(1, XSQLDA_LENGTH(std::max(columns, 1)))));
+    p->version = SQLDA_VERSION1;
+    p->sqln = static_cast<ISC_SHORT>(std::max(columns, 1));
+    return p;
+}
+
+std::string columnName(const XSQLVAR& var) {
+    const char* name = var.aliasname_length > 0 ? var.aliasname : var.sqlname;
+    const int length = var.aliasname_length > 0 ? var.aliasname_length : var.sqlname_length;
+    return std::string(name, static_cast<std::size_t>(std::max(length, 0)));
+}
+
+ColumnKind kindOf(const XSQLVAR& var) {
+    switch (var.sqltype & ~1) {
+    case SQL_SHORT:
+    case SQL_LONG:
+    case SQL_INT64:
+        return var.sqlscale < 0 ? ColumnKind::Fixed : ColumnKind::Integer;
+    case SQL_TEXT:
+    case SQL_VARYING:
+        return ColumnKind::Text;
+    case SQL_BLOB:
+        return var.sqlsubtype == isc_blob_text ? ColumnKind::TextBlob : ColumnKind::BinaryBlob;
+    default:
+        return ColumnKind::Other;
+    }
+}
+
+std::string scaledText(std::int64_t value, int scale) {
+    if (scale <= 0) return std::to_string(value);
+    const bool negative = value < 0;
+    const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    std::string digits = std::to_string(magnitude);
+    if (digits.size() <= static_cast<std::size_t>(scale)) digits.insert(0, scale + 1 - digits.size(), '0');
+    std::string whole = digits.substr(0, digits.size() - scale);
+    std::string fraction = digits.substr(digits.size() - scale);
+    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+    std::string text = (negative ? "-" : "") + whole;
+    if (!fraction.empty()) text += "." + fraction;
+    return text;
+}
+
+std::string formatTm(const char* format, const std::tm& time) {
+    char buffer[64];
+    const std::size_t n = std::strftime(buffer, sizeof buffer, format, &time);
+    return std::string(buffer, n);
+}
+
+std::string formatDouble(double value) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.15g", value);
+    return buffer;
+}
+
+class BlobReader {
+public:
+    BlobReader(isc_db_handle* db, isc_tr_handle* tr) : db_(db), tr_(tr), buffer_(64 * 1024) {}
+
+    // The blob's bytes, whole.
+    void read(ISC_QUAD* id, std::string& out) {
+        ISC_STATUS_ARRAY status;
+        isc_blob_handle blob = 0;
+        isc_open_blob2(status, db_, tr_, &blob, id, 0, nullptr);
+        checkFirebird(status);
+        for (;;) {
+            unsigned short got = 0;
+            const ISC_STATUS rc = isc_get_segment(status, &blob, &got,
+                                                  static_cast<unsigned short>(buffer_.size()), buffer_.data());
+            if (rc == 0 || rc == isc_segment) {
+                out.append(buffer_.data(), got);
+                continue;
+            }
+            if (rc == isc_segstr_eof) break;
+            const std::string message = firebirdMessage(status);
+            isc_close_blob(status, &blob);
+            throw AppError(message);
+        }
+        isc_close_blob(status, &blob);
+        checkFirebird(status);
+    }
+
+private:
+    isc_db_handle* db_;
+    isc_tr_handle* tr_;
+    std::vector<char> buffer_;
+};
+
+void readCell(const XSQLVAR& var, const Column& column, BlobReader& blobs, Cell& cell) {
+    if ((var.sqltype & 1) && *var.sqlind < 0) {
+        cell.isNull = true;
+        return;
+    }
+    const char* data = var.sqldata;
+    switch (var.sqltype & ~1) {
+    case SQL_SHORT: {
+        ISC_SHORT v;
+        std::memcpy(&v, data, sizeof v);
+        cell.number = v;
+        break;
+    }
+    case SQL_LONG: {
+        ISC_LONG v;
+        std::memcpy(&v, data, sizeof v);
+        cell.number = v;
+        break;
+    }
+    case SQL_INT64: {
+        ISC_INT64 v;
+        std::memcpy(&v, data, sizeof v);
+        cell.number = v;
+        break;
+    }
+    case SQL_TEXT: {
+        // CHAR comes padded with blanks to its full width.
+        std::size_t n = static_cast<std::size_t>(var.sqllen);
+        while (n > 0 && data[n - 1] == ' ') --n;
+        cell.text.assign(data, n);
+        break;
+    }
+    case SQL_VARYING: {
+        unsigned short n;
+        std::memcpy(&n, data, sizeof n);
+        cell.text.assign(data + sizeof n, n);
+        break;
+    }
+    case SQL_BLOB: {
+        ISC_QUAD id;
+        std::memcpy(&id, data, sizeof id);
+        blobs.read(&id, cell.text);
+        break;
+    }
+    case SQL_FLOAT: {
+        float v;
+        std::memcpy(&v, data, sizeof v);
+        cell.text = formatDouble(v);
+        break;
+    }
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT: {
+        double v;
+        std::memcpy(&v, data, sizeof v);
+        cell.text = formatDouble(v);
+        break;
+    }
+    case SQL_TYPE_DATE: {
+        std::tm t{};
+        isc_decode_sql_date(reinterpret_cast<const ISC_DATE*>(data), &t);
+        cell.text = formatTm("%Y-%m-%d", t);
+        break;
+    }
+    case SQL_TYPE_TIME: {
+        std::tm t{};
+        isc_decode_sql_time(reinterpret_cast<const ISC_TIME*>(data), &t);
+        cell.text = formatTm("%H:%M:%S", t);
+        break;
+    }
+    case SQL_TIMESTAMP: {
+        std::tm t{};
+        isc_decode_timestamp(reinterpret_cast<const ISC_TIMESTAMP*>(data), &t);
+        cell.text = formatTm("%Y-%m-%d %H:%M:%S", t);
+        break;
+    }
+    case SQL_BOOLEAN:
+        cell.text = *reinterpret_cast<const unsigned char*>(data) ? "True" : "False";
+        cell.number = *reinterpret_cast<const unsigned char*>(data) ? 1 : 0;
+        break;
+    default:
+        // A type this program never reads (arrays, NULL-typed expressions): empty.
+        break;
+    }
+    if (column.kind == ColumnKind::Integer || column.kind == ColumnKind::Fixed)
+        cell.text = scaledText(cell.number, column.scale);
+}
+
+std::size_t align(std::size_t offset, std::size_t to) { return (offset + to - 1) / to * to; }
+
+}  // namespace
+
+FirebirdConnection::FirebirdConnection() = default;
+
+FirebirdConnection::~FirebirdConnection() {
+    try {
+        close();
+    } catch (...) {
+    }
+}
+
+void FirebirdConnection::setConnectionName(const std::string& name) {
+    if (name != name_) paramsLoaded_ = false;
+    name_ = name;
+}
+
+std::string FirebirdConnection::param(const std::string& name) const {
+    for (const auto& line : params)
+        if (sameName(lineName(line), name)) {
+            const auto eq = line.find('=');
+            return eq == std::string::npos ? std::string() : line.substr(eq + 1);
+        }
+    return {};
+}
+
+void FirebirdConnection::setParam(const std::string& name, const std::string& value) {
+    for (auto& line : params)
+        if (sameName(lineName(line), name)) {
+            line = name + "=" + value;
+            return;
+        }
+    params.push_back(name + "=" + value);
+}
+
+bool FirebirdConnection::connected() const { return handle_ != 0; }
+
+int FirebirdConnection::dialect() const {
+    const std::string text = param("SQLDialect");
+    if (text == "1") return 1;
+    if (text == "2") return 2;
+    return SQL_DIALECT_V6;
+}
+
+void FirebirdConnection::open() {
+    if (connected()) return;
+    if (beforeConnect) beforeConnect();
+
+    std::string dpb(1, static_cast<char>(isc_dpb_version1));
+    const std::string user = param("user_name");
+    const std::string password = param("password");
+    std::string charset = param("ServerCharSet");
+    if (charset.empty()) charset = "UTF8";
+    const std::string role = param("RoleName");
+    if (!user.empty()) addDpbText(dpb, isc_dpb_user_name, user);
+    if (!password.empty()) addDpbText(dpb, isc_dpb_password, password);
+    addDpbText(dpb, isc_dpb_lc_ctype, charset);
+    if (!role.empty()) addDpbText(dpb, isc_dpb_sql_role_name, role);
+    dpb += static_cast<char>(isc_dpb_sql_dialect);
+    dpb += static_cast<char>(1);
+    dpb += static_cast<char>(dialect());
+
+    const std::string database = param("Database");
+    ISC_STATUS_ARRAY status;
+    isc_db_handle db = 0;
+    isc_attach_database(status, static_cast<short>(database.size()), database.c_str(), &db,
+                        static_cast<short>(dpb.size()), dpb.data());
+    checkFirebird(status);
+    handle_ = db;
+}
+
+void FirebirdConnection::close() {
+    if (!connected()) return;
+    isc_db_handle db = handle_;
+    handle_ = 0;
+    ISC_STATUS_ARRAY status;
+    isc_detach_database(status, &db);
+    checkFirebird(status);
+}
+
+RowBatch FirebirdConnection::fetchAll(const std::string& sql) {
+    open();
+    isc_db_handle* db = &handle_;
+    ISC_STATUS_ARRAY status;
+
+    TransactionHandle tr;
+    static const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed,
+                               isc_tpb_rec_version, isc_tpb_nowait};
+    isc_start_transaction(status, &tr.handle, 1, db, static_cast<unsigned short>(sizeof tpb), tpb);
+    checkFirebird(status);
+
+    StatementHandle stmt;
+    isc_dsql_allocate_statement(status, db, &stmt.handle);
+    checkFirebird(status);
+
+    XsqldaPtr out = allocateXsqlda(20);
+    const unsigned short sqlDialect = static_cast<unsigned short>(dialect());
+    isc_dsql_prepare(status, &tr.handle, &stmt.handle, 0, sql.c_str(), sqlDialect, out.get());
+    checkFirebird(status);
+    if (out->sqld > out->sqln) {
+        out = allocateXsqlda(out->sqld);
+        isc_dsql_describe(status, &stmt.handle, sqlDialect, out.get());
+        checkFirebird(status);
+    }
+
+    RowBatch batch;
+    const int columnCount = out->sqld;
+    std::size_t bufferSize = 0;
+    std::vector<std::size_t> offsets(columnCount), indicatorOffsets(columnCount);
+    for (int i = 0; i < columnCount; ++i) {
+        XSQLVAR& var = out->sqlvar[i];
+        Column column;
+        column.name = columnName(var);
+        column.kind = kindOf(var);
+        column.scale = column.kind == ColumnKind::Fixed ? -var.sqlscale : 0;
+        batch.columns.push_back(column);
+
+        std::size_t length = static_cast<std::size_t>(var.sqllen);
+        if ((var.sqltype & ~1) == SQL_VARYING) length += sizeof(short);
+        bufferSize = align(bufferSize, 8);
+        offsets[i] = bufferSize;
+        bufferSize += length;
+        bufferSize = align(bufferSize, alignof(short));
+        indicatorOffsets[i] = bufferSize;
+        bufferSize += sizeof(short);
+    }
+    std::vector<char> buffer(std::max<std::size_t>(bufferSize, 1) + 8);
+    for (int i = 0; i < columnCount; ++i) {
+        out->sqlvar[i].sqldata = buffer.data() + offsets[i];
+        out->sqlvar[i].sqlind = reinterpret_cast<short*>(buffer.data() + indicatorOffsets[i]);
+    }
+
+    isc_dsql_execute(status, &tr.handle, &stmt.handle, sqlDialect, nullptr);
+    checkFirebird(status);
+
+    if (columnCount > 0) {
+        BlobReader blobs(db, &tr.handle);
+        for (;;) {
+            const ISC_STATUS rc = isc_dsql_fetch(status, &stmt.handle, SQLDA_VERSION1, out.get());
+            if (rc == 100) break;
+            checkFirebird(status);
+            if (rc != 0) throw AppError(firebirdMessage(status));
+            const std::size_t first = batch.cells.size();
+            batch.cells.resize(first + columnCount);
+            for (int i = 0; i < columnCount; ++i)
+                readCell(out->sqlvar[i], batch.columns[i], blobs, batch.cells[first + i]);
+        }
+    }
+
+    isc_commit_transaction(status, &tr.handle);
+    checkFirebird(status);
+    tr.handle = 0;
+    return batch;
+}
+
+}  // namespace quill
