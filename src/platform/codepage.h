@@ -17,4 +17,8 @@ std::string utf16ToUtf8(std::string_view bytes, bool bigEndian);
 std::string utf8ToUtf16(std::string_view text, bool bigEndian);
 std::u16string toUtf16(std::string_view text);
 
+// Compares two UTF-8 texts as a Western user expects names to match: ASCII,
+// Latin-1, Latin Extended-A, Greek and Cyrillic letters ignore case.
+bool sameTextIgnoringCase(std::string_view a, std::string_view b);
+
 }  // namespace quill::platform

@@ -5,7 +5,9 @@
 // failure lastError() gives the errno for systemErrorText().
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quill::platform {
 
@@ -21,6 +23,21 @@ bool removeFolder(const std::string& path);  // an empty folder
 bool isReadOnly(const std::string& path);
 bool setReadOnly(const std::string& path, bool readOnly);
 bool setNormalAttributes(const std::string& path);  // gives the owner write permission back
+
+// One entry of a folder listing; a symbolic link is never reported as a folder.
+struct FolderEntry {
+    std::string name;
+    bool isFolder = false;
+    bool isLink = false;
+};
+// The entries of a folder in the order the file system lists them, without "." and "..".
+bool listFolder(const std::string& path, std::vector<FolderEntry>& entries);
+// The file system that holds path (its device number).
+bool fileSystemOf(const std::string& path, std::uint64_t& device);
+bool pathExists(const std::string& path);  // anything at all, a dangling link too
+
+// Absolute and lexically normal, as GetFullPathName gives it; "" stays "".
+std::string fullPath(const std::string& path);
 
 int lastError();
 // The system's text for an errno value, such as "No such file or directory".

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace quill::platform {
 
@@ -10,5 +11,9 @@ namespace quill::platform {
 // UTF-16 LE with its mark. A missing file, section or key gives `fallback`.
 std::string readProfileString(const std::string& section, const std::string& key,
                               const std::string& fallback, const std::string& path);
+
+// The same lookup over the bytes of a file already read.
+std::string profileStringFromBytes(std::string_view fileBytes, const std::string& section,
+                                   const std::string& key, const std::string& fallback);
 
 }  // namespace quill::platform

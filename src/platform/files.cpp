@@ -1,0 +1,230 @@
+#include "platform/files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace quill::platform {
+
+namespace {
+
+thread_local int g_lastError = 0;
+
+bool fail(int code) {
+    g_lastError = code;
+    return false;
+}
+
+bool succeed() {
+    g_lastError = 0;
+    return true;
+}
+
+// Root ignores permission bits, so the read-only rule is checked by hand.
+bool modeIsReadOnly(mode_t mode) { return (mode & S_IWUSR) == 0; }
+
+int renameNoReplace(const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+#else
+    return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 1u));
+#endif
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool fileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool folderExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool deleteFile(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return fail(errno);
+    if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    if (!S_ISLNK(st.st_mode) && modeIsReadOnly(st.st_mode)) return fail(EACCES);
+    if (::unlink(path.c_str()) != 0) return fail(errno);
+    return succeed();
+}
+
+bool copyFile(const std::string& from, const std::string& to, bool failIfExists) {
+    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return fail(errno);
+    struct stat source {};
+    if (::fstat(in, &source) != 0 || !S_ISREG(source.st_mode)) {
+        const int code = S_ISDIR(source.st_mode) ? EISDIR : errno;
+        ::close(in);
+        return fail(code);
+    }
+    struct stat target {};
+    const bool targetExisted = ::stat(to.c_str(), &target) == 0;
+    if (targetExisted) {
+        int code = 0;
+        if (failIfExists) code = EEXIST;
+        else if (S_ISDIR(target.st_mode)) code = EISDIR;
+        else if (modeIsReadOnly(target.st_mode)) code = EACCES;
+        // Truncating the source onto itself would lose it.
+        else if (target.st_dev == source.st_dev && target.st_ino == source.st_ino) code = EBUSY;
+        if (code != 0) {
+            ::close(in);
+            return fail(code);
+        }
+    }
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+    const int out = ::open(to.c_str(), flags, 0600);
+    if (out < 0) {
+        const int code = errno;
+        ::close(in);
+        return fail(code);
+    }
+    std::vector<char> buffer(1 << 16);
+    int code = 0;
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            code = errno;
+            break;
+        }
+        if (n == 0) break;
+        if (!writeAll(out, buffer.data(), static_cast<std::size_t>(n))) {
+            code = errno;
+            break;
+        }
+    }
+    if (code == 0 && ::fchmod(out, source.st_mode & 07777) != 0) code = errno;
+    if (::close(out) != 0 && code == 0) code = errno;
+    ::close(in);
+    if (code != 0) {
+        // A half-written copy is worse than none.
+        ::unlink(to.c_str());
+        return fail(code);
+    }
+    return succeed();
+}
+
+bool moveFile(const std::string& from, const std::string& to) {
+    struct stat st {};
+    if (::lstat(from.c_str(), &st) != 0) return fail(errno);
+    if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+    if (renameNoReplace(from.c_str(), to.c_str()) != 0) return fail(errno);
+    return succeed();
+}
+
+bool createFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) != 0) return fail(errno);
+    return succeed();
+}
+
+bool removeFolder(const std::string& path) {
+    if (::rmdir(path.c_str()) != 0) return fail(errno);
+    return succeed();
+}
+
+bool isReadOnly(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && modeIsReadOnly(st.st_mode);
+}
+
+bool setReadOnly(const std::string& path, bool readOnly) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return fail(errno);
+    const mode_t mode = readOnly ? (st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) : (st.st_mode | S_IWUSR);
+    if (::chmod(path.c_str(), mode & 07777) != 0) return fail(errno);
+    return succeed();
+}
+
+bool setNormalAttributes(const std::string& path) { return setReadOnly(path, false); }
+
+bool listFolder(const std::string& path, std::vector<FolderEntry>& entries) {
+    entries.clear();
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) return fail(errno);
+    std::string base = path;
+    if (base.empty() || base.back() != kSeparator) base += kSeparator;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        FolderEntry item;
+        item.name = name;
+        struct stat st {};
+        if (::lstat((base + name).c_str(), &st) == 0) {
+            item.isFolder = S_ISDIR(st.st_mode);
+            item.isLink = S_ISLNK(st.st_mode);
+        }
+        entries.push_back(std::move(item));
+    }
+    const int code = errno;
+    ::closedir(dir);
+    if (code != 0) return fail(code);
+    return succeed();
+}
+
+bool fileSystemOf(const std::string& path, std::uint64_t& device) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return fail(errno);
+    device = static_cast<std::uint64_t>(st.st_dev);
+    return succeed();
+}
+
+bool pathExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+int lastError() { return g_lastError; }
+
+std::string systemErrorText(int code) {
+    char buffer[256];
+    // The GNU strerror_r may return a static text instead of filling the buffer.
+    return ::strerror_r(code, buffer, sizeof buffer);
+}
+
+std::string fullPath(const std::string& path) {
+    if (path.empty()) return path;
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    if (ec) return path;
+    return absolute.lexically_normal().string();
+}
+
+std::string modulePath() {
+    std::vector<char> buffer(4096);
+    for (;;) {
+        const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0) return {};
+        if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<std::size_t>(n));
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+void sleepMilliseconds(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace quill::platform

@@ -1,0 +1,99 @@
+#include "platform/profile.h"
+
+#include "platform/codepage.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace quill::platform {
+
+namespace {
+
+constexpr std::size_t kMaxValueUnits = 2047;
+
+std::string_view trimBlanks(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const auto last = s.find_last_not_of(" \t");
+    return s.substr(first, last - first + 1);
+}
+
+std::string decodeProfileText(std::string_view bytes) {
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        return utf16ToUtf8(bytes.substr(2), false);
+    }
+    // A UTF-8 mark read as ANSI would spoil the first section header.
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        if (auto text = decodeUtf8(bytes.substr(3))) return *text;
+        return ansiToUtf8(bytes.substr(3));
+    }
+    return ansiToUtf8(bytes);
+}
+
+// Cut to the buffer the profile API fills, never splitting a character.
+std::string cutToBuffer(std::string_view value) {
+    std::size_t units = 0;
+    std::size_t pos = 0;
+    while (pos < value.size()) {
+        const auto b = static_cast<unsigned char>(value[pos]);
+        std::size_t length = 1;
+        if (b >= 0xF0) length = 4;
+        else if (b >= 0xE0) length = 3;
+        else if (b >= 0xC0) length = 2;
+        const std::size_t width = length == 4 ? 2 : 1;
+        if (units + width > kMaxValueUnits) break;
+        units += width;
+        pos += length;
+    }
+    return std::string(value.substr(0, std::min(pos, value.size())));
+}
+
+std::string cleanValue(std::string_view raw) {
+    std::string_view value = trimBlanks(raw);
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+    }
+    return cutToBuffer(value);
+}
+
+}  // namespace
+
+std::string profileStringFromBytes(std::string_view fileBytes, const std::string& section,
+                                   const std::string& key, const std::string& fallback) {
+    const std::string text = decodeProfileText(fileBytes);
+    const std::string_view all(text);
+    bool inSection = false;
+    std::size_t pos = 0;
+    while (pos <= all.size()) {
+        const auto end = all.find_first_of("\r\n", pos);
+        const std::string_view rawLine = all.substr(pos, end == std::string_view::npos ? all.size() - pos : end - pos);
+        pos = end == std::string_view::npos ? all.size() + 1 : end + 1;
+        const std::string_view line = trimBlanks(rawLine);
+        if (line.empty() || line.front() == ';') continue;
+        if (line.front() == '[') {
+            // Only the first section of that name counts.
+            if (inSection) break;
+            const auto close = line.find(']');
+            const std::string_view name = line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
+            inSection = sameTextIgnoringCase(trimBlanks(name), trimBlanks(section));
+            continue;
+        }
+        if (!inSection) continue;
+        const auto eq = line.find('=');
+        const std::string_view name = trimBlanks(line.substr(0, eq));
+        if (!sameTextIgnoringCase(name, trimBlanks(key))) continue;
+        return eq == std::string_view::npos ? std::string() : cleanValue(line.substr(eq + 1));
+    }
+    return cutToBuffer(fallback);
+}
+
+std::string readProfileString(const std::string& section, const std::string& key,
+                              const std::string& fallback, const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return cutToBuffer(fallback);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return profileStringFromBytes(bytes, section, key, fallback);
+}
+
+}  // namespace quill::platform

@@ -1,0 +1,94 @@
+#include "workspace/app_files.h"
+
+#include "platform/files.h"
+#include "platform/profile.h"
+#include "workspace/byte_sink.h"
+#include "workspace/failures.h"
+#include "workspace/file_ops.h"
+#include "workspace/http_client.h"
+#include "workspace/names.h"
+
+#include <sys/stat.h>
+
+namespace quill {
+
+namespace {
+
+const std::string kTemplatesIni = "templates.ini";
+const std::string kMainName = "Main";
+
+std::string templatesIniPath() { return DataDir + kTemplatesIni; }
+
+std::string tempFolder() { return AppDir + "temp" + platform::kSeparator; }
+
+// A file that loads with no lines yet holds more than its mark could not be
+// decoded; saving over it would lose what the organizer wrote.
+bool heldUndecodableText(const std::string& path, const LineList& lines) {
+    if (lines.count() > 0) return false;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    const off_t mark = lines.encoding() == TextEncoding::Utf8 ? 3
+                       : (lines.encoding() == TextEncoding::Utf16LE || lines.encoding() == TextEncoding::Utf16BE) ? 2
+                                                                                                                  : 0;
+    return st.st_size > mark;
+}
+
+}  // namespace
+
+void prepareTemplatesIni(TemplateRecord& record) {
+    record.lines = LineList();
+    record.fileUnreadable = false;
+    const std::string path = templatesIniPath();
+    if (!platform::fileExists(path)) {
+        record.lines.append(kMainName + "=db");
+        ignoringErrors([&] { record.lines.saveToFile(path); });
+    }
+    const bool loaded = ignoringErrors([&] { record.lines.loadFromFile(path); });
+    if (platform::fileExists(path)) {
+        record.fileUnreadable = !loaded || heldUndecodableText(path, record.lines);
+    }
+}
+
+void recordInstalledTemplate(TemplateRecord& record, const std::string& result) {
+    // An empty value would delete the Main line instead of recording anything.
+    if (result.empty()) return;
+    record.lines.setValue(kMainName, result);
+    if (record.fileUnreadable) return;
+    ignoringErrors([&] { record.lines.saveToFile(templatesIniPath()); });
+}
+
+void PrepareCatalogueIni() {
+    const std::string tempIni = tempFolder() + changeFileExt(CatalogueFileName, ".ini");
+    if (!platform::fileExists(tempIni)) platform::copyFile(AppDir + "db.ini", tempIni, false);
+    ignoringErrors([&] {
+        LineList lines;
+        lines.loadFromFile(tempIni);
+        lines.setLine(0, "[" + CatalogueFileName + "]");
+        lines.setValue("Database", tempFolder() + CatalogueFileName);
+        lines.saveToFile(tempIni);
+    });
+}
+
+void readUpdateInfo() {
+    const std::string path = AppDir + UpdateInfoFileName;
+    if (!platform::fileExists(path)) return;
+    LineList lines;
+    ignoringErrors([&] { lines.loadFromFile(path); });
+    if (lines.count() > 2) {
+        ProgramExeName = lines.line(0);
+        UpdateUrl = lines.line(1);
+        ProductSection = lines.line(2);
+    }
+}
+
+void keepVersionIni(HttpClient& http, std::string& updateVersion, std::string& updateFileName) {
+    MemorySink fetched;
+    http.fetch(UpdateUrl + VersionFileName, fetched);
+    const std::string versionIni = AppDir + changeFileExt(VersionFileName, ".ini");
+    platform::deleteFile(versionIni);
+    saveBytesToFile(fetched.bytes, versionIni);
+    updateVersion = platform::readProfileString(ProductSection, "version", "", versionIni);
+    updateFileName = platform::readProfileString(ProductSection, "file", "", versionIni);
+}
+
+}  // namespace quill

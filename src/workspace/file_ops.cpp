@@ -1,0 +1,235 @@
+#include "workspace/file_ops.h"
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/files.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quill {
+
+using platform::kSeparator;
+
+namespace {
+
+constexpr std::size_t kMaxPath = 260;
+
+std::string quotedFileText(const char* what, const std::string& path, int error) {
+    return std::string(what) + " \"" + platform::fullPath(path) + "\". " + platform::systemErrorText(error);
+}
+
+// A full folder path without trailing separators, the root excepted.
+std::string folderPath(const std::string& path) {
+    std::string full = platform::fullPath(path);
+    while (full.size() > 1 && full.back() == kSeparator) full.pop_back();
+    return full;
+}
+
+std::string withSeparator(const std::string& folder) {
+    return !folder.empty() && folder.back() == kSeparator ? folder : folder + kSeparator;
+}
+
+void checkPathText(const std::string& full) {
+    if (platform::toUtf16(full).size() >= kMaxPath) throw AppError("The specified path is too long");
+    for (const char ch : full) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 32 || ch == '"' || ch == '<' || ch == '>' || ch == '|') throw AppError("Invalid characters in path");
+    }
+}
+
+void deleteContents(const std::string& folder) {
+    // A folder without owner write permission would keep its entries.
+    platform::setNormalAttributes(folder);
+    std::vector<platform::FolderEntry> entries;
+    platform::listFolder(folder, entries);
+    const std::string base = withSeparator(folder);
+    for (const auto& entry : entries) {
+        const std::string path = base + entry.name;
+        if (entry.isFolder) {
+            deleteContents(path);
+            platform::removeFolder(path);
+        } else {
+            // A link is removed itself; its target is not ours to touch.
+            if (!entry.isLink) platform::setNormalAttributes(path);
+            platform::deleteFile(path);
+        }
+    }
+}
+
+// Moves the contents of from into to; remembers the first file that stayed behind.
+void moveContents(const std::string& from, const std::string& to, std::string& stuck, int& stuckError) {
+    std::vector<platform::FolderEntry> entries;
+    platform::listFolder(from, entries);
+    const std::string source = withSeparator(from);
+    const std::string target = withSeparator(to);
+    for (const auto& entry : entries) {
+        const std::string path = source + entry.name;
+        const std::string moved = target + entry.name;
+        if (entry.isFolder) {
+            platform::createFolder(moved);
+            moveContents(path, moved, stuck, stuckError);
+            platform::removeFolder(path);
+            continue;
+        }
+        const bool readOnly = !entry.isLink && platform::isReadOnly(path);
+        if (readOnly) platform::setNormalAttributes(path);
+        const bool ok = platform::moveFile(path, moved);
+        if (!ok && stuck.empty()) {
+            stuck = path;
+            stuckError = platform::lastError();
+        }
+        if (readOnly) platform::setReadOnly(ok ? moved : path, true);
+    }
+}
+
+// The device of the nearest folder that exists on the way up from path.
+bool nearestExistingDevice(std::string path, std::uint64_t& device) {
+    for (;;) {
+        if (platform::folderExists(path)) return platform::fileSystemOf(path, device);
+        const auto cut = path.find_last_of(kSeparator);
+        if (cut == std::string::npos) return false;
+        if (cut == 0) {
+            if (path == "/") return false;
+            path = "/";
+        } else {
+            path.resize(cut);
+        }
+    }
+}
+
+bool isInside(const std::string& folder, const std::string& parent) {
+    const std::string prefix = withSeparator(parent);
+    return folder.size() > prefix.size() && folder.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+std::string cannotCreateFileText(const std::string& path, int error) {
+    return quotedFileText("Cannot create file", path, error);
+}
+
+std::string cannotOpenFileText(const std::string& path, int error) {
+    return quotedFileText("Cannot open file", path, error);
+}
+
+OutputFile::OutputFile(const std::string& path) : path_(path) {
+    // A new file is created outright; an existing one is opened without
+    // truncating so its read-only bit and lock can be checked first.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            struct stat st {};
+            int error = 0;
+            if (::fstat(fd, &st) != 0) error = errno;
+            else if (!S_ISREG(st.st_mode)) error = EACCES;
+            else if ((st.st_mode & S_IWUSR) == 0) error = EACCES;  // read-only, even for root
+            if (error != 0) {
+                ::close(fd);
+                throw AppError(cannotCreateFileText(path, error));
+            }
+        }
+    }
+    if (fd < 0) throw AppError(cannotCreateFileText(path, errno));
+    // Exclusive while written: a reader that holds a shared lock keeps us out.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        throw AppError(cannotCreateFileText(path, error));
+    }
+    fd_ = fd;
+}
+
+OutputFile::~OutputFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void OutputFile::write(const char* data, std::size_t size) {
+    if (fd_ < 0) throw AppError("Stream write error");
+    while (size > 0) {
+        const ssize_t n = ::write(fd_, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw AppError("Stream write error");
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void OutputFile::close() {
+    if (fd_ < 0) return;
+    const int fd = fd_;
+    fd_ = -1;
+    // A delayed write error shows only here; it must not pass for success.
+    if (::close(fd) != 0 && errno != EINTR) throw AppError("Stream write error");
+}
+
+void saveBytesToFile(const std::string& bytes, const std::string& path) {
+    OutputFile file(path);
+    file.write(bytes.data(), bytes.size());
+    file.close();
+}
+
+void createFolderOrRaise(const std::string& path) {
+    if (!platform::createFolder(path)) throw AppError(platform::systemErrorText(platform::lastError()));
+}
+
+void deleteFolderTree(const std::string& path) {
+    const std::string full = folderPath(path);
+    if (platform::fileExists(full)) throw AppError("The specified directory name is invalid");
+    checkPathText(full);
+    if (!platform::folderExists(full)) throw AppError("The specified path was not found");
+    deleteContents(full);
+    platform::setNormalAttributes(full);
+    platform::removeFolder(full);
+}
+
+void moveFolder(const std::string& from, const std::string& to) {
+    const std::string source = folderPath(from);
+    const std::string target = folderPath(to);
+    checkPathText(source);
+    if (!platform::folderExists(source)) throw AppError("The specified path was not found");
+    checkPathText(target);
+    if (platform::folderExists(target)) throw AppError("The specified directory already exists");
+    std::uint64_t sourceDevice = 0, targetDevice = 0;
+    if (!platform::fileSystemOf(source, sourceDevice) || !nearestExistingDevice(target, targetDevice)) {
+        throw AppError("The drive cannot be found");
+    }
+    if (sourceDevice != targetDevice) {
+        throw AppError("The source and destination paths must contain the same root drive");
+    }
+    if (source == target) throw AppError("The source directory is the same as the destination directory");
+    // Moving a folder into itself would chase its own new copies down the tree.
+    if (isInside(target, source)) throw AppError("The destination directory is a subfolder of the source directory");
+
+    // Every missing level of the target, then its last one must really be there.
+    std::string level;
+    for (std::size_t pos = 1; pos <= target.size(); ++pos) {
+        if (pos == target.size() || target[pos] == kSeparator) {
+            level = target.substr(0, pos);
+            if (!platform::folderExists(level)) platform::createFolder(level);
+        }
+    }
+    if (!platform::folderExists(target)) {
+        const int error = platform::lastError() != 0 ? platform::lastError() : EEXIST;
+        throw AppError("Cannot create folder \"" + target + "\". " + platform::systemErrorText(error));
+    }
+
+    std::string stuck;
+    int stuckError = 0;
+    moveContents(source, target, stuck, stuckError);
+    platform::setNormalAttributes(source);
+    platform::removeFolder(source);
+    // A half-moved folder must not pass for a finished move.
+    if (!stuck.empty()) {
+        throw AppError("Cannot move file \"" + stuck + "\". " + platform::systemErrorText(stuckError));
+    }
+}
+
+}  // namespace quill

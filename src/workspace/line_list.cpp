@@ -1,0 +1,159 @@
+#include "workspace/line_list.h"
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "workspace/file_ops.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quill {
+
+namespace {
+
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LEMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BEMark = "\xFE\xFF";
+
+bool startsWith(std::string_view bytes, std::string_view mark) {
+    return bytes.size() >= mark.size() && bytes.substr(0, mark.size()) == mark;
+}
+
+std::vector<std::string> splitLines(std::string_view text) {
+    // Nothing after a NUL belongs to the text.
+    text = text.substr(0, text.find('\0'));
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const auto end = text.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) {
+            lines.emplace_back(text.substr(pos));
+            break;
+        }
+        lines.emplace_back(text.substr(pos, end - pos));
+        pos = end + 1;
+        if (text[end] == '\r' && pos < text.size() && text[pos] == '\n') ++pos;
+    }
+    return lines;
+}
+
+[[noreturn]] void outOfBounds(int index) {
+    throw AppError("List index out of bounds (" + std::to_string(index) + ")");
+}
+
+// Reads the whole file, refusing while someone holds it for writing.
+std::string readAllShared(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw AppError(cannotOpenFileText(path, errno));
+    struct stat st {};
+    int error = 0;
+    if (::fstat(fd, &st) != 0) error = errno;
+    else if (S_ISDIR(st.st_mode)) error = EISDIR;
+    else if (::flock(fd, LOCK_SH | LOCK_NB) != 0) error = errno == EWOULDBLOCK ? EBUSY : errno;
+    std::string bytes;
+    char buffer[1 << 16];
+    while (error == 0) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+        } else if (n == 0) {
+            break;
+        } else {
+            bytes.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (error != 0) throw AppError(cannotOpenFileText(path, error));
+    return bytes;
+}
+
+std::string encodeLines(const std::vector<std::string>& lines, TextEncoding encoding) {
+    std::string text;
+    for (const auto& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    switch (encoding) {
+        case TextEncoding::Utf8: return std::string(kUtf8Mark) + text;
+        case TextEncoding::Utf16LE: return std::string(kUtf16LEMark) + platform::utf8ToUtf16(text, false);
+        case TextEncoding::Utf16BE: return std::string(kUtf16BEMark) + platform::utf8ToUtf16(text, true);
+        case TextEncoding::None:
+        case TextEncoding::Ansi: break;
+    }
+    return platform::utf8ToAnsi(text);
+}
+
+}  // namespace
+
+std::vector<std::string> decodeLines(const std::string& bytes, TextEncoding& encoding) {
+    const std::string_view all(bytes);
+    if (startsWith(all, kUtf8Mark)) {
+        encoding = TextEncoding::Utf8;
+        const auto text = platform::decodeUtf8(all.substr(kUtf8Mark.size()));
+        return text ? splitLines(*text) : std::vector<std::string>{};
+    }
+    if (startsWith(all, kUtf16LEMark)) {
+        encoding = TextEncoding::Utf16LE;
+        return splitLines(platform::utf16ToUtf8(all.substr(2), false));
+    }
+    if (startsWith(all, kUtf16BEMark)) {
+        encoding = TextEncoding::Utf16BE;
+        return splitLines(platform::utf16ToUtf8(all.substr(2), true));
+    }
+    encoding = TextEncoding::Ansi;
+    return splitLines(platform::ansiToUtf8(all));
+}
+
+void LineList::loadFromFile(const std::string& path) {
+    const std::string bytes = readAllShared(path);
+    TextEncoding encoding = TextEncoding::None;
+    lines_ = decodeLines(bytes, encoding);
+    encoding_ = encoding;
+}
+
+void LineList::saveToFile(const std::string& path) const {
+    saveBytesToFile(encodeLines(lines_, encoding_), path);
+}
+
+const std::string& LineList::line(int index) const {
+    if (index < 0 || index >= count()) outOfBounds(index);
+    return lines_[static_cast<std::size_t>(index)];
+}
+
+void LineList::setLine(int index, const std::string& text) {
+    if (index < 0 || index >= count()) outOfBounds(index);
+    lines_[static_cast<std::size_t>(index)] = text;
+}
+
+int LineList::indexOfName(const std::string& name) const {
+    for (int i = 0; i < count(); ++i) {
+        const std::string& text = lines_[static_cast<std::size_t>(i)];
+        const auto eq = text.find('=');
+        if (eq == std::string::npos) continue;
+        if (platform::sameTextIgnoringCase(std::string_view(text).substr(0, eq), name)) return i;
+    }
+    return -1;
+}
+
+std::string LineList::value(const std::string& name) const {
+    const int index = indexOfName(name);
+    if (index < 0) return {};
+    const std::string& text = lines_[static_cast<std::size_t>(index)];
+    return text.substr(text.find('=') + 1);
+}
+
+void LineList::setValue(const std::string& name, const std::string& value) {
+    const int index = indexOfName(name);
+    if (value.empty()) {
+        if (index >= 0) lines_.erase(lines_.begin() + index);
+        return;
+    }
+    if (index >= 0) setLine(index, name + "=" + value);
+    else append(name + "=" + value);
+}
+
+}  // namespace quill
