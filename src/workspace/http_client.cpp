@@ -1,0 +1,238 @@
+#include "workspace/http_client.h"
+
+#include "platform/error.h"
+#include "workspace/http_socket_errors.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <curl/curl.h>
+#include <exception>
+#include <new>
+
+namespace quill {
+
+namespace {
+
+constexpr int kRedirectLimit = 15;    // the 15th redirect in a row ends the fetch
+constexpr int kMaxHeaderLines = 255;  // per response
+constexpr long kReceiveBuffer = 512 * 1024;
+constexpr const char* kClosedGracefully = "Connection Closed Gracefully.";
+
+using Clock = std::chrono::steady_clock;
+
+// libcurl wants one global set-up per process before the first handle.
+void initialiseCurlOnce() {
+    static const bool done = [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        return true;
+    }();
+    (void)done;
+}
+
+int statusCode(const std::string& statusLine) {
+    std::size_t space = statusLine.find(' ');
+    return space == std::string::npos ? 0 : std::atoi(statusLine.c_str() + space + 1);
+}
+
+std::string schemeOf(const std::string& url) {
+    std::size_t colon = url.find(':');
+    std::size_t firstSlash = url.find('/');
+    if (colon == std::string::npos || colon == 0 || (firstSlash != std::string::npos && firstSlash < colon)) return "";
+    std::string scheme = url.substr(0, colon);
+    for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return scheme;
+}
+
+}  // namespace
+
+struct HttpClient::Impl {
+    CURL* curl = nullptr;
+    curl_slist* headers = nullptr;
+    int stallSeconds = 60;
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+
+    // State of the one response being read.
+    ByteSink* sink = nullptr;
+    std::string statusLine;
+    int headerLines = 0;
+    bool tooManyHeaders = false;
+    bool stalled = false;
+    bool bodyStarted = false;
+    bool bodyToSink = false;
+    std::exception_ptr sinkError;
+    Clock::time_point lastByte;
+
+    void startResponse(ByteSink* target) {
+        sink = target;
+        statusLine.clear();
+        headerLines = 0;
+        tooManyHeaders = false;
+        stalled = false;
+        bodyStarted = false;
+        bodyToSink = false;
+        sinkError = nullptr;
+        lastByte = Clock::now();
+        errorBuffer[0] = '\0';
+    }
+
+    static size_t onHeader(char* data, size_t size, size_t count, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        std::size_t length = size * count;
+        impl->lastByte = Clock::now();
+        std::string line(data, length);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        if (line.compare(0, 5, "HTTP/") == 0 && !impl->bodyStarted) {
+            // Each response, interim ones too, starts its own count.
+            impl->statusLine = line;
+            impl->headerLines = 0;
+        } else if (!line.empty() && ++impl->headerLines > kMaxHeaderLines) {
+            impl->tooManyHeaders = true;
+            return 0;
+        }
+        return length;
+    }
+
+    static size_t onBody(char* data, size_t size, size_t count, void* self) {
+        auto* impl = static_cast<Impl*>(self);
+        std::size_t length = size * count;
+        impl->lastByte = Clock::now();
+        if (!impl->bodyStarted) {
+            impl->bodyStarted = true;
+            int code = statusCode(impl->statusLine);
+            impl->bodyToSink = code >= 200 && code < 300;
+            if (impl->bodyToSink) impl->reserveForBody();
+        }
+        // Redirect and error bodies are read and dropped, never written to the target.
+        if (!impl->bodyToSink) return length;
+        try {
+            impl->sink->write(data, length);
+        } catch (...) {
+            impl->sinkError = std::current_exception();
+            return CURL_WRITEFUNC_ERROR;
+        }
+        return length;
+    }
+
+    // A body in memory is held once: room for the announced length up front, no doubling.
+    void reserveForBody() {
+        auto* memory = dynamic_cast<MemorySink*>(sink);
+        curl_off_t announced = -1;
+        if (!memory || curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK ||
+            announced <= 0)
+            return;
+        try {
+            memory->bytes.reserve(memory->bytes.size() + static_cast<std::size_t>(announced));
+        } catch (const std::exception&) {
+            // A length beyond memory: let the body grow as it arrives and fail then, if it must.
+        }
+    }
+
+    static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        auto* impl = static_cast<Impl*>(self);
+        if (Clock::now() - impl->lastByte >= std::chrono::seconds(impl->stallSeconds)) {
+            impl->stalled = true;
+            return 1;
+        }
+        return 0;
+    }
+
+    [[noreturn]] void raiseFor(CURLcode rc) {
+        long osError = 0;
+        curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
+        int wsa = wsaCodeForErrno(static_cast<int>(osError));
+        switch (rc) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+            throw AppError(socketErrorText(11001));
+        case CURLE_COULDNT_CONNECT:
+            throw AppError(socketErrorText(wsa ? wsa : 10061));
+        case CURLE_OPERATION_TIMEDOUT:
+            throw AppError(socketErrorText(10060));
+        case CURLE_ABORTED_BY_CALLBACK:
+            if (stalled) throw AppError(socketErrorText(10060));
+            break;
+        case CURLE_GOT_NOTHING:
+        case CURLE_PARTIAL_FILE:
+            // Closed before a status line, or before the body announced was all there.
+            throw AppError(kClosedGracefully);
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+            if (osError == 0 && !statusLine.empty()) throw AppError(kClosedGracefully);
+            throw AppError(socketErrorText(wsa ? wsa : 10054));
+        case CURLE_OUT_OF_MEMORY:
+            throw std::bad_alloc();
+        default:
+            break;
+        }
+        throw AppError(errorBuffer[0] ? std::string(errorBuffer) : std::string(curl_easy_strerror(rc)));
+    }
+};
+
+HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {
+    initialiseCurlOnce();
+    CURL* curl = curl_easy_init();
+    if (!curl) throw std::bad_alloc();
+    impl_->curl = curl;
+    for (const char* header : {"Accept: text/html, */*,*.zip", "Accept-Encoding: identity",
+                               "User-Agent: Mozilla/4.0 (compatible; Indy Library)"}) {
+        curl_slist* grown = curl_slist_append(impl_->headers, header);
+        if (!grown) throw std::bad_alloc();
+        impl_->headers = grown;
+    }
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, impl_->headers);
+    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(curl, CURLOPT_COOKIEFILE, "");  // cookies in memory, for this client's life
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, impl_->errorBuffer);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Impl::onHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, impl_.get());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Impl::onBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, impl_.get());
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, impl_.get());
+}
+
+HttpClient::~HttpClient() {
+    curl_easy_cleanup(impl_->curl);
+    curl_slist_free_all(impl_->headers);
+}
+
+void HttpClient::setStallTimeout(int seconds) { impl_->stallSeconds = seconds > 0 ? seconds : 1; }
+
+void HttpClient::fetch(const std::string& url, ByteSink& sink) {
+    std::string address = url;
+    for (int redirects = 0;;) {
+        std::string scheme = schemeOf(address);
+        if (scheme == "https") throw AppError("IOHandler value is not valid");
+        if (scheme != "http") throw AppError("Unknown Protocol");
+
+        impl_->startResponse(&sink);
+        curl_easy_setopt(impl_->curl, CURLOPT_URL, address.c_str());
+        CURLcode rc = curl_easy_perform(impl_->curl);
+        if (impl_->sinkError) std::rethrow_exception(impl_->sinkError);
+        if (impl_->tooManyHeaders)
+            throw AppError("The response has more than " + std::to_string(kMaxHeaderLines) + " header lines");
+        if (rc != CURLE_OK) impl_->raiseFor(rc);
+
+        int code = statusCode(impl_->statusLine);
+        if (code >= 200 && code < 300) return;
+        char* location = nullptr;
+        if (code >= 300 && code < 400 && code != 304 &&
+            curl_easy_getinfo(impl_->curl, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location) {
+            // Ending quietly here would leave an empty target looking like a download.
+            if (++redirects >= kRedirectLimit) throw AppError("Too many redirects");
+            address = location;
+            continue;
+        }
+        throw AppError(impl_->statusLine);
+    }
+}
+
+}  // namespace quill

@@ -1,0 +1,272 @@
+#include "workspace/http_client.h"
+
+#include "platform/error.h"
+#include "support/temp_folder.h"
+#include "vendorkit/http_server.h"
+#include "workspace/http_socket_errors.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace quill {
+namespace {
+
+using vendorkit::BodyFraming;
+using vendorkit::HttpResponse;
+using vendorkit::HttpServer;
+
+std::string fetchError(HttpClient& client, const std::string& url, ByteSink& sink) {
+    try {
+        client.fetch(url, sink);
+    } catch (const AppError& e) {
+        return e.message();
+    }
+    return "(no error)";
+}
+
+std::string fetchError(const std::string& url) {
+    HttpClient client;
+    MemorySink sink;
+    return fetchError(client, url, sink);
+}
+
+// A loopback port nobody listens on.
+int closedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+TEST(HttpFetchStatus, ErrorStatusRaisesTheStatusLineAndLeavesTheTargetEmpty) {
+    HttpServer server;
+    server.route("/gone", HttpResponse::status("HTTP/1.1 404 Not Found", "<html>error page</html>"));
+    server.route("/odd", HttpResponse::status("HTTP/1.0 503 Back Later Maybe", "busy"));
+    server.route("/same", HttpResponse::status("HTTP/1.1 304 Not Modified"));
+    HttpResponse noLocation = HttpResponse::status("HTTP/1.1 302 Found", "where?");
+    server.route("/nowhere", noLocation);
+    HttpClient client;
+    MemorySink sink;
+    EXPECT_EQ(fetchError(client, server.url("/gone"), sink), "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(fetchError(client, server.url("/missing"), sink), "HTTP/1.1 404 Not Found");
+    EXPECT_EQ(fetchError(client, server.url("/odd"), sink), "HTTP/1.0 503 Back Later Maybe");
+    EXPECT_EQ(fetchError(client, server.url("/same"), sink), "HTTP/1.1 304 Not Modified");
+    EXPECT_EQ(fetchError(client, server.url("/nowhere"), sink), "HTTP/1.1 302 Found");
+    EXPECT_EQ(sink.bytes, "");
+}
+
+TEST(HttpFetchRedirects, FourteenInARowAreFollowedToTheBody) {
+    HttpServer server;
+    server.serveBytes("/final", "the body");
+    server.redirectChain("/r", 14, "/final");
+    HttpClient client;
+    MemorySink sink;
+    client.fetch(server.url("/r"), sink);
+    EXPECT_EQ(sink.bytes, "the body");  // redirect bodies never reach the target
+    EXPECT_EQ(server.requests().size(), 15u);
+}
+
+TEST(HttpFetchRedirects, TheFifteenthFailsWithNothingWritten) {
+    HttpServer server;
+    server.serveBytes("/final", "the body");
+    server.redirectChain("/r", 15, "/final");
+    HttpClient client;
+    MemorySink sink;
+    EXPECT_EQ(fetchError(client, server.url("/r"), sink), "Too many redirects");
+    EXPECT_EQ(sink.bytes, "");
+    EXPECT_EQ(server.requests().size(), 15u);
+    // The count starts again at each fetch.
+    client.fetch(server.url("/r/1"), sink);
+    EXPECT_EQ(sink.bytes, "the body");
+}
+
+TEST(HttpFetchRedirects, RelativeLocationsAndCookiesOfRedirectsCarryOver) {
+    HttpServer server;
+    HttpResponse hop = HttpResponse::redirect("../b/target?x=1", 301);
+    hop.headers.emplace_back("Set-Cookie", "session=abc; Path=/");
+    server.route("/a/start", hop);
+    server.serveBytes("/b/target", "arrived");
+    HttpClient client;
+    MemorySink sink;
+    client.fetch(server.url("/a/start"), sink);
+    EXPECT_EQ(sink.bytes, "arrived");
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].target, "/b/target?x=1");
+    EXPECT_EQ(requests[1].header("Cookie"), "session=abc");
+}
+
+TEST(HttpFetchRedirects, HttpsIsRefusedBeforeAnythingIsSent) {
+    HttpServer server;
+    server.route("/secure", HttpResponse::redirect("https://127.0.0.1:" + std::to_string(server.port()) + "/x"));
+    HttpClient client;
+    MemorySink sink;
+    EXPECT_EQ(fetchError(client, server.url("/secure"), sink), "IOHandler value is not valid");
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(fetchError(client, "https://127.0.0.1:" + std::to_string(server.port()) + "/x", sink),
+              "IOHandler value is not valid");
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(sink.bytes, "");
+}
+
+TEST(HttpFetchRequest, SendsExactlyTheClientHeaders) {
+    HttpServer server;
+    server.serveBytes("/f.zip", "x");
+    HttpClient client;
+    MemorySink sink;
+    client.fetch(server.url("/f.zip"), sink);
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].head, "GET /f.zip HTTP/1.1\r\n"
+                                "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n"
+                                "Accept: text/html, */*,*.zip\r\n"
+                                "Accept-Encoding: identity\r\n"
+                                "User-Agent: Mozilla/4.0 (compatible; Indy Library)\r\n");
+}
+
+TEST(HttpFetchRequest, CookiesComeBackAndTheConnectionIsReused) {
+    HttpServer server;
+    HttpResponse login = HttpResponse::ok("welcome");
+    login.headers.emplace_back("Set-Cookie", "visitor=42; Path=/");
+    server.route("/login", login);
+    server.serveBytes("/next", "more");
+    HttpClient client;
+    MemorySink sink;
+    client.fetch(server.url("/login"), sink);
+    client.fetch(server.url("/next"), sink);
+    client.fetch(server.url("/next"), sink);
+    EXPECT_EQ(sink.bytes, "welcomemoremore");
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_FALSE(requests[0].hasHeader("Cookie"));
+    EXPECT_EQ(requests[1].header("Cookie"), "visitor=42");
+    EXPECT_EQ(server.connectionCount(), 1);
+
+    // A second client starts with no cookies of its own.
+    HttpClient other;
+    other.fetch(server.url("/next"), sink);
+    EXPECT_FALSE(server.requests().back().hasHeader("Cookie"));
+}
+
+TEST(HttpFetchBody, ChunkedInterimAndUntilCloseBodiesArriveWhole) {
+    HttpServer server;
+    std::string big(300000, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 % 251);
+    HttpResponse chunked = HttpResponse::ok(big);
+    chunked.framing = BodyFraming::Chunked;
+    chunked.chunkSize = 777;
+    server.route("/chunked", chunked);
+    HttpResponse interim = HttpResponse::ok("after continue");
+    interim.interimStatusLines = {"HTTP/1.1 100 Continue"};
+    server.route("/interim", interim);
+    HttpResponse untilClose = HttpResponse::ok("to the end");
+    untilClose.framing = BodyFraming::UntilClose;
+    server.route("/close", untilClose);
+    server.route("/empty", HttpResponse::status("HTTP/1.1 204 No Content"));
+
+    HttpClient client;
+    MemorySink a, b, c, d;
+    client.fetch(server.url("/chunked"), a);
+    client.fetch(server.url("/interim"), b);
+    client.fetch(server.url("/close"), c);
+    client.fetch(server.url("/empty"), d);
+    EXPECT_TRUE(a.bytes == big);
+    EXPECT_EQ(b.bytes, "after continue");
+    EXPECT_EQ(c.bytes, "to the end");
+    EXPECT_EQ(d.bytes, "");
+}
+
+TEST(HttpFetchBody, IntoAFileAsItArrives) {
+    testing::TempFolder temp;
+    HttpServer server;
+    std::string body(1 << 20, 'q');
+    server.serveBytes("/temp.zip", body);
+    HttpClient client;
+    {
+        OutputFile file(temp / "temp.zip");
+        FileSink sink(file);
+        client.fetch(server.url("/temp.zip"), sink);
+    }
+    EXPECT_TRUE(testing::readFile(temp / "temp.zip") == body);
+}
+
+TEST(HttpFetchBody, ASinkThatFailsEndsTheFetchWithItsError) {
+    struct FullDisk : ByteSink {
+        void write(const char*, std::size_t) override { throw AppError("disk full"); }
+    };
+    HttpServer server;
+    server.serveBytes("/a", std::string(100000, 'a'));
+    HttpClient client;
+    FullDisk full;
+    EXPECT_EQ(fetchError(client, server.url("/a"), full), "disk full");
+    MemorySink sink;
+    client.fetch(server.url("/a"), sink);
+    EXPECT_EQ(sink.bytes.size(), 100000u);
+}
+
+TEST(HttpFetchFailures, ClosingEarlyIsAnErrorNotAShortDownload) {
+    HttpServer server;
+    HttpResponse cut = HttpResponse::ok(std::string(50000, 'c'));
+    cut.sendOnly = 20000;
+    server.route("/cut", cut);
+    HttpResponse cutChunks = cut;
+    cutChunks.framing = BodyFraming::Chunked;
+    server.route("/cutchunks", cutChunks);
+    HttpResponse silent;
+    silent.closeBeforeStatus = true;
+    server.route("/silent", silent);
+    EXPECT_EQ(fetchError(server.url("/cut")), "Connection Closed Gracefully.");
+    EXPECT_EQ(fetchError(server.url("/cutchunks")), "Connection Closed Gracefully.");
+    EXPECT_EQ(fetchError(server.url("/silent")), "Connection Closed Gracefully.");
+}
+
+TEST(HttpFetchFailures, AStalledServerTimesOut) {
+    HttpServer server;
+    HttpResponse stall = HttpResponse::ok(std::string(1000, 's'));
+    stall.stallAfterHeaders = true;
+    server.route("/stall", stall);
+    HttpClient client;
+    client.setStallTimeout(1);
+    MemorySink sink;
+    EXPECT_EQ(fetchError(client, server.url("/stall"), sink), "Socket Error # 10060\r\nConnection timed out.");
+    EXPECT_EQ(sink.bytes, "");
+}
+
+TEST(HttpFetchFailures, UnreachableHostsGiveSocketErrors) {
+    EXPECT_EQ(fetchError("http://127.0.0.1:" + std::to_string(closedPort()) + "/x"),
+              "Socket Error # 10061\r\nConnection refused.");
+    EXPECT_EQ(fetchError("http://no-such-vendor.invalid/temp.zip"), "Socket Error # 11001\r\nHost not found.");
+}
+
+TEST(HttpFetchFailures, TooManyHeaderLinesFailInsteadOfSpillingIntoTheBody) {
+    HttpServer server;
+    HttpResponse many = HttpResponse::ok("body");
+    many.fillerHeaderLines = 300;
+    server.route("/many", many);
+    HttpResponse enough = HttpResponse::ok("body");
+    enough.fillerHeaderLines = 250;
+    server.route("/enough", enough);
+    HttpClient client;
+    MemorySink sink;
+    EXPECT_EQ(fetchError(client, server.url("/many"), sink), "The response has more than 255 header lines");
+    EXPECT_EQ(sink.bytes, "");
+    client.fetch(server.url("/enough"), sink);
+    EXPECT_EQ(sink.bytes, "body");
+}
+
+TEST(HttpSocketErrors, CodesWithoutATextLeaveTheSecondLineEmpty) {
+    EXPECT_EQ(socketErrorText(10054), "Socket Error # 10054\r\nConnection reset by peer.");
+    EXPECT_EQ(socketErrorText(10099), "Socket Error # 10099\r\n");
+    EXPECT_EQ(wsaCodeForErrno(ECONNREFUSED), 10061);
+}
+
+}  // namespace
+}  // namespace quill
