@@ -194,6 +194,34 @@ bool fileSystemOf(const std::string& path, std::uint64_t& device) {
     return succeed();
 }
 
+bool readWholeFile(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return fail(errno);
+    struct stat st {};
+    int code = 0;
+    if (::fstat(fd, &st) != 0) code = errno;
+    else if (S_ISDIR(st.st_mode)) code = EISDIR;
+    std::vector<char> buffer(1 << 16);
+    while (code == 0) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            code = errno;
+        } else if (n == 0) {
+            break;
+        } else {
+            bytes.append(buffer.data(), static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (code != 0) {
+        bytes.clear();
+        return fail(code);
+    }
+    return succeed();
+}
+
 bool pathExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;

@@ -36,6 +36,9 @@ bool listFolder(const std::string& path, std::vector<FolderEntry>& entries);
 bool fileSystemOf(const std::string& path, std::uint64_t& device);
 bool pathExists(const std::string& path);  // anything at all, a dangling link too
 
+// The whole content of a regular file; false for a folder or an unreadable file.
+bool readWholeFile(const std::string& path, std::string& bytes);
+
 // Absolute and lexically normal, as GetFullPathName gives it; "" stays "".
 std::string fullPath(const std::string& path);
 

@@ -1,8 +1,8 @@
 #include "platform/pe_version.h"
 
+#include "platform/files.h"
+
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace quill::platform {
@@ -178,10 +178,9 @@ std::optional<FileVersion> parseFileVersion(const unsigned char* data, std::size
 }
 
 std::optional<FileVersion> readFileVersion(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    return parseFileVersion(bytes.data(), bytes.size());
+    std::string bytes;
+    if (!readWholeFile(path, bytes)) return std::nullopt;
+    return parseFileVersion(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 }  // namespace quill::platform

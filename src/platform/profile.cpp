@@ -1,9 +1,9 @@
 #include "platform/profile.h"
 
 #include "platform/codepage.h"
+#include "platform/files.h"
 
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 
 namespace quill::platform {
 
@@ -90,9 +90,8 @@ std::string profileStringFromBytes(std::string_view fileBytes, const std::string
 
 std::string readProfileString(const std::string& section, const std::string& key,
                               const std::string& fallback, const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return cutToBuffer(fallback);
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string bytes;
+    if (!readWholeFile(path, bytes)) return cutToBuffer(fallback);
     return profileStringFromBytes(bytes, section, key, fallback);
 }
 
