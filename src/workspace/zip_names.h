@@ -1,0 +1,17 @@
+// How stored ZIP entry names become ours: code page 437 to UTF-8, and which
+// names could write outside the folder they are unpacked into.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quill {
+
+// Every byte maps; 0x00-0x7F are ASCII.
+std::string cp437ToUtf8(std::string_view bytes);
+
+// True for a name that is absolute ("/x", "\x", "C:x") or has a ".." level,
+// with "/" and "\" both taken as separators.
+bool isUnsafeEntryName(std::string_view name);
+
+}  // namespace quill

@@ -1,0 +1,315 @@
+#include "workspace/zip_reader.h"
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "workspace/file_ops.h"
+#include "workspace/zip_names.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace quill {
+
+namespace {
+
+constexpr std::size_t kEndRecordSize = 22;
+constexpr std::size_t kMaxCommentSize = 65535;
+constexpr std::size_t kCentralHeaderSize = 46;
+constexpr std::size_t kLocalHeaderSize = 30;
+constexpr std::size_t kChunkSize = 256 * 1024;
+constexpr std::size_t kMaxPath = 260;
+constexpr std::uint16_t kUtf8NameFlag = 0x0800;
+
+const char* const kStreamReadError = "Stream read error";
+const char* const kErrorReadingZip = "Error reading zip file";
+
+std::uint16_t get16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint32_t get32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+bool hasSignature(const unsigned char* p, unsigned char third, unsigned char fourth) {
+    return p[0] == 'P' && p[1] == 'K' && p[2] == third && p[3] == fourth;
+}
+
+// Reads forward from an offset in pieces, so a large directory never sits in memory twice.
+class ForwardReader {
+public:
+    ForwardReader(int fd, std::uint64_t offset) : fd_(fd), offset_(offset) {}
+
+    // False when the file ends first.
+    bool read(unsigned char* out, std::size_t size) {
+        while (size > 0) {
+            if (pos_ == buffer_.size()) {
+                buffer_.resize(64 * 1024);
+                ssize_t n = pread(fd_, buffer_.data(), buffer_.size(), static_cast<off_t>(offset_));
+                if (n <= 0) {
+                    buffer_.clear();
+                    pos_ = 0;
+                    return false;
+                }
+                buffer_.resize(static_cast<std::size_t>(n));
+                offset_ += static_cast<std::uint64_t>(n);
+                pos_ = 0;
+            }
+            std::size_t take = std::min(size, buffer_.size() - pos_);
+            std::copy_n(buffer_.data() + pos_, take, out);
+            pos_ += take;
+            out += take;
+            size -= take;
+        }
+        return true;
+    }
+
+private:
+    int fd_;
+    std::uint64_t offset_;
+    std::vector<unsigned char> buffer_;
+    std::size_t pos_ = 0;
+};
+
+bool readAt(int fd, std::uint64_t offset, unsigned char* out, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = pread(fd, out, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        out += n;
+        offset += static_cast<std::uint64_t>(n);
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::size_t pathLength(const std::string& path) { return platform::toUtf16(path).size(); }
+
+std::string parentOf(const std::string& path) {
+    std::size_t slash = path.rfind(platform::kSeparator);
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Every missing level; failures are left for the file creation to report.
+void createFolders(const std::string& folder) {
+    if (folder.empty() || platform::folderExists(folder)) return;
+    std::size_t pos = 1;
+    while ((pos = folder.find(platform::kSeparator, pos)) != std::string::npos) {
+        std::string level = folder.substr(0, pos);
+        if (!platform::folderExists(level)) platform::createFolder(level);
+        ++pos;
+    }
+    if (folder.back() != platform::kSeparator && !platform::folderExists(folder)) platform::createFolder(folder);
+}
+
+}  // namespace
+
+struct ZipReader::Impl {
+    int fd = -1;
+    std::vector<ZipEntry> entries;
+    std::vector<unsigned char> input;
+    std::vector<unsigned char> output;
+    z_stream inflater{};
+    bool inflaterReady = false;
+    std::string lastFolderMade;
+
+    ~Impl() {
+        if (inflaterReady) inflateEnd(&inflater);
+        if (fd >= 0) ::close(fd);
+    }
+
+    void readDirectory(const std::string& path);
+    void decodeInto(const ZipEntry& entry, std::uint64_t dataStart, OutputFile& file);
+};
+
+void ZipReader::Impl::readDirectory(const std::string& path) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) throw AppError(cannotOpenFileText(path, errno));
+    if (S_ISDIR(st.st_mode)) throw AppError(cannotOpenFileText(path, EACCES));
+    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    if (fileSize == 0) throw AppError(kStreamReadError);
+
+    // The end record sits at the very end, after a comment of at most 65,535 bytes.
+    const std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kMaxCommentSize + kEndRecordSize));
+    std::vector<unsigned char> tail(tailSize);
+    if (!readAt(fd, fileSize - tailSize, tail.data(), tailSize)) throw AppError(kStreamReadError);
+    if (tailSize < kEndRecordSize) throw AppError(kErrorReadingZip);
+    const unsigned char* end = nullptr;
+    for (std::size_t i = tailSize - kEndRecordSize + 1; i-- > 0;) {
+        if (hasSignature(&tail[i], 5, 6)) {
+            end = &tail[i];
+            break;
+        }
+    }
+    if (!end) throw AppError(kErrorReadingZip);
+    const std::uint16_t total = get16(end + 10);
+    const std::uint32_t directoryOffset = get32(end + 16);
+
+    entries.clear();
+    entries.reserve(total);
+    ForwardReader reader(fd, directoryOffset);
+    unsigned char header[kCentralHeaderSize];
+    std::string name;
+    std::vector<unsigned char> skip;
+    for (std::uint16_t i = 0; i < total; ++i) {
+        if (!reader.read(header, 4)) throw AppError(kErrorReadingZip);
+        if (!hasSignature(header, 1, 2)) throw AppError("Invalid Zip Central Header signature");
+        if (!reader.read(header + 4, kCentralHeaderSize - 4)) throw AppError(kErrorReadingZip);
+        ZipEntry e;
+        e.flags = get16(header + 8);
+        e.method = get16(header + 10);
+        e.crc32 = get32(header + 16);
+        e.compressedSize = get32(header + 20);
+        e.uncompressedSize = get32(header + 24);
+        const std::uint16_t nameLength = get16(header + 28);
+        const std::size_t otherLength = std::size_t{get16(header + 30)} + get16(header + 32);
+        e.localHeaderOffset = get32(header + 42);
+        name.resize(nameLength);
+        skip.resize(otherLength);
+        if (!reader.read(reinterpret_cast<unsigned char*>(name.data()), nameLength) ||
+            !reader.read(skip.data(), otherLength))
+            throw AppError(kErrorReadingZip);
+        e.name = (e.flags & kUtf8NameFlag) ? name : cp437ToUtf8(name);
+        // Checked before anything is written, so a hostile archive leaves no trace.
+        if (isUnsafeEntryName(e.name)) throw AppError("Unsafe entry name: " + e.name);
+        entries.push_back(std::move(e));
+    }
+}
+
+void ZipReader::Impl::decodeInto(const ZipEntry& entry, std::uint64_t dataStart, OutputFile& file) {
+    if (input.empty()) input.resize(kChunkSize);
+    if (output.empty()) output.resize(kChunkSize);
+    std::uint64_t readOffset = dataStart;
+    std::uint32_t inputLeft = entry.compressedSize;
+    std::uint32_t outputLeft = entry.uncompressedSize;
+    uLong crc = crc32_z(0, nullptr, 0);
+
+    auto readPiece = [&](std::size_t want) -> std::size_t {
+        if (inputLeft == 0 || want == 0) throw AppError(kStreamReadError);
+        std::size_t size = std::min<std::size_t>({want, inputLeft, input.size()});
+        ssize_t n;
+        do n = pread(fd, input.data(), size, static_cast<off_t>(readOffset));
+        while (n < 0 && errno == EINTR);
+        if (n <= 0) throw AppError(kStreamReadError);
+        readOffset += static_cast<std::uint64_t>(n);
+        inputLeft -= static_cast<std::uint32_t>(n);
+        return static_cast<std::size_t>(n);
+    };
+
+    if (entry.method == 0) {
+        while (outputLeft > 0) {
+            std::size_t n = readPiece(outputLeft);
+            crc = crc32_z(crc, input.data(), n);
+            file.write(reinterpret_cast<const char*>(input.data()), n);
+            outputLeft -= static_cast<std::uint32_t>(n);
+        }
+    } else {
+        if (!inflaterReady) {
+            int rc = inflateInit2(&inflater, -MAX_WBITS);
+            if (rc != Z_OK) throw AppError(zError(rc));
+            inflaterReady = true;
+        } else {
+            inflateReset(&inflater);
+        }
+        inflater.avail_in = 0;
+        while (outputLeft > 0) {
+            if (inflater.avail_in == 0) {
+                inflater.next_in = input.data();
+                inflater.avail_in = static_cast<uInt>(readPiece(input.size()));
+            }
+            inflater.next_out = output.data();
+            inflater.avail_out = static_cast<uInt>(std::min<std::size_t>(output.size(), outputLeft));
+            int rc = inflate(&inflater, Z_NO_FLUSH);
+            std::size_t produced = static_cast<std::size_t>(inflater.next_out - output.data());
+            if (rc != Z_OK && rc != Z_STREAM_END && !(rc == Z_BUF_ERROR && inflater.avail_in == 0))
+                throw AppError(zError(rc));
+            if (produced > 0) {
+                crc = crc32_z(crc, output.data(), produced);
+                file.write(reinterpret_cast<const char*>(output.data()), produced);
+                outputLeft -= static_cast<std::uint32_t>(produced);
+            }
+            if (rc == Z_STREAM_END && outputLeft > 0) throw AppError(kStreamReadError);
+        }
+    }
+    // Damaged data must never be installed as if it were whole.
+    if (crc != entry.crc32) throw AppError("CRC error in " + entry.name);
+}
+
+ZipReader::ZipReader() : impl_(std::make_unique<Impl>()) {}
+ZipReader::~ZipReader() = default;
+
+void ZipReader::open(const std::string& path) {
+    close();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw AppError(cannotOpenFileText(path, errno));
+    impl_->fd = fd;
+    try {
+        impl_->readDirectory(path);
+    } catch (...) {
+        close();
+        throw;
+    }
+}
+
+void ZipReader::close() {
+    if (impl_->fd >= 0) ::close(impl_->fd);
+    impl_->fd = -1;
+    impl_->entries.clear();
+    impl_->lastFolderMade.clear();
+}
+
+bool ZipReader::isOpen() const { return impl_->fd >= 0; }
+std::size_t ZipReader::count() const { return impl_->entries.size(); }
+const std::vector<ZipEntry>& ZipReader::entries() const { return impl_->entries; }
+
+const ZipEntry& ZipReader::entry(std::size_t index) const {
+    if (index >= impl_->entries.size()) throw AppError("List index out of bounds (" + std::to_string(index) + ")");
+    return impl_->entries[index];
+}
+
+void ZipReader::extract(std::size_t index, const std::string& targetPath) {
+    const ZipEntry& e = entry(index);
+    unsigned char local[kLocalHeaderSize];
+    if (!readAt(impl_->fd, e.localHeaderOffset, local, 4)) throw AppError(kStreamReadError);
+    if (!hasSignature(local, 3, 4)) throw AppError("Invalid Zip Local Header signature");
+    if (!readAt(impl_->fd, e.localHeaderOffset + 4, local + 4, kLocalHeaderSize - 4)) throw AppError(kStreamReadError);
+    const std::uint64_t dataStart =
+        std::uint64_t{e.localHeaderOffset} + kLocalHeaderSize + get16(local + 26) + get16(local + 28);
+    if (e.method != 0 && e.method != 8) throw AppError("Item not found");
+
+    const std::string parent = parentOf(targetPath);
+    if (pathLength(parent) >= kMaxPath) throw AppError("The specified path is too long");
+    if (parent != impl_->lastFolderMade) {
+        createFolders(parent);
+        impl_->lastFolderMade = parent;
+    }
+    if (!targetPath.empty() && targetPath.back() == platform::kSeparator) return;
+
+    OutputFile file(targetPath);
+    impl_->decodeInto(e, dataStart, file);
+    file.close();
+}
+
+std::string ZipReader::targetPathFor(const std::string& folder, const std::string& entryName) {
+    std::string path = folder + entryName;
+    // A "\" in a stored name separates levels, as it would on the system the archive came from.
+    std::replace(path.begin() + static_cast<std::ptrdiff_t>(folder.size()), path.end(), '\\', platform::kSeparator);
+    for (char ch : path) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c < 32 || ch == '"' || ch == '<' || ch == '>' || ch == '|') throw AppError("Invalid characters in path");
+    }
+    if (pathLength(parentOf(path)) >= kMaxPath) throw AppError("The specified path is too long");
+    return path;
+}
+
+void unpackArchive(const std::string& archivePath, const std::string& folder) {
+    ZipReader reader;
+    reader.open(archivePath);
+    for (std::size_t i = 0; i < reader.count(); ++i)
+        reader.extract(i, ZipReader::targetPathFor(folder, reader.entry(i).name));
+}
+
+}  // namespace quill

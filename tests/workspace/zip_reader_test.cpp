@@ -1,0 +1,316 @@
+#include "workspace/zip_reader.h"
+
+#include "platform/error.h"
+#include "platform/files.h"
+#include "support/temp_folder.h"
+#include "vendorkit/zip_writer.h"
+#include "workspace/zip_names.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <sys/stat.h>
+
+namespace quill {
+namespace {
+
+using testing::readFile;
+using testing::TempFolder;
+using testing::writeFile;
+using vendorkit::ZipEntryOptions;
+using vendorkit::ZipWriter;
+
+std::string errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const AppError& e) {
+        return e.message();
+    }
+    return "(no error)";
+}
+
+// Bytes that deflate to a few chunks, not to nothing.
+std::string varied(std::size_t size, unsigned seed = 1) {
+    std::string s(size, '\0');
+    unsigned x = seed;
+    for (auto& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>("abcdefgh ijklmnop\n"[(x >> 16) % 18] ^ ((x >> 28) & 1 ? 0x20 : 0));
+    }
+    return s;
+}
+
+ZipEntryOptions stored() {
+    ZipEntryOptions o;
+    o.deflate = false;
+    return o;
+}
+
+std::vector<std::string> filesUnder(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(folder))
+        names.push_back(e.path().string().substr(folder.size()) + (e.is_directory() ? "/" : ""));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ZipUnpack, WritesFoldersAndFilesAndReplacesOnlyWhatItNames) {
+    TempFolder temp;
+    const std::string archive = temp / "t.zip";
+    {
+        ZipWriter zip(archive);
+        zip.addFolder("db/");
+        zip.addFile("db/a.txt", "alpha");
+        zip.addFile("db.fdb", varied(700000), stored());
+    }
+    const std::string out = temp / "out/";
+    testing::makeFolders(out);
+    writeFile(out + "db.fdb", "old database");
+    writeFile(out + "keep.txt", "mine");
+    unpackArchive(archive, out);
+    EXPECT_EQ(readFile(out + "db/a.txt"), "alpha");
+    EXPECT_TRUE(readFile(out + "db.fdb") == varied(700000));
+    EXPECT_EQ(readFile(out + "keep.txt"), "mine");
+    EXPECT_EQ(filesUnder(out), (std::vector<std::string>{"db.fdb", "db/", "db/a.txt", "keep.txt"}));
+}
+
+TEST(ZipUnpack, CreatesMissingParentFoldersAndEmptyFiles) {
+    TempFolder temp;
+    const std::string archive = temp / "t.zip";
+    {
+        ZipWriter zip(archive);
+        zip.addFile("x/y/z.txt", "deep");
+        zip.addFile("x/empty.txt", "");
+        zip.addFile("x/empty-stored.txt", "", stored());
+        zip.addFile("a\\b.txt", "backslash");
+    }
+    unpackArchive(archive, temp / "out/");
+    EXPECT_EQ(readFile(temp / "out/x/y/z.txt"), "deep");
+    EXPECT_EQ(readFile(temp / "out/x/empty.txt"), "");
+    EXPECT_EQ(readFile(temp / "out/x/empty-stored.txt"), "");
+    EXPECT_EQ(readFile(temp / "out/a/b.txt"), "backslash");
+}
+
+TEST(ZipUnpack, DataDescriptorsAndEntriesOverManyChunks) {
+    TempFolder temp;
+    const std::string archive = temp / "t.zip";
+    ZipEntryOptions described;
+    described.dataDescriptor = true;
+    const std::string big = varied(3 << 20, 7);
+    {
+        ZipWriter zip(archive);
+        zip.addFile("described.txt", varied(100000, 3), described);
+        zip.addFile("big.bin", big);
+        zip.addFile("after.txt", "after");
+    }
+    unpackArchive(archive, temp.path());
+    EXPECT_TRUE(readFile(temp / "described.txt") == varied(100000, 3));
+    EXPECT_TRUE(readFile(temp / "big.bin") == big);
+    EXPECT_EQ(readFile(temp / "after.txt"), "after");
+}
+
+TEST(ZipUnpack, AnUnknownMethodStopsAtThatEntry) {
+    TempFolder temp;
+    const std::string archive = temp / "t.zip";
+    ZipEntryOptions bzip2 = stored();
+    bzip2.recordedMethod = 12;
+    {
+        ZipWriter zip(archive);
+        zip.addFile("first.txt", "1");
+        zip.addFile("second.txt", "2", bzip2);
+        zip.addFile("third.txt", "3");
+    }
+    EXPECT_EQ(errorOf([&] { unpackArchive(archive, temp / "out/"); }), "Item not found");
+    EXPECT_EQ(filesUnder(temp / "out/"), (std::vector<std::string>{"first.txt"}));
+}
+
+TEST(ZipUnpack, DamagedDataIsReportedNeverInstalledSilently) {
+    TempFolder temp;
+    struct Case {
+        ZipEntryOptions options;
+        std::string error;
+    } cases[4];
+    cases[0].options.damageDeflate = true;
+    cases[0].error = "data error";
+    cases[1].options.recordedCrc = 0x12345678;
+    cases[1].error = "CRC error in dir/bad.txt";
+    cases[2].options = stored();
+    cases[2].options.recordedCrc = 0;
+    cases[2].error = "CRC error in dir/bad.txt";
+    cases[3].options.recordedUncompressedSize = 200000;  // more than the stream holds
+    cases[3].error = "Stream read error";
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string archive = temp / ("t" + std::to_string(n++) + ".zip");
+        {
+            ZipWriter zip(archive);
+            zip.addFile("dir/bad.txt", varied(100000), c.options);
+            zip.addFile("later.txt", "later");
+        }
+        const std::string out = temp / ("out" + std::to_string(n) + "/");
+        EXPECT_EQ(errorOf([&] { unpackArchive(archive, out); }), c.error) << "case " << n;
+        EXPECT_FALSE(platform::fileExists(out + "later.txt"));
+    }
+}
+
+TEST(ZipOpen, FilesThatAreNoArchives) {
+    TempFolder temp;
+    writeFile(temp / "empty.zip", "");
+    writeFile(temp / "text.zip", "This is a text file, not an archive.\r\n");
+    writeFile(temp / "tiny.zip", "PK");
+    ZipReader reader;
+    EXPECT_EQ(errorOf([&] { reader.open(temp / "empty.zip"); }), "Stream read error");
+    EXPECT_EQ(errorOf([&] { reader.open(temp / "text.zip"); }), "Error reading zip file");
+    EXPECT_EQ(errorOf([&] { reader.open(temp / "tiny.zip"); }), "Error reading zip file");
+    EXPECT_EQ(errorOf([&] { reader.open(temp / "missing.zip"); }),
+              "Cannot open file \"" + temp.path() + "missing.zip\". " + platform::systemErrorText(ENOENT));
+    EXPECT_FALSE(reader.isOpen());
+}
+
+TEST(ZipOpen, ADownloadCutShortIsNoArchive) {
+    TempFolder temp;
+    {
+        ZipWriter zip(temp / "whole.zip");
+        zip.addFile("a.txt", varied(50000));
+    }
+    std::string bytes = readFile(temp / "whole.zip");
+    writeFile(temp / "half.zip", bytes.substr(0, bytes.size() / 2));
+    EXPECT_EQ(errorOf([&] { unpackArchive(temp / "half.zip", temp / "out/"); }), "Error reading zip file");
+}
+
+TEST(ZipOpen, TheEndRecordIsFoundBehindTheLongestComment) {
+    TempFolder temp;
+    const std::string archive = temp / "t.zip";
+    {
+        ZipWriter zip(archive);
+        zip.addFile("a.txt", "a");
+        zip.setComment(std::string(65535, 'c'));
+    }
+    ZipReader reader;
+    reader.open(archive);
+    EXPECT_EQ(reader.count(), 1u);
+    reader.close();
+    // One byte more than any comment can be: the record is out of reach.
+    std::string bytes = readFile(archive);
+    writeFile(archive, bytes + "x");
+    EXPECT_EQ(errorOf([&] { reader.open(archive); }), "Error reading zip file");
+}
+
+TEST(ZipOpen, BadSignatures) {
+    TempFolder temp;
+    ZipEntryOptions badCentral;
+    badCentral.badCentralSignature = true;
+    ZipEntryOptions badLocal;
+    badLocal.badLocalSignature = true;
+    {
+        ZipWriter zip(temp / "central.zip");
+        zip.addFile("a.txt", "a");
+        zip.addFile("b.txt", "b", badCentral);
+    }
+    {
+        ZipWriter zip(temp / "local.zip");
+        zip.addFile("a.txt", "a");
+        zip.addFile("b.txt", "b", badLocal);
+    }
+    EXPECT_EQ(errorOf([&] { unpackArchive(temp / "central.zip", temp / "c/"); }), "Invalid Zip Central Header signature");
+    EXPECT_FALSE(platform::folderExists(temp / "c"));
+    EXPECT_EQ(errorOf([&] { unpackArchive(temp / "local.zip", temp / "l/"); }), "Invalid Zip Local Header signature");
+    EXPECT_EQ(filesUnder(temp / "l/"), (std::vector<std::string>{"a.txt"}));
+}
+
+TEST(ZipOpen, UnsafeNamesAreRejectedBeforeAnythingIsWritten) {
+    TempFolder temp;
+    for (std::string name : {"/etc/passwd", "\\evil.txt", "C:evil.txt", "c:/evil.txt", "../evil.txt", "a/../../evil.txt",
+                             "a\\..\\..\\evil.txt", "a/.."}) {
+        const std::string archive = temp / "t.zip";
+        {
+            ZipWriter zip(archive);
+            zip.addFile("harmless.txt", "first");
+            zip.addFile(name, "x");
+        }
+        EXPECT_EQ(errorOf([&] { unpackArchive(archive, temp / "out/"); }), "Unsafe entry name: " + name);
+        EXPECT_FALSE(platform::folderExists(temp / "out"));
+    }
+    // Dots that are not a level of their own are ordinary names.
+    {
+        ZipWriter zip(temp / "dots.zip");
+        zip.addFile("a..b/..c", "dots");
+    }
+    unpackArchive(temp / "dots.zip", temp / "out/");
+    EXPECT_EQ(readFile(temp / "out/a..b/..c"), "dots");
+}
+
+TEST(ZipTargets, ReadOnlyFilesBadCharactersAndLongPaths) {
+    TempFolder temp;
+    {
+        ZipWriter zip(temp / "t.zip");
+        zip.addFile("db.fdb", "new");
+    }
+    writeFile(temp / "db.fdb", "old");
+    chmod((temp / "db.fdb").c_str(), 0444);
+    EXPECT_EQ(errorOf([&] { unpackArchive(temp / "t.zip", temp.path()); }),
+              "Cannot create file \"" + temp.path() + "db.fdb\". " + platform::systemErrorText(EACCES));
+    EXPECT_EQ(readFile(temp / "db.fdb"), "old");
+
+    for (std::string name : {"a|b.txt", "quote\".txt", "tab\t.txt", "<x>.txt"})
+        EXPECT_EQ(errorOf([&] { ZipReader::targetPathFor(temp.path(), name); }), "Invalid characters in path") << name;
+
+    std::string folder = temp.path();
+    std::string level(200, 'f');
+    EXPECT_EQ(ZipReader::targetPathFor(folder, "x.txt"), folder + "x.txt");
+    EXPECT_EQ(errorOf([&] { ZipReader::targetPathFor(folder, level + "/" + level + "/x.txt"); }),
+              "The specified path is too long");
+    // The limit is on the folder the file goes into, in characters, not bytes.
+    std::string justUnder(259 - folder.size() - 1, 'g');
+    EXPECT_NO_THROW(ZipReader::targetPathFor(folder, justUnder + "/" + std::string(100, 'n')));
+    EXPECT_EQ(errorOf([&] { ZipReader::targetPathFor(folder, justUnder + "g/x"); }), "The specified path is too long");
+    std::string umlauts;
+    for (std::size_t i = 0; i < justUnder.size(); ++i) umlauts += "\xC3\xBC";
+    EXPECT_NO_THROW(ZipReader::targetPathFor(folder, umlauts + "/x"));
+}
+
+TEST(ZipListing, CountNamesAndSizesInDirectoryOrder) {
+    TempFolder temp;
+    ZipEntryOptions utf8;
+    utf8.utf8Flag = true;
+    {
+        ZipWriter zip(temp / "t.zip");
+        zip.addFolder("upd/");
+        zip.addFile("upd/organizer.exe", varied(5000));
+        zip.addFile("Gr\x81\xE1" "e.txt", "cp437");  // "Grüße" in code page 437
+        zip.addFile("Gr\xC3\xBC\xC3\x9F" "e2.txt", "utf8", utf8);  // "Grüße2" in UTF-8
+    }
+    ZipReader reader;
+    reader.open(temp / "t.zip");
+    ASSERT_EQ(reader.count(), 4u);
+    EXPECT_EQ(reader.entry(0).name, "upd/");
+    EXPECT_TRUE(reader.entry(0).isFolder());
+    EXPECT_EQ(reader.entry(1).name, "upd/organizer.exe");
+    EXPECT_EQ(reader.entry(1).uncompressedSize, 5000u);
+    EXPECT_EQ(reader.entry(2).name, "Gr\xC3\xBC\xC3\x9F" "e.txt");
+    EXPECT_EQ(reader.entry(3).name, "Gr\xC3\xBC\xC3\x9F" "e2.txt");
+    EXPECT_EQ(errorOf([&] { reader.entry(4); }), "List index out of bounds (4)");
+    reader.close();
+    EXPECT_FALSE(reader.isOpen());
+    EXPECT_EQ(reader.count(), 0u);
+}
+
+TEST(ZipNames, CodePage437MatchesTheSystemTable) {
+    iconv_t cd = iconv_open("UTF-8", "CP437");
+    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    for (int b = 0x20; b < 0x100; ++b) {
+        char in[1] = {static_cast<char>(b)};
+        char out[8] = {};
+        char* inPtr = in;
+        char* outPtr = out;
+        std::size_t inLeft = 1, outLeft = sizeof out;
+        ASSERT_NE(iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft), static_cast<std::size_t>(-1)) << b;
+        EXPECT_EQ(cp437ToUtf8(std::string(1, static_cast<char>(b))), std::string(out, outPtr)) << "byte " << b;
+    }
+    iconv_close(cd);
+}
+
+}  // namespace
+}  // namespace quill
