@@ -1,0 +1,31 @@
+#!/bin/sh
+# Sets everything up, builds, and runs the whole test suite through CTest:
+# the window and end-to-end tests under Xvfb, the code without windows once
+# more under AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzz run.
+set -eu
+src=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$src/build}
+jobs=$(nproc)
+
+sh "$src/scripts/setup.sh"
+
+echo "== building (with windows)"
+cmake -S "$src" -B "$build/main" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C "$build/main" -j "$jobs"
+
+echo "== building the code without windows with ASan and UBSan"
+cmake -S "$src" -B "$build/sanitize" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILL_GUI=OFF \
+    -DQUILL_BENCH=OFF -DQUILL_SANITIZE=ON >/dev/null
+ninja -C "$build/sanitize" -j "$jobs"
+
+echo "== fuzzing"
+sh "$src/fuzz/run.sh" "$build/fuzz"
+
+echo "== tests under the sanitizers"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$build/sanitize" --output-on-failure -j "$jobs"
+
+echo "== all tests"
+# One X server for every test that needs a display.
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+    ctest --test-dir "$build/main" --output-on-failure

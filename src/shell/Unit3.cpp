@@ -1,0 +1,211 @@
+#include "Unit3.h"
+
+#include "_tempinst.h"
+#include "error_display.h"
+#include "input_blocker.h"
+#include "install/template_download.h"
+#include "key_filter.h"
+#include "message_boxes.h"
+#include "platform/files.h"
+#include "ui_Unit3.h"
+#include "workspace/names.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QWebEngineView>
+
+namespace quill {
+
+namespace {
+
+QString q(const std::string& text) { return QString::fromStdString(text); }
+
+// The sorted list control's order: case-insensitive, in the locale's collation.
+bool sortsBefore(const QString& a, const QString& b) {
+    return QString::localeAwareCompare(a.toCaseFolded(), b.toCaseFolded()) < 0;
+}
+
+}  // namespace
+
+TForm3::TForm3(QWidget* owner)
+    : QDialog(owner, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                         Qt::WindowCloseButtonHint),
+      ui(std::make_unique<Ui::TForm3>()) {
+    ui->setupUi(this);
+    QFont font = this->font();
+    font.setPixelSize(13);
+    setFont(font);
+    resize(838, 574);
+
+    detailKeys = new DetailKeyFilter(this);
+    for (QLineEdit* field : {ui->Edit1, ui->Edit3, ui->Edit4, ui->Edit5, ui->Edit6}) field->installEventFilter(detailKeys);
+    memoEnter = new SwallowEnterFilter(this);
+    ui->Memo1->installEventFilter(memoEnter);
+    blocker = new InputBlocker(this);
+    ui->StatusBar1->setSizeGripEnabled(true);
+
+    catalogue = std::make_unique<Catalogue>(*this, *this, IdHTTP1);
+
+    connect(ui->ListBox1, &QListWidget::currentRowChanged, this, [this] { ListBox1Click(); });
+    connect(ui->Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
+    connect(ui->Button2, &QPushButton::clicked, this, &TForm3::Button2Click);
+    connect(ui->BitBtn1, &QPushButton::clicked, this, &TForm3::BitBtn1Click);
+
+    guarded([this] { FormCreate(); });
+}
+
+TForm3::~TForm3() {
+    guarded([this] { FormDestroy(); });
+    if (busyDepth > 0) QApplication::restoreOverrideCursor();
+}
+
+void TForm3::FormCreate() {
+    // One level only, and whatever happens is fine: the folder usually exists.
+    platform::createFolder(AppDir + "temp");
+}
+
+void TForm3::FormDestroy() { catalogue->FormDestroy(); }
+
+void TForm3::runModal() {
+    guarded([this] { FormShow(); });
+    setWindowState(windowState() | Qt::WindowMaximized);
+    exec();
+}
+
+void TForm3::FormShow() { catalogue->FormShow(TempDir, TemplateLst); }
+
+void TForm3::ListBox1Click() {
+    guarded([this] { catalogue->ListBox1Click(); });
+}
+
+void TForm3::Button1Click() {
+    guarded([this] { catalogue->Button1Click(); });
+}
+
+void TForm3::Button2Click() {
+    guarded([this] { catalogue->Button2Click(); });
+}
+
+void TForm3::BitBtn1Click() {
+    guarded([this] {
+        const int index = ui->ListBox1->currentRow();
+        DownloadContext context{*this,
+                                IdHTTP1,
+                                TempDir,
+                                TemplateLst,
+                                index,
+                                index >= 0 ? templateText(index) : std::string(),
+                                [this] { return catalogue->currentText("FILE"); },
+                                [this] { update.CheckForUpdate(*this, IdHTTP1); }};
+        quill::BitBtn1Click(context);
+    });
+}
+
+void TForm3::keyPressEvent(QKeyEvent* event) {
+    // A main window, not a dialog: Escape closes nothing.
+    if (event->key() == Qt::Key_Escape) {
+        event->ignore();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TForm3::closeEvent(QCloseEvent* event) {
+    if (inputBlocked()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+bool TForm3::inputBlocked() const { return blocker->blocked(); }
+
+// --- Screen ---
+
+void TForm3::setStatus(const std::string& text) { ui->StatusBar1->showMessage(q(text)); }
+void TForm3::showError(const std::string& text) { messageBoxes().error(text); }
+void TForm3::showInformation(const std::string& text) { messageBoxes().information(text); }
+bool TForm3::confirm(const std::string& text) { return messageBoxes().confirm(text); }
+void TForm3::processMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void TForm3::setBusyPointer(bool busy) {
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        ++busyDepth;
+    } else if (busyDepth > 0) {
+        QApplication::restoreOverrideCursor();
+        --busyDepth;
+    }
+}
+
+void TForm3::showProgress() {
+    delete TemplateWaitForm;
+    TemplateWaitForm = new TTemplateWaitForm(nullptr);
+    TemplateWaitForm->show();
+}
+
+void TForm3::setProgressLabel(const std::string& text) {
+    if (TemplateWaitForm) TemplateWaitForm->setLabelText(q(text));
+}
+void TForm3::setProgressBarVisible(bool visible) {
+    if (TemplateWaitForm) TemplateWaitForm->setBarVisible(visible);
+}
+void TForm3::setProgressPosition(int percent) {
+    if (TemplateWaitForm) TemplateWaitForm->setPosition(percent);
+}
+void TForm3::freeProgress() {
+    delete TemplateWaitForm;
+    TemplateWaitForm = nullptr;
+}
+
+void TForm3::setInputBlocked(bool blocked) { blocker->setBlocked(blocked); }
+void TForm3::closeMainWindow() { done(QDialog::Accepted); }
+
+// --- CatalogueView ---
+
+void TForm3::clearTemplates() {
+    const QSignalBlocker quiet(ui->ListBox1);
+    ui->ListBox1->clear();
+}
+
+void TForm3::addTemplate(const std::string& name, std::int32_t id) {
+    const QSignalBlocker quiet(ui->ListBox1);
+    auto* item = new QListWidgetItem(q(name), ui->ListBox1);
+    item->setData(Qt::UserRole, id);
+}
+
+int TForm3::templateCount() const { return ui->ListBox1->count(); }
+int TForm3::selectedTemplate() const { return ui->ListBox1->currentRow(); }
+
+void TForm3::selectTemplate(int index) {
+    const QSignalBlocker quiet(ui->ListBox1);
+    ui->ListBox1->setCurrentRow(index);
+}
+
+std::string TForm3::templateText(int index) const { return ui->ListBox1->item(index)->text().toStdString(); }
+std::int32_t TForm3::templateId(int index) const { return ui->ListBox1->item(index)->data(Qt::UserRole).toInt(); }
+
+int TForm3::categoryCount() const { return ui->ComboBox1->count(); }
+std::string TForm3::categoryText(int index) const { return ui->ComboBox1->itemText(index).toStdString(); }
+
+void TForm3::addCategory(const std::string& text) {
+    const QString item = q(text);
+    int at = 0;
+    while (at < ui->ComboBox1->count() && !sortsBefore(item, ui->ComboBox1->itemText(at))) ++at;
+    ui->ComboBox1->insertItem(at, item);
+}
+
+int TForm3::selectedCategory() const { return ui->ComboBox1->currentIndex(); }
+void TForm3::selectCategory(int index) { ui->ComboBox1->setCurrentIndex(index); }
+std::string TForm3::keywords() const { return ui->Edit2->text().toStdString(); }
+void TForm3::setKeywords(const std::string& text) { ui->Edit2->setText(q(text)); }
+void TForm3::setName(const std::string& text) { ui->Edit1->setText(q(text)); }
+void TForm3::setLicense(const std::string& text) { ui->Edit3->setText(q(text)); }
+void TForm3::setPrice(const std::string& text) { ui->Edit4->setText(q(text)); }
+void TForm3::setKeywordsDetail(const std::string& text) { ui->Edit5->setText(q(text)); }
+void TForm3::setDescription(const std::string& text) { ui->Memo1->setPlainText(q(text)); }
+void TForm3::setNumber(const std::string& text) { ui->Edit6->setText(q(text)); }
+void TForm3::navigate(const std::string& url) { ui->WebBrowser1->setUrl(QUrl(q(url))); }
+
+}  // namespace quill

@@ -1,0 +1,107 @@
+// TForm3: "Download Template and Update Program Files", the main window. It owns
+// the HTTP client, the catalogue and the update state; its handlers are thin and
+// hand the work to the catalogue, install and update sequences, which reach the
+// screen through the Screen and CatalogueView this window implements.
+#pragma once
+
+#include "catalogue/catalogue.h"
+#include "catalogue/catalogue_view.h"
+#include "update/program_update.h"
+#include "workspace/app_files.h"
+#include "workspace/http_client.h"
+#include "workspace/screen.h"
+
+#include <QDialog>
+
+#include <memory>
+#include <string>
+
+namespace Ui {
+class TForm3;
+}
+
+namespace quill {
+
+class DetailKeyFilter;
+class InputBlocker;
+class SwallowEnterFilter;
+
+class TForm3 : public QDialog, public Screen, public CatalogueView {
+    Q_OBJECT
+public:
+    explicit TForm3(QWidget* owner = nullptr);
+    ~TForm3() override;
+
+    // FormShow, then the modal run, shown maximised, until the window closes.
+    void runModal();
+
+    // Screen
+    void setStatus(const std::string& text) override;
+    void showError(const std::string& text) override;
+    void showInformation(const std::string& text) override;
+    bool confirm(const std::string& text) override;
+    void processMessages() override;
+    void setBusyPointer(bool busy) override;
+    void showProgress() override;
+    void setProgressLabel(const std::string& text) override;
+    void setProgressBarVisible(bool visible) override;
+    void setProgressPosition(int percent) override;
+    void freeProgress() override;
+    void setInputBlocked(bool blocked) override;
+    void closeMainWindow() override;
+
+    // CatalogueView
+    void clearTemplates() override;
+    void addTemplate(const std::string& name, std::int32_t id) override;
+    int templateCount() const override;
+    int selectedTemplate() const override;
+    void selectTemplate(int index) override;
+    std::string templateText(int index) const override;
+    std::int32_t templateId(int index) const override;
+    int categoryCount() const override;
+    std::string categoryText(int index) const override;
+    void addCategory(const std::string& text) override;
+    int selectedCategory() const override;
+    void selectCategory(int index) override;
+    std::string keywords() const override;
+    void setKeywords(const std::string& text) override;
+    void setName(const std::string& text) override;
+    void setLicense(const std::string& text) override;
+    void setPrice(const std::string& text) override;
+    void setKeywordsDetail(const std::string& text) override;
+    void setDescription(const std::string& text) override;
+    void setNumber(const std::string& text) override;
+    void navigate(const std::string& url) override;
+
+    Ui::TForm3* form() const { return ui.get(); }
+    bool inputBlocked() const;
+
+public slots:
+    void FormShow();
+    void ListBox1Click();
+    void Button1Click();
+    void Button2Click();
+    void BitBtn1Click();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormDestroy();
+
+    std::unique_ptr<Ui::TForm3> ui;
+    HttpClient IdHTTP1;
+    std::unique_ptr<Catalogue> catalogue;
+    ProgramUpdate update;
+    std::string TempDir;
+    TemplateRecord TemplateLst;
+
+    DetailKeyFilter* detailKeys = nullptr;
+    SwallowEnterFilter* memoEnter = nullptr;
+    InputBlocker* blocker = nullptr;
+    int busyDepth = 0;
+};
+
+}  // namespace quill

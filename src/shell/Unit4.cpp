@@ -1,0 +1,42 @@
+#include "Unit4.h"
+
+#include "Unit3.h"
+#include "_tempinst.h"
+#include "error_display.h"
+#include "ui_Unit4.h"
+
+namespace quill {
+
+TForm4* Form4 = nullptr;
+TForm3* Form3 = nullptr;
+
+TForm4::TForm4(QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      ui(std::make_unique<Ui::TForm4>()) {
+    ui->setupUi(this);
+    QFont font = this->font();
+    font.setPixelSize(16);
+    setFont(font);
+    setFixedSize(645, 136);
+    ui->BitBtn1->setFocus();
+    connect(ui->BitBtn1, &QPushButton::clicked, this, &TForm4::BitBtn1Click);
+    centreOnScreen(this);
+}
+
+TForm4::~TForm4() = default;
+
+void TForm4::BitBtn1Click() {
+    hide();
+    // Whatever creating or running the main window raises is shown, and the
+    // program ends: there is no window left to go back to.
+    guarded([this] {
+        Form3 = new TForm3(this);
+        Form3->runModal();
+    });
+    delete Form3;
+    Form3 = nullptr;
+    close();
+}
+
+}  // namespace quill

@@ -1,0 +1,38 @@
+// TTemplateWaitForm: the small always-on-top window that says a long step runs.
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class TTemplateWaitForm;
+}
+
+namespace quill {
+
+class TTemplateWaitForm : public QWidget {
+    Q_OBJECT
+public:
+    explicit TTemplateWaitForm(QWidget* owner = nullptr);
+    ~TTemplateWaitForm() override;
+
+    void setLabelText(const QString& text);  // keeps the label's left and top edges
+    void setBarVisible(bool visible);
+    void setPosition(int percent);
+
+    QString labelText() const;
+    bool barVisible() const;
+    int position() const;
+
+private:
+    std::unique_ptr<Ui::TTemplateWaitForm> ui;
+};
+
+// The live progress window, or nullptr; one slot for the whole program.
+extern TTemplateWaitForm* TemplateWaitForm;
+
+// Puts a window's centre on the centre of its screen's work area.
+void centreOnScreen(QWidget* window);
+
+}  // namespace quill

@@ -1,0 +1,45 @@
+// final_inst: finishes the Quillary setup. Fixes the application folder, shows
+// "Finalizing Setup" and runs the message loop until that window closes.
+#include "Unit4.h"
+
+#include "platform/files.h"
+#include "workspace/app_dir.h"
+#include "workspace/format_settings.h"
+#include "workspace/names.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFontDatabase>
+#include <QIcon>
+
+#include <unistd.h>
+
+namespace {
+
+// The windows are designed for Tahoma; Debian ships it with Wine's fonts, outside
+// fontconfig's folders.
+void addDesignFont() {
+    for (const char* path : {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"}) {
+        if (QFile::exists(QString::fromLatin1(path))) QFontDatabase::addApplicationFont(QString::fromLatin1(path));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    // The preview's browser engine refuses to run as root with its sandbox on.
+    if (geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/quill.xpm")));
+    addDesignFont();
+    quill::loadFormatSettingsFromLocale();
+
+    quill::AppDir = quill::appDirFromModulePath(quill::platform::modulePath(), quill::platform::kSeparator);
+
+    quill::TForm4 form4;
+    quill::Form4 = &form4;
+    form4.show();
+    app.exec();
+    return 0;
+}

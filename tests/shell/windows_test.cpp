@@ -1,0 +1,217 @@
+// The three windows as the user meets them: their look, the main window's
+// layout when it grows, the key filter, the default button and blocked input.
+#include "Unit3.h"
+#include "Unit4.h"
+#include "_tempinst.h"
+#include "error_display.h"
+#include "recording_boxes.h"
+#include "ui_Unit3.h"
+#include "ui_Unit4.h"
+#include "platform/error.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QWebEngineView>
+#include <QtTest>
+
+using namespace quill;
+
+namespace {
+
+QRect inWindow(QWidget* widget) {
+    return QRect(widget->mapTo(widget->window(), QPoint(0, 0)), widget->size());
+}
+
+}  // namespace
+
+class WindowsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void finishingWindowLooksAsDesigned() {
+        TForm4 form;
+        auto* label = form.findChild<QLabel*>("Label1");
+        auto* next = form.findChild<QPushButton*>("BitBtn1");
+        QCOMPARE(form.windowTitle(), QString("Finalizing Setup"));
+        QCOMPARE(form.size(), QSize(645, 136));
+        QCOMPARE(form.minimumSize(), form.maximumSize());
+        QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(!(form.windowFlags() & Qt::WindowMinimizeButtonHint));
+        QCOMPARE(label->text(), QString("Please, complete the final steps of the Quillary Setup"));
+        QCOMPARE(label->geometry(), QRect(24, 24, 585, 49));
+        QVERIFY(label->wordWrap());
+        QCOMPARE(next->text(), QString("Next >>"));
+        QCOMPARE(next->geometry(), QRect(272, 91, 89, 33));
+        QVERIFY(next->isDefault());
+        QCOMPARE(form.font().family(), QString("Tahoma"));
+        QCOMPARE(form.font().pixelSize(), 16);
+    }
+
+    void mainWindowAreasKeepTheirAlignmentWhenResized() {
+        testing::RecordingBoxes boxes;
+        testing::BoxesScope scope(boxes);
+        TForm3 form;
+        Ui::TForm3* ui = form.form();
+        QCOMPARE(form.windowTitle(), QString("Download Template and Update Program Files"));
+        for (QSize size : {QSize(838, 574), QSize(1280, 900)}) {
+            form.resize(size);
+            form.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&form));
+            QCOMPARE(form.size(), size);
+            const int w = size.width(), h = size.height();
+            QCOMPARE(inWindow(ui->StatusBar1), QRect(0, h - 19, w, 19));
+            QCOMPARE(inWindow(ui->Panel6), QRect(0, h - 60, w, 41));
+            QCOMPARE(inWindow(ui->Panel2), QRect(0, 0, 401, h - 60));
+            QCOMPARE(inWindow(ui->Panel4), QRect(401, 0, w - 401, h - 60));
+            QCOMPARE(inWindow(ui->Panel3), QRect(1, 1, 399, 111));
+            QCOMPARE(inWindow(ui->Label1).topLeft(), QPoint(1, 112));
+            QCOMPARE(inWindow(ui->ListBox1), QRect(1, 128, 399, h - 60 - 1 - 272 - 128));
+            QCOMPARE(inWindow(ui->Panel5), QRect(1, h - 60 - 1 - 272, 399, 272));
+            QCOMPARE(ui->BitBtn1->geometry(), QRect(473, 10, 105, 25));
+            QCOMPARE(ui->ComboBox1->geometry(), QRect(8, 24, 378, 24));
+            QCOMPARE(ui->Memo1->geometry(), QRect(8, 151, 378, 114));
+            QCOMPARE(inWindow(ui->WebBrowser1), QRect(402, 1, w - 403, h - 62));
+        }
+        QVERIFY(!ui->Edit3->isVisible() && !ui->Edit4->isVisible());
+        QVERIFY(!ui->Label6->isVisible() && !ui->Label7->isVisible());
+        QCOMPARE(ui->Label5->buddy(), ui->Edit2);
+        QCOMPARE(ui->Label3->buddy(), ui->Memo1);
+        QCOMPARE(ui->Label1->buddy(), ui->ListBox1);
+        QVERIFY(!ui->BitBtn1->icon().isNull());
+        QCOMPARE(form.font().pixelSize(), 13);
+        QVERIFY(boxes.shown.empty());
+    }
+
+    void detailFieldsIgnoreTheKeyboard() {
+        testing::RecordingBoxes boxes;
+        testing::BoxesScope scope(boxes);
+        TForm3 form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QApplication::clipboard()->setText("pasted");
+        for (QLineEdit* field : {form.form()->Edit1, form.form()->Edit5, form.form()->Edit6}) {
+            field->setText("Contacts");
+            field->setFocus();
+            field->setCursorPosition(3);
+            QTest::keyClicks(field, "xyz");
+            for (Qt::Key key : {Qt::Key_Backspace, Qt::Key_Delete, Qt::Key_Left, Qt::Key_Right, Qt::Key_Home, Qt::Key_End})
+                QTest::keyClick(field, key);
+            QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+            QTest::keyClick(field, Qt::Key_X, Qt::ControlModifier);
+            QCOMPARE(field->text(), QString("Contacts"));
+            QCOMPARE(field->cursorPosition(), 3);
+            QVERIFY(!field->isReadOnly());  // the mouse and the context menu still work
+        }
+    }
+
+    void enterClicksDownloadExceptInTheDescription() {
+        testing::RecordingBoxes boxes;
+        testing::BoxesScope scope(boxes);
+        TForm3 form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        Ui::TForm3* ui = form.form();
+        QSignalSpy download(ui->BitBtn1, &QPushButton::clicked);
+        QSignalSpy search(ui->Button1, &QPushButton::clicked);
+        int expected = 0;
+        for (QWidget* field : {static_cast<QWidget*>(ui->Edit2), static_cast<QWidget*>(ui->ListBox1),
+                               static_cast<QWidget*>(ui->Edit1), static_cast<QWidget*>(ui->Edit5)}) {
+            field->setFocus();
+            QTest::keyClick(field, Qt::Key_Return);
+            QCOMPARE(download.count(), ++expected);
+        }
+        ui->Memo1->setFocus();
+        QTest::keyClick(ui->Memo1, Qt::Key_Return);
+        QCOMPARE(download.count(), expected);
+        QCOMPARE(search.count(), 0);
+        // Nothing is selected, so Download did nothing at all.
+        QVERIFY(boxes.shown.empty());
+    }
+
+    void escapeDoesNotCloseTheMainWindow() {
+        testing::RecordingBoxes boxes;
+        testing::BoxesScope scope(boxes);
+        TForm3 form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QTest::keyClick(&form, Qt::Key_Escape);
+        QVERIFY(form.isVisible());
+    }
+
+    void blockedWindowTakesNoInput() {
+        testing::RecordingBoxes boxes;
+        testing::BoxesScope scope(boxes);
+        TForm3 form;
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QSignalSpy download(form.form()->BitBtn1, &QPushButton::clicked);
+        form.setInputBlocked(true);
+        QTest::mouseClick(form.form()->BitBtn1, Qt::LeftButton);
+        QTest::keyClick(form.form()->Edit2, Qt::Key_Return);
+        form.close();
+        QCOMPARE(download.count(), 0);
+        QVERIFY(form.isVisible());
+        form.setInputBlocked(false);
+        QTest::mouseClick(form.form()->BitBtn1, Qt::LeftButton);
+        QCOMPARE(download.count(), 1);
+    }
+
+    void progressWindowForBothUses() {
+        TTemplateWaitForm wait;
+        auto* label = wait.findChild<QLabel*>("Label1");
+        QCOMPARE(wait.windowTitle(), QString("Template Installation"));
+        QCOMPARE(wait.size(), QSize(440, 69));
+        QVERIFY(wait.windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(!(wait.windowFlags() & Qt::WindowCloseButtonHint));
+        wait.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wait));
+        QCOMPARE(wait.labelText(), QString("The template is being installed. Please, wait..."));
+        QVERIFY(!wait.barVisible());
+        const int designedWidth = label->width();
+        wait.setLabelText("Downloading Latest Program Version...");
+        wait.setBarVisible(true);
+        wait.setPosition(50);
+        QCOMPARE(label->pos(), QPoint(16, 14));
+        QVERIFY(label->width() < designedWidth);
+        QVERIFY(wait.barVisible());
+        QCOMPARE(wait.findChild<QProgressBar*>("ProgressBar1")->geometry(), QRect(0, 53, 440, 16));
+        QCOMPARE(wait.position(), 50);
+    }
+
+    void uncaughtErrorsGoToTheGeneralDisplay() {
+        testing::RecordingBoxes boxes;
+        testing::BoxesScope scope(boxes);
+        QVERIFY(!guarded([] { throw AppError("Stream read error"); }));
+        QCOMPARE(boxes.shown.size(), size_t(1));
+        QVERIFY(QString::fromStdString(boxes.shown[0]).endsWith(":Stream read error."));
+        QVERIFY(guarded([] {}));
+    }
+
+    void nextRunsTheMainWindowAndEndsTheProgram() {
+        testing::RecordingBoxes boxes;
+        testing::BoxesScope scope(boxes);
+        auto* form4 = new TForm4;
+        form4->setAttribute(Qt::WA_DeleteOnClose, false);
+        form4->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form4));
+        bool sawMain = false, firstHidden = false;
+        QTimer::singleShot(200, [&] {
+            sawMain = Form3 && Form3->isVisible() && Form3->parent() == form4;
+            firstHidden = !form4->isVisible();
+            if (Form3) Form3->close();
+        });
+        QTest::keyClick(form4->findChild<QPushButton*>("BitBtn1"), Qt::Key_Return);
+        QVERIFY(sawMain);
+        QVERIFY(firstHidden);
+        QVERIFY(Form3 == nullptr);
+        QVERIFY(!form4->isVisible());
+        delete form4;
+    }
+};
+
+QTEST_MAIN(WindowsTest)
+#include "windows_test.moc"
