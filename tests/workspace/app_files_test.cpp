@@ -1,0 +1,173 @@
+#include "workspace/app_files.h"
+
+#include "platform/error.h"
+#include "platform/files.h"
+#include "support/temp_folder.h"
+#include "vendorkit/http_server.h"
+#include "workspace/file_ops.h"
+#include "workspace/http_client.h"
+#include "workspace/names.h"
+
+#include <gtest/gtest.h>
+
+using namespace quill;
+using quill::testing::makeFolders;
+using quill::testing::readFile;
+using quill::testing::TempFolder;
+using quill::testing::writeFile;
+
+namespace {
+
+// A fresh application folder with its data and temp folders.
+class AppFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetBuiltInNames();
+        AppDir = app.path();
+        DataDir = AppDir + "data/";
+        makeFolders(DataDir);
+        makeFolders(AppDir + "temp");
+    }
+    std::string templatesIni() const { return DataDir + "templates.ini"; }
+    std::string tempIni() const { return AppDir + "temp/temp.ini"; }
+
+    TempFolder app;
+};
+
+using Lines = std::vector<std::string>;
+
+}  // namespace
+
+TEST_F(AppFolder, FirstRunWritesExactlyMainEqualsDb) {
+    TemplateRecord record;
+    prepareTemplatesIni(record);
+    EXPECT_EQ(readFile(templatesIni()), "Main=db\r\n");
+    EXPECT_EQ(record.lines.lines(), Lines{"Main=db"});
+    EXPECT_FALSE(record.fileUnreadable);
+}
+
+TEST_F(AppFolder, WithoutDataFolderTheListStillHoldsMainEqualsDb) {
+    DataDir = AppDir + "nodata/";
+    TemplateRecord record;
+    prepareTemplatesIni(record);
+    EXPECT_EQ(record.lines.lines(), Lines{"Main=db"});
+    EXPECT_FALSE(platform::pathExists(templatesIni()));
+    // Unpacking a template creates the data folder before the record is saved.
+    makeFolders(DataDir);
+    recordInstalledTemplate(record, "db");
+    EXPECT_EQ(readFile(templatesIni()), "Main=db\r\n");
+}
+
+TEST_F(AppFolder, RecordKeepsTheUtf8MarkAndTheOtherLines) {
+    writeFile(templatesIni(), "\xEF\xBB\xBF" "first=\xC3\xA9\nmain=xyz\rlast");
+    TemplateRecord record;
+    prepareTemplatesIni(record);
+    recordInstalledTemplate(record, "db");
+    EXPECT_EQ(readFile(templatesIni()), "\xEF\xBB\xBF" "first=\xC3\xA9\r\nMain=db\r\nlast\r\n");
+}
+
+TEST_F(AppFolder, RecordAppendsMainWhenThereIsNone) {
+    writeFile(templatesIni(), "other=1\r\n");
+    TemplateRecord record;
+    prepareTemplatesIni(record);
+    recordInstalledTemplate(record, "db");
+    recordInstalledTemplate(record, "db");
+    EXPECT_EQ(readFile(templatesIni()), "other=1\r\nMain=db\r\n");
+}
+
+TEST_F(AppFolder, RecordNeverWritesOverATemplatesIniThatCouldNotBeLoaded) {
+    writeFile(templatesIni(), "organizer=lines\r\nMain=old\r\n");
+    TemplateRecord record;
+    {
+        OutputFile writer(templatesIni());  // someone holds it for writing while we load
+        writer.write("organizer=lines\r\nMain=old\r\n", 27);
+        prepareTemplatesIni(record);
+    }
+    EXPECT_TRUE(record.fileUnreadable);
+    recordInstalledTemplate(record, "db");
+    EXPECT_EQ(readFile(templatesIni()), "organizer=lines\r\nMain=old\r\n");
+
+    const std::string undecodable = "\xEF\xBB\xBF" "organizer=\xE9\r\nMain=old\r\n";
+    writeFile(templatesIni(), undecodable);
+    TemplateRecord second;
+    prepareTemplatesIni(second);
+    EXPECT_TRUE(second.fileUnreadable);
+    recordInstalledTemplate(second, "db");
+    EXPECT_EQ(readFile(templatesIni()), undecodable);
+}
+
+TEST_F(AppFolder, CatalogueIniTakesDbIniWithTheDatabaseLineInItsPlace) {
+    writeFile(AppDir + "db.ini", "[organizer]\r\nUser_Name=x\r\nDATABASE=x\r\nSQLDialect=3\r\n");
+    PrepareCatalogueIni();
+    EXPECT_EQ(readFile(tempIni()),
+              "[temp.fdb]\r\nUser_Name=x\r\nDatabase=" + AppDir + "temp/temp.fdb\r\nSQLDialect=3\r\n");
+    EXPECT_EQ(readFile(AppDir + "db.ini"), "[organizer]\r\nUser_Name=x\r\nDATABASE=x\r\nSQLDialect=3\r\n");
+}
+
+TEST_F(AppFolder, CatalogueIniGetsADatabaseLineLastWhenDbIniHasNone) {
+    writeFile(AppDir + "db.ini", "[organizer]\nUser_Name=x\n");
+    PrepareCatalogueIni();
+    EXPECT_EQ(readFile(tempIni()), "[temp.fdb]\r\nUser_Name=x\r\nDatabase=" + AppDir + "temp/temp.fdb\r\n");
+}
+
+TEST_F(AppFolder, EmptyDbIniLeavesAnEmptyCopyAndMissingDbIniNoFile) {
+    PrepareCatalogueIni();
+    EXPECT_FALSE(platform::pathExists(tempIni()));
+    writeFile(AppDir + "db.ini", "");
+    PrepareCatalogueIni();
+    EXPECT_EQ(readFile(tempIni()), "");
+}
+
+TEST_F(AppFolder, CatalogueIniKeepsItsOwnLinesAndMarkOnTheNextRun) {
+    writeFile(AppDir + "db.ini", "[organizer]\r\nDatabase=x\r\n");
+    writeFile(tempIni(), "\xEF\xBB\xBF[old]\r\nDatabase=y\r\nCharSet=UTF8\r\n");
+    PrepareCatalogueIni();
+    EXPECT_EQ(readFile(tempIni()),
+              "\xEF\xBB\xBF[temp.fdb]\r\nDatabase=" + AppDir + "temp/temp.fdb\r\nCharSet=UTF8\r\n");
+}
+
+TEST_F(AppFolder, UpdateInfoWithTwoLinesIsIgnored) {
+    writeFile(AppDir + "upg_info.txt", "other.exe\r\nhttp://elsewhere/\r\n");
+    readUpdateInfo();
+    EXPECT_EQ(ProgramExeName, "quillary.exe");
+    EXPECT_EQ(UpdateUrl, "http://" + vendorHost() + "/quillary-web/update/");
+    EXPECT_EQ(ProductSection, "Quillary");
+}
+
+TEST_F(AppFolder, UpdateInfoTakesTheFirstThreeLinesWhole) {
+    writeFile(AppDir + "upg_info.txt", " other.exe\r\nhttp://elsewhere/up/\r\nQuillary Pro \r\nignored\r\n");
+    readUpdateInfo();
+    EXPECT_EQ(ProgramExeName, " other.exe");
+    EXPECT_EQ(UpdateUrl, "http://elsewhere/up/");
+    EXPECT_EQ(ProductSection, "Quillary Pro ");
+}
+
+TEST_F(AppFolder, KeepVersionIniReplacesTheFileAndReadsItsSection) {
+    vendorkit::HttpServer server;
+    server.serveBytes("/quillary-web/update/version.txt",
+                      "[other]\r\nversion=9.0\r\n[quillary]\r\nVersion=1.5\r\nfile=upd15.zip\r\n");
+    UpdateUrl = server.url("/quillary-web/update/");
+    writeFile(AppDir + "version.ini", "[Quillary]\r\nversion=0.1\r\nfile=stale.zip\r\nextra=stale\r\n");
+    HttpClient http;
+    std::string version = "old", file = "old";
+    keepVersionIni(http, version, file);
+    EXPECT_EQ(version, "1.5");
+    EXPECT_EQ(file, "upd15.zip");
+    EXPECT_EQ(readFile(AppDir + "version.ini"),
+              "[other]\r\nversion=9.0\r\n[quillary]\r\nVersion=1.5\r\nfile=upd15.zip\r\n");
+
+    server.serveBytes("/quillary-web/update/version.txt", "[Elsewhere]\r\nversion=2.0\r\n");
+    keepVersionIni(http, version, file);
+    EXPECT_EQ(version, "");
+    EXPECT_EQ(file, "");
+}
+
+TEST_F(AppFolder, KeepVersionIniRaisesOnAFailedFetchLeavingTheOutputs) {
+    vendorkit::HttpServer server;
+    UpdateUrl = server.url("/quillary-web/update/");
+    HttpClient http;
+    std::string version = "old", file = "old";
+    EXPECT_THROW(keepVersionIni(http, version, file), AppError);
+    EXPECT_EQ(version, "old");
+    EXPECT_EQ(file, "old");
+}
