@@ -5,9 +5,13 @@
 #include "workspace/file_ops.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <set>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -37,6 +41,18 @@ void renameOrRaise(const std::string& from, const std::string& to) {
 void renameQuietly(const std::string& from, const std::string& to) {
     std::error_code ec;
     fs::rename(from, to, ec);
+}
+
+// Whether unpacking could write over the file: not read-only, not held open
+// by another program. Gives the errno the unpacking would fail with, else 0.
+int whyNotWritable(const std::string& path) {
+    if (platform::isReadOnly(path)) return EACCES;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int error = 0;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) error = errno == EWOULDBLOCK ? EBUSY : errno;
+    ::close(fd);
+    return error;
 }
 
 std::string parentOf(const std::string& path) {
@@ -119,7 +135,7 @@ void FileReplacement::place(const std::vector<ZipEntry>& entries) {
         ensureFolders(parentOf(target), target);
         if (pathTaken(target)) {
             if (isFolder(target)) throw AppError(cannotCreateFileText(target, EISDIR));
-            if (platform::isReadOnly(target)) throw AppError(cannotCreateFileText(target, EACCES));
+            if (const int error = whyNotWritable(target)) throw AppError(cannotCreateFileText(target, error));
             const std::string aside = workFolder() + "aside" + std::to_string(asideCount_++);
             renameOrRaise(target, aside);
             undo_.push_back([=] { renameQuietly(aside, target); });

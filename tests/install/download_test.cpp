@@ -1,0 +1,156 @@
+#include "template_site.h"
+
+#include "install/template_download.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "support/tree_snapshot.h"
+#include "workspace/names.h"
+
+#include <gtest/gtest.h>
+
+namespace quill::testing {
+namespace {
+
+using Events = std::vector<std::string>;
+
+TEST(DownloadAsks, NothingHappensWithoutASelection) {
+    TemplateSite site;
+    site.serveTemplate("contacts.zip");
+    auto context = site.download("contacts.zip");
+    context.selectedIndex = -1;
+    BitBtn1Click(context);
+    EXPECT_TRUE(site.screen.events.empty());
+    EXPECT_TRUE(site.server->requests().empty());
+}
+
+TEST(DownloadAsks, NoEndsTheDownloadWithoutAnUpdateCheck) {
+    TemplateSite site;
+    site.serveTemplate("contacts.zip");
+    site.screen.answerYes = false;
+    auto context = site.download("contacts.zip");
+    BitBtn1Click(context);
+    // A carriage return alone between the question and the name.
+    EXPECT_EQ(site.screen.events,
+              Events{"confirm:Are you sure you want to download this Database Template: \rContacts ?"});
+    EXPECT_TRUE(site.server->requests().empty());
+    EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "old database");
+}
+
+TEST(DownloadInstalls, PutsTheTemplateInPlaceAndRecordsIt) {
+    TemplateSite site;
+    site.serveTemplate("contacts.zip");
+    writeFile(site.TempDir + "contacts.zip", "an older download");
+    auto context = site.download("contacts.zip");
+    BitBtn1Click(context);
+
+    const Events expected{
+        "confirm:Are you sure you want to download this Database Template: \rContacts ?",
+        "status:Downloading Template File...",
+        "status:Template File Downloaded",
+        "progress:show", "block:1", "busy:1", "pump", "pump", "pump", "busy:0", "block:0", "progress:free",
+        "info:Template installed successfully.",
+        "check"};
+    EXPECT_EQ(site.screen.events, expected);
+
+    EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
+    const auto data = snapshotTree(DataDir);
+    const TreeSnapshot expectedData{{"db/", ""}, {"db/forms/", ""}, {"db/forms/a.frm", "form a"},
+                                    {"db/notes.txt", "new notes"},
+                                    {"templates.ini", "[Templates]\r\nMain=db\r\nOther=1\r\n"}};
+    EXPECT_EQ(treeDifferences(expectedData, data), "");
+    // The download stays; nothing else is left beside the database.
+    TemplateArchive served;
+    writeTemplateArchive(site.siteFiles.path() + "expected.zip", served);
+    EXPECT_EQ(readFile(site.TempDir + "contacts.zip"), readFile(site.siteFiles.path() + "expected.zip"));
+    EXPECT_EQ(treeDifferences({{"db.fdb", "new database"}}, snapshotTree(AppDir + "db/")), "");
+}
+
+TEST(DownloadInstalls, TwoInstallationsLeaveOneMainLine) {
+    TemplateSite site;
+    site.serveTemplate("contacts.zip");
+    auto context = site.download("contacts.zip");
+    BitBtn1Click(context);
+    BitBtn1Click(context);
+    EXPECT_EQ(site.screen.count("info:Template installed successfully."), 2);
+    EXPECT_EQ(readFile(DataDir + "templates.ini"), "[Templates]\r\nMain=db\r\nOther=1\r\n");
+    EXPECT_EQ(readFile(DataDir + "db/notes.txt"), "new notes");
+}
+
+TEST(DownloadInstalls, OtherExtensionIsUnpackedFromItsZipName) {
+    TemplateSite site;
+    site.server->serveBytes("/quillary-web-templates/sales.dat", "not an archive");
+    writeTemplateArchive(site.TempDir + "sales.zip", TemplateArchive{});
+    auto context = site.download("sales.dat");
+    BitBtn1Click(context);
+    EXPECT_EQ(readFile(site.TempDir + "sales.dat"), "not an archive");
+    EXPECT_EQ(site.screen.count("info:Template installed successfully."), 1);
+    EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
+}
+
+TEST(DownloadInstalls, UnwritableTemplatesIniShowsSuccessOnly) {
+    TemplateSite site;
+    site.serveTemplate("contacts.zip");
+    platform::setReadOnly(DataDir + "templates.ini", true);
+    auto context = site.download("contacts.zip");
+    BitBtn1Click(context);
+    const Events boxes{"confirm:Are you sure you want to download this Database Template: \rContacts ?",
+                       "info:Template installed successfully."};
+    EXPECT_EQ(site.screen.boxes(), boxes);
+    EXPECT_EQ(readFile(DataDir + "templates.ini"), "[Templates]\r\nMain=old\r\nOther=1\r\n");
+    EXPECT_EQ(site.screen.events.back(), "check");
+}
+
+TEST(DownloadFails, FailedFetchRunsTheUpdateCheckBeforeItsError) {
+    TemplateSite site;
+    writeFile(site.TempDir + "contacts.zip", "an older download");
+    const auto before = snapshotTree(AppDir);
+    auto context = site.download("contacts.zip");  // not served: 404
+    try {
+        BitBtn1Click(context);
+        FAIL() << "the fetch error must reach the general error display";
+    } catch (const AppError& e) {
+        EXPECT_EQ(std::string(e.what()), "HTTP/1.1 404 Not Found");
+    }
+    EXPECT_EQ(site.screen.events.back(), "check");
+    EXPECT_EQ(site.screen.status, "Downloading Template File...");
+    EXPECT_EQ(site.screen.progressWindows, 0);
+    EXPECT_FALSE(platform::fileExists(site.TempDir + "contacts.zip"));
+    auto after = snapshotTree(AppDir);
+    EXPECT_EQ(treeDifferences(before, after), "removed: temp/contacts.zip\n");
+}
+
+TEST(DownloadFails, FailedInstallationLeavesTheRecordAndRunsTheCheck) {
+    TemplateSite site;
+    TemplateArchive withoutDatabase;
+    withoutDatabase.withDatabase = false;
+    site.serveTemplate("contacts.zip", withoutDatabase);
+    const auto before = snapshotTree(AppDir + "data/");
+    auto context = site.download("contacts.zip");
+    BitBtn1Click(context);
+    const Events boxes{"confirm:Are you sure you want to download this Database Template: \rContacts ?",
+                       "error:Template installation failed!!!"};
+    EXPECT_EQ(site.screen.boxes(), boxes);
+    EXPECT_EQ(site.screen.events.back(), "check");
+    EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir + "data/")), "");
+    EXPECT_EQ(site.record.lines.value("Main"), "old");
+}
+
+TEST(DownloadBlocksInput, NoSecondDownloadCanStartWhileInstalling) {
+    TemplateSite site;
+    site.serveTemplate("contacts.zip");
+    auto context = site.download("contacts.zip");
+    int pumps = 0;
+    site.screen.onPump = [&] {
+        ++pumps;
+        EXPECT_TRUE(site.screen.blocked);
+        EXPECT_TRUE(site.screen.progressAlive);
+        EXPECT_TRUE(site.screen.busy);
+    };
+    BitBtn1Click(context);
+    EXPECT_EQ(pumps, 3);
+    EXPECT_FALSE(site.screen.blocked);
+    EXPECT_FALSE(site.screen.busy);
+}
+
+}  // namespace
+}  // namespace quill::testing

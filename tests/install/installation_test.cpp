@@ -1,0 +1,158 @@
+#include "template_site.h"
+
+#include "install/template_installation.h"
+#include "platform/files.h"
+#include "support/tree_snapshot.h"
+#include "workspace/names.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace quill::testing {
+namespace {
+
+using Events = std::vector<std::string>;
+
+TEST(TemplateArchiveName, ReplacesTheExtensionButKeepsAnyZip) {
+    EXPECT_EQ(templateArchiveName("/a/temp/sales.dat"), "/a/temp/sales.zip");
+    EXPECT_EQ(templateArchiveName("/a/temp/sales"), "/a/temp/sales.zip");
+    EXPECT_EQ(templateArchiveName("/a/temp/Sales.ZIP"), "/a/temp/Sales.ZIP");
+    EXPECT_EQ(templateArchiveName("/a/temp/sales.zip"), "/a/temp/sales.zip");
+    EXPECT_EQ(templateArchiveName("/a/t.d/sales"), "/a/t.d/sales.zip");
+}
+
+// A failed installation must leave the installed template as it was, byte for byte.
+class FailedInstallation : public ::testing::Test {
+protected:
+    std::string install(const TemplateArchive& archive) {
+        writeTemplateArchive(site.TempDir + "contacts.zip", archive);
+        before = snapshotTree(AppDir);
+        return InstallTemplate(site.screen, site.TempDir + "contacts.zip");
+    }
+    void expectNothingLost() {
+        EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
+        EXPECT_FALSE(site.screen.busy);
+        EXPECT_FALSE(site.screen.blocked);
+    }
+
+    TemplateSite site;
+    TreeSnapshot before;
+};
+
+TEST_F(FailedInstallation, ArchiveWithoutDatabaseFailsSilently) {
+    TemplateArchive archive;
+    archive.withDatabase = false;
+    EXPECT_EQ(install(archive), "");
+    EXPECT_TRUE(site.screen.boxes().empty());
+    expectNothingLost();
+}
+
+TEST_F(FailedInstallation, ArchiveWithoutDataFolderKeepsTheOldDatabase) {
+    TemplateArchive archive;
+    archive.withDataFolder = false;
+    EXPECT_EQ(install(archive), "");
+    EXPECT_EQ(site.screen.boxes(), Events{"error:The specified path was not found"});
+    expectNothingLost();
+}
+
+TEST_F(FailedInstallation, DamagedArchiveKeepsEverything) {
+    TemplateArchive archive;
+    archive.damageLastDataFile = true;
+    EXPECT_EQ(install(archive), "");
+    ASSERT_EQ(site.screen.boxes().size(), 1u);
+    expectNothingLost();
+}
+
+TEST_F(FailedInstallation, MissingArchiveAndWorkFolderRaiseNothing) {
+    // No data folder: the work folder cannot be made and nothing is unpacked.
+    std::filesystem::remove_all(DataDir);
+    before = snapshotTree(AppDir);
+    EXPECT_EQ(InstallTemplate(site.screen, site.TempDir + "missing.zip"), "");
+    ASSERT_EQ(site.screen.boxes().size(), 1u);
+    EXPECT_NE(site.screen.boxes()[0].find("Cannot open file"), std::string::npos) << site.screen.boxes()[0];
+    expectNothingLost();
+}
+
+TEST_F(FailedInstallation, EmptyArchiveShowsStreamReadError) {
+    writeFile(site.TempDir + "contacts.zip", "");
+    before = snapshotTree(AppDir);
+    EXPECT_EQ(InstallTemplate(site.screen, site.TempDir + "contacts.zip"), "");
+    EXPECT_EQ(site.screen.boxes(), Events{"error:Stream read error"});
+    expectNothingLost();
+}
+
+TEST_F(FailedInstallation, FailedCopyOfTheDatabaseFailsTheInstallation) {
+    // Without AppDir + "db/" the database cannot be copied in.
+    std::filesystem::remove_all(AppDir + "db");
+    EXPECT_EQ(install(TemplateArchive{}), "");
+    EXPECT_EQ(site.screen.boxes(), Events{"error:" + platform::systemErrorText(ENOENT)});
+    expectNothingLost();
+}
+
+// The work folder of the running installation.
+std::string workFolder() {
+    for (const auto& entry : std::filesystem::directory_iterator(DataDir)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("tmp", 0) == 0) return entry.path().string() + "/";
+    }
+    return {};
+}
+
+TEST_F(FailedInstallation, CopyFailingAfterTheOldDatabaseWasSetAside) {
+    // Right before the copy, the unpacked database turns out unreadable.
+    int pumps = 0;
+    site.screen.onPump = [&] {
+        if (++pumps != 3) return;
+        const std::string work = workFolder();
+        std::filesystem::remove(work + "db.fdb");
+        std::filesystem::create_directory(work + "db.fdb");
+    };
+    EXPECT_EQ(install(TemplateArchive{}), "");
+    EXPECT_EQ(site.screen.boxes(), Events{"error:" + platform::systemErrorText(EISDIR)});
+    expectNothingLost();
+}
+
+TEST_F(FailedInstallation, MoveFailingAfterBothOldOnesWereSetAside) {
+    // A data folder on another file system cannot be moved in by renames.
+    struct stat here {}, there {};
+    if (::stat(DataDir.c_str(), &here) != 0 || ::stat("/dev/shm", &there) != 0 || here.st_dev == there.st_dev) {
+        GTEST_SKIP() << "needs /dev/shm on its own file system";
+    }
+    const std::string shm = "/dev/shm/quill-install-test";
+    std::filesystem::create_directories(shm);
+    int pumps = 0;
+    site.screen.onPump = [&] {
+        if (++pumps != 3) return;
+        const std::string work = workFolder();
+        std::filesystem::remove_all(work + "db");
+        std::filesystem::create_directory_symlink(shm, work + "db");
+    };
+    EXPECT_EQ(install(TemplateArchive{}), "");
+    std::filesystem::remove_all(shm);
+    EXPECT_EQ(site.screen.boxes(), Events{"error:The source and destination paths must contain the same root drive"});
+    expectNothingLost();
+}
+
+TEST(Installation, ReplacesAReadOnlyDatabaseAndLeavesNoWorkFolder) {
+    TemplateSite site;
+    platform::setReadOnly(AppDir + "db/db.fdb", true);
+    writeTemplateArchive(site.TempDir + "contacts.zip", TemplateArchive{});
+    EXPECT_EQ(InstallTemplate(site.screen, site.TempDir + "contacts.zip"), "db");
+    EXPECT_EQ(AppDbDir, AppDir + "db/");
+    EXPECT_EQ(treeDifferences({{"db.fdb", "new database"}}, snapshotTree(AppDir + "db/")), "");
+    for (const auto& [path, bytes] : snapshotTree(DataDir)) {
+        EXPECT_NE(path.rfind("tmp", 0), 0u) << path;
+    }
+}
+
+TEST(Installation, MissingDataFolderIsCreatedByTheUnpacking) {
+    TemplateSite site;
+    std::filesystem::remove_all(DataDir);
+    writeTemplateArchive(site.TempDir + "contacts.zip", TemplateArchive{});
+    EXPECT_EQ(InstallTemplate(site.screen, site.TempDir + "contacts.zip"), "db");
+    EXPECT_EQ(readFile(DataDir + "db/notes.txt"), "new notes");
+}
+
+}  // namespace
+}  // namespace quill::testing

@@ -1,0 +1,42 @@
+#include "support/tree_snapshot.h"
+
+#include "support/temp_folder.h"
+
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace quill::testing {
+
+TreeSnapshot snapshotTree(const std::string& folder) {
+    TreeSnapshot tree;
+    if (!fs::is_directory(folder)) return tree;
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string relative = fs::relative(it->path(), folder).generic_string();
+        if (it->is_directory()) {
+            tree[relative + "/"] = "";
+            continue;
+        }
+        struct stat st {};
+        ::stat(it->path().c_str(), &st);
+        const bool readOnly = (st.st_mode & S_IWUSR) == 0;
+        tree[relative] = (readOnly ? "[read-only] " : "") + readFile(it->path().string());
+    }
+    return tree;
+}
+
+std::string treeDifferences(const TreeSnapshot& before, const TreeSnapshot& after) {
+    std::string out;
+    for (const auto& [path, bytes] : before) {
+        const auto found = after.find(path);
+        if (found == after.end()) out += "removed: " + path + "\n";
+        else if (found->second != bytes) out += "changed: " + path + "\n";
+    }
+    for (const auto& [path, bytes] : after) {
+        if (!before.count(path)) out += "added: " + path + "\n";
+    }
+    return out;
+}
+
+}  // namespace quill::testing

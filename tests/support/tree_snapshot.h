@@ -1,0 +1,19 @@
+// Every file and folder under a folder with its bytes, for checking that a step
+// left a tree exactly as it was, or changed exactly what it should.
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace quill::testing {
+
+// Path relative to the folder -> content. Folders end in "/" and hold "";
+// read-only files are marked by a "[read-only] " prefix on their content.
+using TreeSnapshot = std::map<std::string, std::string>;
+
+TreeSnapshot snapshotTree(const std::string& folder);
+
+// One line per path that was added, removed or changed; "" when both are equal.
+std::string treeDifferences(const TreeSnapshot& before, const TreeSnapshot& after);
+
+}  // namespace quill::testing

@@ -1,0 +1,171 @@
+#include "update_site.h"
+
+#include "platform/files.h"
+#include "support/tree_snapshot.h"
+#include "workspace/names.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace quill::testing {
+namespace {
+
+using Events = std::vector<std::string>;
+
+Events progressEvents(const Events& events) {
+    Events out;
+    for (const auto& e : events) {
+        if (e.rfind("progress:pos:", 0) == 0 || e.rfind("status:", 0) == 0) out.push_back(e);
+    }
+    return out;
+}
+
+TEST(ProgramUpdateSucceeds, BacksUpReplacedFilesAndUnpacksOverTheFolder) {
+    UpdateSite site;
+    writeFile(AppDir + "a.txt", "old a");
+    makeFolders(AppDir + "help");
+    writeFile(AppDir + "help/manual.chm", "old manual");
+    makeFolders(AppDir + "plugins");
+    writeFile(AppDir + "plugins/p.dll", "old p");
+    site.serveArchive("upd.zip", {{"a.txt", "new a"},
+                                  {"new.txt", "new file"},
+                                  {"help/manual.chm", "new manual"},  // upgr_bak has no help/: no backup
+                                  {"plugins/", ""},                   // a folder entry is never moved
+                                  {"plugins/q.dll", "new q"}});
+    site.update.ApplyProgramUpdate(site.screen, site.http);
+
+    const TreeSnapshot expected{{"a.txt", "new a"},           {"new.txt", "new file"},
+                                {"help/", ""},                {"help/manual.chm", "new manual"},
+                                {"plugins/", ""},             {"plugins/p.dll", "old p"},
+                                {"plugins/q.dll", "new q"},   {"upgr_bak/", ""},
+                                {"upgr_bak/a.txt", "old a"}};
+    EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "");
+
+    Events expectedEvents{"block:1", "progress:show", "progress:bar:1",
+                          "progress:label:Downloading Latest Program Version...", "progress:pos:0",
+                          "status:Downloading Latest Program Version...", "pump", "progress:pos:50", "pump",
+                          "status:Extracting Latest Program Version..."};
+    for (int i = 0; i < 5; ++i) expectedEvents.push_back("pump");  // one per entry
+    for (const char* e : {"progress:pos:100", "progress:free", "status:The program files installed successfully.",
+                          "info:The program files installed successfully.", "close", "block:0"}) {
+        expectedEvents.push_back(e);
+    }
+    EXPECT_EQ(site.screen.events, expectedEvents);
+}
+
+TEST(ProgramUpdateSucceeds, SecondUpdateKeepsTheFirstBackup) {
+    UpdateSite site;
+    writeFile(AppDir + "a.txt", "second");
+    writeFile(AppDir + "upgr_bak/a.txt", "first");
+    site.serveArchive("upd.zip", {{"a.txt", "third"}});
+    site.update.ApplyProgramUpdate(site.screen, site.http);
+    EXPECT_EQ(readFile(AppDir + "a.txt"), "third");
+    EXPECT_EQ(readFile(AppDir + "upgr_bak/a.txt"), "first");
+    EXPECT_TRUE(site.screen.closed);
+}
+
+TEST(ProgramUpdateSucceeds, SubfolderFileIsBackedUpWhenTheBackupHasTheSubfolder) {
+    UpdateSite site;
+    makeFolders(AppDir + "help");
+    makeFolders(AppDir + "upgr_bak/help");
+    writeFile(AppDir + "help/manual.chm", "old manual");
+    writeFile(AppDir + "upd.zip", "an earlier archive");
+    site.serveArchive("upd.zip", {{"help/manual.chm", "new manual"}});
+    site.update.ApplyProgramUpdate(site.screen, site.http);
+    EXPECT_EQ(readFile(AppDir + "help/manual.chm"), "new manual");
+    EXPECT_EQ(readFile(AppDir + "upgr_bak/help/manual.chm"), "old manual");
+    EXPECT_FALSE(platform::fileExists(AppDir + "upd.zip"));
+}
+
+// A failed update must leave the application folder and upgr_bak as they were.
+class FailedProgramUpdate : public ::testing::Test {
+protected:
+    FailedProgramUpdate() {
+        writeFile(AppDir + "a.txt", "old a");
+        writeFile(AppDir + "b.txt", "old b");
+        writeFile(AppDir + "upd.zip", "an earlier archive");
+        makeFolders(AppDir + "help");
+        writeFile(AppDir + "upgr_bak/c.txt", "older backup of c");
+        writeFile(AppDir + "c.txt", "old c");
+    }
+    void update() {
+        before = snapshotTree(AppDir);
+        site.update.ApplyProgramUpdate(site.screen, site.http);
+    }
+    void expectNothingChanged() {
+        EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
+        EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.");
+        EXPECT_FALSE(site.screen.closed);
+        EXPECT_FALSE(site.screen.progressAlive);
+        EXPECT_FALSE(site.screen.blocked);
+    }
+
+    UpdateSite site;
+    TreeSnapshot before;
+};
+
+TEST_F(FailedProgramUpdate, FailedDownloadShowsBothErrors) {
+    site.update.UpdateFileName = "upd.zip";  // not served
+    update();
+    EXPECT_EQ(site.screen.boxes(), (Events{"error:HTTP/1.1 404 Not Found", "error:Stream read error"}));
+    EXPECT_EQ(progressEvents(site.screen.events),
+              (Events{"progress:pos:0", "status:Downloading Latest Program Version...", "progress:pos:50",
+                      "status:Extracting Latest Program Version...", "progress:pos:100",
+                      "status:ERROR! Program Files download failed."}));
+    expectNothingChanged();
+}
+
+TEST_F(FailedProgramUpdate, ArchiveDamagedAfterItsFirstEntries) {
+    site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"help/x.txt", "new x"}, {"b.txt", "new b", true}});
+    update();
+    ASSERT_EQ(site.screen.boxes().size(), 1u);
+    expectNothingChanged();
+}
+
+TEST_F(FailedProgramUpdate, ReadOnlyFileInTheWay) {
+    // c.txt cannot be backed up (upgr_bak has one) and cannot be written over.
+    platform::setReadOnly(AppDir + "c.txt", true);
+    site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"new/n.txt", "new n"}, {"c.txt", "new c"}, {"b.txt", "new b"}});
+    update();
+    ASSERT_EQ(site.screen.boxes().size(), 1u);
+    EXPECT_EQ(site.screen.boxes()[0].rfind("error:Cannot create file \"" + AppDir + "c.txt\".", 0), 0u)
+        << site.screen.boxes()[0];
+    expectNothingChanged();
+}
+
+TEST_F(FailedProgramUpdate, FileInUseInTheWay) {
+    const int fd = ::open((AppDir + "c.txt").c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_SH), 0);
+    site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"c.txt", "new c"}});
+    update();
+    ::close(fd);
+    EXPECT_EQ(site.screen.boxes().size(), 1u);
+    expectNothingChanged();
+}
+
+TEST_F(FailedProgramUpdate, FolderEntryWhereAFileIs) {
+    site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"b.txt/", ""}});
+    update();
+    EXPECT_EQ(site.screen.boxes().size(), 1u);
+    expectNothingChanged();
+}
+
+TEST(ProgramUpdateBlocksInput, EveryPumpRunsWithInputBlocked) {
+    UpdateSite site;
+    site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"b.txt", "new b"}});
+    int pumps = 0;
+    site.screen.onPump = [&] {
+        ++pumps;
+        EXPECT_TRUE(site.screen.blocked);
+        EXPECT_TRUE(site.screen.progressAlive);
+    };
+    site.update.ApplyProgramUpdate(site.screen, site.http);
+    EXPECT_EQ(pumps, 4);
+    EXPECT_FALSE(site.screen.blocked);
+}
+
+}  // namespace
+}  // namespace quill::testing
