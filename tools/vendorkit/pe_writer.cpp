@@ -1,4 +1,4 @@
-#include "vendorkit/pe_writer.h"
+#include "pe_writer.h"
 
 #include <string>
 #include <vector>
