@@ -1,6 +1,7 @@
 #include "update_site.h"
 
 #include "platform/files.h"
+#include "vendorkit/pe_writer.h"
 #include "workspace/format_settings.h"
 #include "workspace/names.h"
 
@@ -86,12 +87,34 @@ TEST(FetchUpdateInfo, NewerVersionRunsTheUpdate) {
     EXPECT_TRUE(site.screen.closed);
 }
 
+TEST(ReadProgramVersion, TakesMajorAndMinorOfTheNamedProgram) {
+    UpdateSite site;
+    ProgramExeName = "organizer.exe";
+    writeFile(AppDir + "organizer.exe", vendorkit::buildPeWithVersion(3, 12, 0, 7, false));
+    site.update.ReadProgramVersion();
+    EXPECT_EQ(CurrentVersion, "3.12");
+}
+
+TEST(CheckForUpdate, InstalledVersionDecidesAgainstTheOffer) {
+    UpdateSite site;
+    writeFile(AppDir + "quillary.exe", vendorkit::buildPeWithVersion(2, 0, 0, 0, true));
+    site.serveArchive("upd.zip", {{"readme.txt", "new readme"}});
+    site.serveVersionFile("[Quillary]\r\nversion=1.5\r\nfile=upd.zip\r\n");
+    site.update.CheckForUpdate(site.screen, site.http);  // 1.5 would be newer than the built-in 1.0
+    EXPECT_EQ(CurrentVersion, "2.0");
+    EXPECT_EQ(site.requestsFor("/update/upd.zip"), 0);
+    EXPECT_FALSE(platform::fileExists(AppDir + "readme.txt"));
+}
+
 TEST(ReadProgramVersion, KeepsTheVersionWhenTheProgramHasNone) {
     UpdateSite site;
     CurrentVersion = "3.4";
     site.update.ReadProgramVersion();  // no program file
     EXPECT_EQ(CurrentVersion, "3.4");
     writeFile(AppDir + "quillary.exe", "MZ but nothing else");
+    site.update.ReadProgramVersion();
+    EXPECT_EQ(CurrentVersion, "3.4");
+    writeFile(AppDir + "quillary.exe", vendorkit::buildPeWithoutResources(false));
     site.update.ReadProgramVersion();
     EXPECT_EQ(CurrentVersion, "3.4");
 }

@@ -1,0 +1,145 @@
+// A program update from loopback against `unzip -o -q` of the same archive over
+// a copy of the same folder. The fetch and the fixed 50 ms pauses are measured
+// on their own and taken out of the update's time.
+//   bench_update_vs_unzip [entries, default 1000] [archive MiB, default 100] [rounds, default 1]
+#include "platform/files.h"
+#include "update/program_update.h"
+#include "vendorkit/http_server.h"
+#include "vendorkit/zip_writer.h"
+#include "workspace/byte_sink.h"
+#include "workspace/names.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace quill;
+
+namespace {
+
+class SilentScreen : public Screen {
+public:
+    void setStatus(const std::string&) override {}
+    void showError(const std::string& text) override { std::fprintf(stderr, "error box: %s\n", text.c_str()); }
+    void showInformation(const std::string&) override {}
+    bool confirm(const std::string&) override { return true; }
+    void processMessages() override {}
+    void setBusyPointer(bool) override {}
+    void showProgress() override {}
+    void setProgressLabel(const std::string&) override {}
+    void setProgressBarVisible(bool) override {}
+    void setProgressPosition(int) override {}
+    void freeProgress() override {}
+    void setInputBlocked(bool) override {}
+    void closeMainWindow() override { closed = true; }
+    bool closed = false;
+};
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string entryName(int i) { return i % 4 == 0 ? "plugins/p" + std::to_string(i) + ".dll" : "file" + std::to_string(i) + ".bin"; }
+
+std::string programBytes(std::mt19937_64& random, std::size_t size) {
+    std::string out(size, '\0');
+    for (std::size_t k = 0; k < size; ++k) out[k] = k % 3 == 0 ? 'A' : static_cast<char>(random());
+    return out;
+}
+
+void buildArchive(const std::string& path, int entries, std::size_t totalBytes) {
+    std::mt19937_64 random(7);
+    vendorkit::ZipWriter zip(path);
+    zip.addFolder("plugins/");
+    for (int i = 1; i < entries; ++i) zip.addFile(entryName(i), programBytes(random, totalBytes / entries));
+    zip.finish();
+}
+
+// The installed program: every other file of the update exists in an older version.
+void prepareAppFolder(const std::string& app, int entries) {
+    fs::remove_all(app);
+    fs::create_directories(app + "upgr_bak");
+    fs::create_directories(app + "plugins");
+    for (int i = 1; i < entries; i += 2) writeFile(app + entryName(i), "old version of " + entryName(i));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int entries = argc > 1 ? std::stoi(argv[1]) : 1000;
+    const std::size_t mebibytes = argc > 2 ? std::stoul(argv[2]) : 100;
+    const int rounds = argc > 3 ? std::stoi(argv[3]) : 1;
+    try {
+        char pattern[] = "/tmp/quill-bench-update-XXXXXX";
+        if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
+        const std::string root = std::string(pattern) + "/";
+        const std::string archive = root + "update.zip";
+        buildArchive(archive, entries, mebibytes << 20);
+        std::printf("archive: %d entries, %.1f MiB\n", entries, fs::file_size(archive) / 1048576.0);
+
+        vendorkit::HttpServer server;
+        server.serveFile("/update/update.zip", archive);
+        HttpClient http;
+
+        // The fixed pauses: one after the download and one per entry.
+        const int pauses = entries + 1;
+        const int samples = std::min(pauses, 100);
+        auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < samples; ++i) platform::sleepMilliseconds(50);
+        const double pauseSeconds = secondsSince(start) / samples * pauses;
+
+        double bestOurs = 1e9, bestUnzip = 1e9;
+        for (int round = 0; round < rounds; ++round) {
+            start = std::chrono::steady_clock::now();
+            MemorySink sink;
+            http.fetch(server.url("/update/update.zip"), sink);
+            const double fetchSeconds = secondsSince(start);
+
+            const std::string app = root + "ours/";
+            prepareAppFolder(app, entries);
+            AppDir = app;
+            UpdateUrl = server.url("/update/");
+            ProgramUpdate update;
+            update.UpdateFileName = "update.zip";
+            SilentScreen screen;
+            start = std::chrono::steady_clock::now();
+            update.ApplyProgramUpdate(screen, http);
+            const double total = secondsSince(start);
+            if (!screen.closed) throw std::runtime_error("the update failed");
+            const double work = total - fetchSeconds - pauseSeconds;
+
+            const std::string peer = root + "unzip/";
+            prepareAppFolder(peer, entries);
+            start = std::chrono::steady_clock::now();
+            if (std::system(("unzip -o -q '" + archive + "' -d '" + peer + "'").c_str()) != 0) {
+                throw std::runtime_error("unzip failed");
+            }
+            const double unzipSeconds = secondsSince(start);
+            std::printf("round %d: update %.3f s = fetch %.3f s + pauses %.3f s + work %.3f s; unzip -o -q %.3f s\n",
+                        round + 1, total, fetchSeconds, pauseSeconds, work, unzipSeconds);
+            bestOurs = std::min(bestOurs, work);
+            bestUnzip = std::min(bestUnzip, unzipSeconds);
+        }
+        fs::remove_all(root);
+        std::printf("best: update work %.3f s, unzip -o -q %.3f s, ratio %.3f (bound 1.1)\n", bestOurs, bestUnzip,
+                    bestOurs / bestUnzip);
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_update_vs_unzip: %s\n", e.what());
+        return 1;
+    }
+}
