@@ -1,0 +1,159 @@
+// Fetching a large body from a loopback server: our client into a file against
+// the `curl` command line into a file, side by side in one run, and our client
+// into memory with its peak memory.
+// Usage: bench_fetch_vs_curl [MiB=256] [rounds=3]
+#include "vendorkit/http_server.h"
+#include "workspace/byte_sink.h"
+#include "workspace/file_ops.h"
+#include "workspace/http_client.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Run {
+    double seconds;
+    long peakKiB;
+    bool ok;
+};
+
+template <typename Work>
+Run inChild(Work work) {
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        try {
+            work();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "failed: %s\n", e.what());
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return {seconds, usage.ru_maxrss, WIFEXITED(status) && WEXITSTATUS(status) == 0};
+}
+
+Run command(const std::vector<std::string>& args) {
+    return inChild([&] {
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    });
+}
+
+// The server runs in a process of its own, so the measured children fork from a
+// process without threads and share no CPU time with it but through the kernel.
+pid_t startServer(const std::string& file, int& port, int& stopFd) {
+    int portPipe[2], stopPipe[2];
+    if (pipe(portPipe) != 0 || pipe(stopPipe) != 0) std::exit(1);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(portPipe[0]);
+        close(stopPipe[1]);
+        quill::vendorkit::HttpServer server;
+        server.serveFile("/big.bin", file);
+        int p = server.port();
+        (void)!write(portPipe[1], &p, sizeof p);
+        char c;
+        (void)!read(stopPipe[0], &c, 1);  // returns when the parent closes its end
+        server.stop();
+        _exit(0);
+    }
+    close(portPipe[1]);
+    close(stopPipe[0]);
+    if (read(portPipe[0], &port, sizeof port) != sizeof port) std::exit(1);
+    close(portPipe[0]);
+    stopFd = stopPipe[1];
+    return pid;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::size_t mib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    std::string pattern = (std::filesystem::temp_directory_path() / "bench-fetch-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) return 1;
+    const std::string folder = pattern + "/";
+    const std::string body = folder + "body.bin";
+    const std::size_t bodySize = mib * 1024 * 1024;
+    {
+        quill::OutputFile out(body);
+        std::vector<char> block(1 << 20);
+        unsigned seed = 7;
+        for (std::size_t done = 0; done < bodySize; done += block.size()) {
+            for (auto& c : block) c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 16);
+            out.write(block.data(), std::min(block.size(), bodySize - done));
+        }
+        out.close();
+    }
+    int port = 0, stopFd = -1;
+    pid_t server = startServer(body, port, stopFd);
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/big.bin";
+    std::printf("body: %zu MiB from %s\n", mib, url.c_str());
+
+    const std::string oursFile = folder + "ours.bin";
+    const std::string peerFile = folder + "peer.bin";
+    Run bestFile{1e9, 0, true}, bestPeer{1e9, 0, true}, bestMemory{1e9, 0, true};
+    long memoryPeak = 0;
+    for (int round = 0; round <= rounds; ++round) {
+        Run a = inChild([&] {
+            quill::HttpClient client;
+            quill::OutputFile out(oursFile);
+            quill::FileSink sink(out);
+            client.fetch(url, sink);
+            out.close();
+        });
+        Run b = command({"curl", "-s", "-o", peerFile, url});
+        Run c = inChild([&] {
+            quill::HttpClient client;
+            quill::MemorySink sink;
+            client.fetch(url, sink);
+            if (sink.bytes.size() != bodySize) throw std::runtime_error("short body");
+        });
+        if (!a.ok || !b.ok || !c.ok) {
+            std::fprintf(stderr, "a run failed (file %d, curl %d, memory %d)\n", a.ok, b.ok, c.ok);
+            close(stopFd);
+            waitpid(server, nullptr, 0);
+            return 1;
+        }
+        if (round == 0) continue;  // warms the page cache
+        std::printf("round %d: ours to file %.3f s, curl %.3f s, ours to memory %.3f s\n", round, a.seconds, b.seconds,
+                    c.seconds);
+        bestFile.seconds = std::min(bestFile.seconds, a.seconds);
+        bestPeer.seconds = std::min(bestPeer.seconds, b.seconds);
+        bestMemory.seconds = std::min(bestMemory.seconds, c.seconds);
+        bestFile.peakKiB = std::max(bestFile.peakKiB, a.peakKiB);
+        memoryPeak = std::max(memoryPeak, c.peakKiB);
+    }
+    close(stopFd);
+    waitpid(server, nullptr, 0);
+    if (std::filesystem::file_size(oursFile) != bodySize) {
+        std::fprintf(stderr, "our file has the wrong size\n");
+        return 1;
+    }
+    std::printf("best into a file: ours %.3f s, curl -s -o %.3f s, ratio %.3f (limit 1.10)\n", bestFile.seconds,
+                bestPeer.seconds, bestFile.seconds / bestPeer.seconds);
+    std::printf("into memory: %.3f s, peak memory %.1f MiB = body + %.1f MiB (limit body + 32)\n", bestMemory.seconds,
+                memoryPeak / 1024.0, memoryPeak / 1024.0 - static_cast<double>(mib));
+    std::printf("peak memory into a file: %.1f MiB\n", bestFile.peakKiB / 1024.0);
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    return 0;
+}
