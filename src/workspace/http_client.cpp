@@ -9,6 +9,7 @@
 #include <curl/curl.h>
 #include <exception>
 #include <new>
+#include <strings.h>
 
 namespace quill {
 
@@ -44,6 +45,22 @@ std::string schemeOf(const std::string& url) {
     return scheme;
 }
 
+// A Location may be relative to the address that answered with it.
+std::string resolveLocation(const std::string& base, const std::string& location) {
+    CURLU* url = curl_url();
+    if (!url) throw std::bad_alloc();
+    std::string resolved = location;
+    char* text = nullptr;
+    if (curl_url_set(url, CURLUPART_URL, base.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        curl_url_set(url, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
+        resolved = text;
+        curl_free(text);
+    }
+    curl_url_cleanup(url);
+    return resolved;
+}
+
 }  // namespace
 
 struct HttpClient::Impl {
@@ -55,6 +72,7 @@ struct HttpClient::Impl {
     // State of the one response being read.
     ByteSink* sink = nullptr;
     std::string statusLine;
+    std::string location;
     int headerLines = 0;
     bool tooManyHeaders = false;
     bool stalled = false;
@@ -66,6 +84,7 @@ struct HttpClient::Impl {
     void startResponse(ByteSink* target) {
         sink = target;
         statusLine.clear();
+        location.clear();
         headerLines = 0;
         tooManyHeaders = false;
         stalled = false;
@@ -86,9 +105,16 @@ struct HttpClient::Impl {
             // Each response, interim ones too, starts its own count.
             impl->statusLine = line;
             impl->headerLines = 0;
-        } else if (!line.empty() && ++impl->headerLines > kMaxHeaderLines) {
-            impl->tooManyHeaders = true;
-            return 0;
+            impl->location.clear();
+        } else if (!line.empty()) {
+            if (++impl->headerLines > kMaxHeaderLines) {
+                impl->tooManyHeaders = true;
+                return 0;
+            }
+            if (line.size() > 9 && strncasecmp(line.c_str(), "Location:", 9) == 0 && !impl->bodyStarted) {
+                std::size_t start = line.find_first_not_of(" \t", 9);
+                impl->location = start == std::string::npos ? std::string() : line.substr(start);
+            }
         }
         return length;
     }
@@ -219,16 +245,16 @@ void HttpClient::fetch(const std::string& url, ByteSink& sink) {
         if (impl_->sinkError) std::rethrow_exception(impl_->sinkError);
         if (impl_->tooManyHeaders)
             throw AppError("The response has more than " + std::to_string(kMaxHeaderLines) + " header lines");
-        if (rc != CURLE_OK) impl_->raiseFor(rc);
-
         int code = statusCode(impl_->statusLine);
+        // A redirect or error whose body breaks off still says what it had to say.
+        bool bodyOfNoInterest = (rc == CURLE_PARTIAL_FILE || rc == CURLE_RECV_ERROR) && code >= 300;
+        if (rc != CURLE_OK && !bodyOfNoInterest) impl_->raiseFor(rc);
+
         if (code >= 200 && code < 300) return;
-        char* location = nullptr;
-        if (code >= 300 && code < 400 && code != 304 &&
-            curl_easy_getinfo(impl_->curl, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location) {
+        if (code >= 300 && code < 400 && code != 304 && !impl_->location.empty()) {
             // Ending quietly here would leave an empty target looking like a download.
             if (++redirects >= kRedirectLimit) throw AppError("Too many redirects");
-            address = location;
+            address = resolveLocation(address, impl_->location);
             continue;
         }
         throw AppError(impl_->statusLine);

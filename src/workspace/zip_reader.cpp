@@ -128,7 +128,7 @@ struct ZipReader::Impl {
 void ZipReader::Impl::readDirectory(const std::string& path) {
     struct stat st {};
     if (fstat(fd, &st) != 0) throw AppError(cannotOpenFileText(path, errno));
-    if (S_ISDIR(st.st_mode)) throw AppError(cannotOpenFileText(path, EACCES));
+    if (!S_ISREG(st.st_mode)) throw AppError(cannotOpenFileText(path, EACCES));
     const auto fileSize = static_cast<std::uint64_t>(st.st_size);
     if (fileSize == 0) throw AppError(kStreamReadError);
 
@@ -243,7 +243,8 @@ ZipReader::~ZipReader() = default;
 
 void ZipReader::open(const std::string& path) {
     close();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a pipe given as the archive fails instead of waiting for a writer.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throw AppError(cannotOpenFileText(path, errno));
     impl_->fd = fd;
     try {

@@ -228,6 +228,23 @@ TEST(HttpFetchFailures, ClosingEarlyIsAnErrorNotAShortDownload) {
     EXPECT_EQ(fetchError(server.url("/silent")), "Connection Closed Gracefully.");
 }
 
+TEST(HttpFetchFailures, AnErrorOrRedirectWhoseBodyBreaksOffStillCounts) {
+    HttpServer server;
+    HttpResponse error = HttpResponse::status("HTTP/1.1 500 Internal Server Error", std::string(5000, 'e'));
+    error.sendOnly = 100;
+    server.route("/error", error);
+    HttpResponse hop = HttpResponse::redirect(server.url("/final"));
+    hop.body = std::string(5000, 'r');
+    hop.sendOnly = 10;
+    server.route("/hop", hop);
+    server.serveBytes("/final", "final");
+    HttpClient client;
+    MemorySink sink;
+    EXPECT_EQ(fetchError(client, server.url("/error"), sink), "HTTP/1.1 500 Internal Server Error");
+    client.fetch(server.url("/hop"), sink);
+    EXPECT_EQ(sink.bytes, "final");
+}
+
 TEST(HttpFetchFailures, AStalledServerTimesOut) {
     HttpServer server;
     HttpResponse stall = HttpResponse::ok(std::string(1000, 's'));

@@ -166,6 +166,8 @@ TEST(ZipOpen, FilesThatAreNoArchives) {
     EXPECT_EQ(errorOf([&] { reader.open(temp / "tiny.zip"); }), "Error reading zip file");
     EXPECT_EQ(errorOf([&] { reader.open(temp / "missing.zip"); }),
               "Cannot open file \"" + temp.path() + "missing.zip\". " + platform::systemErrorText(ENOENT));
+    EXPECT_EQ(errorOf([&] { reader.open(temp.path()); }),
+              "Cannot open file \"" + platform::fullPath(temp.path()) + "\". " + platform::systemErrorText(EACCES));
     EXPECT_FALSE(reader.isOpen());
 }
 
