@@ -17,8 +17,6 @@
 
 namespace quill {
 
-const std::string kAllCategories = " All Categories";
-
 namespace {
 const std::string kConnectionName = "temp.fdb";
 const std::string kFirstQuery = "SELECT * FROM TEMPLATES ORDER BY NAME";

@@ -7,6 +7,7 @@
 #include "catalogue/catalogue_view.h"
 #include "catalogue/client_data_set.h"
 #include "catalogue/firebird_connection.h"
+#include "catalogue/search_statement.h"
 #include "catalogue/sql_data_set.h"
 #include "workspace/app_files.h"
 #include "workspace/http_client.h"
@@ -15,9 +16,6 @@
 #include <string>
 
 namespace quill {
-
-// The category box's first item, which stands for no category filter.
-extern const std::string kAllCategories;  // " All Categories"
 
 class Catalogue {
 public:

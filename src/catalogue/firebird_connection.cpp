@@ -119,7 +119,7 @@ std::string formatDouble(double value) {
 
 class BlobReader {
 public:
-    BlobReader(isc_db_handle* db, isc_tr_handle* tr) : db_(db), tr_(tr), buffer_(64 * 1024) {}
+    BlobReader(isc_db_handle* db, isc_tr_handle* tr) : db_(db), tr_(tr), buffer_(65535) {}
 
     // The blob's bytes, whole.
     void read(ISC_QUAD* id, std::string& out) {

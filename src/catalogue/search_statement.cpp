@@ -1,8 +1,8 @@
 #include "catalogue/search_statement.h"
 
-#include "catalogue/catalogue.h"
-
 namespace quill {
+
+const std::string kAllCategories = " All Categories";
 
 namespace {
 

@@ -6,6 +6,9 @@
 
 namespace quill {
 
+// The category box's item that stands for no category filter.
+extern const std::string kAllCategories;  // " All Categories"
+
 // categoryIndex is the category box's selected index (-1 for none) and
 // categoryText its text. Any selected item other than " All Categories" filters
 // by its text; every blank in keywords ends a word, and each word must match
