@@ -15,7 +15,7 @@ PACKAGES="
     libcurl4-openssl-dev zlib1g-dev
     firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
     libgtest-dev libgmock-dev googletest
-    xvfb xauth xdotool imagemagick x11-utils
+    xvfb xauth xdotool imagemagick x11-utils openbox
     fonts-wine fonts-dejavu-core
     curl unzip zip python3 ca-certificates
 "

@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QTimer>
+#include <QWindow>
 #include <QWebEngineView>
 
 namespace quill {
@@ -69,7 +71,11 @@ void TForm3::FormDestroy() { catalogue->FormDestroy(); }
 
 void TForm3::runModal() {
     guarded([this] { FormShow(); });
-    setWindowState(windowState() | Qt::WindowMaximized);
+    showMaximized();
+    // The preview's GL surface makes Qt recreate the native window as it maps,
+    // and the window manager never hears of the maximised state; ask again once
+    // the window is on the screen.
+    QTimer::singleShot(0, this, [this] { keepMaximised(40); });
     exec();
 }
 
@@ -100,6 +106,16 @@ void TForm3::BitBtn1Click() {
                                 [this] { update.CheckForUpdate(*this, IdHTTP1); }};
         quill::BitBtn1Click(context);
     });
+}
+
+void TForm3::keepMaximised(int triesLeft) {
+    QWindow* native = windowHandle();
+    if (!native || !isVisible()) return;
+    if (!native->isExposed()) {
+        if (triesLeft > 0) QTimer::singleShot(25, this, [this, triesLeft] { keepMaximised(triesLeft - 1); });
+        return;
+    }
+    if (!(windowState() & Qt::WindowMaximized)) showMaximized();
 }
 
 void TForm3::keyPressEvent(QKeyEvent* event) {

@@ -90,6 +90,7 @@ protected:
 private:
     void FormCreate();
     void FormDestroy();
+    void keepMaximised(int triesLeft);
 
     std::unique_ptr<Ui::TForm3> ui;
     HttpClient IdHTTP1;

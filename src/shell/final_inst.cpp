@@ -31,7 +31,7 @@ int main(int argc, char* argv[]) {
     if (geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/quill.xpm")));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/quill.png")));
     addDesignFont();
     quill::loadFormatSettingsFromLocale();
 
