@@ -1,5 +1,6 @@
 #include "update/program_update.h"
 
+#include "platform/error.h"
 #include "platform/files.h"
 #include "update/file_replacement.h"
 #include "workspace/byte_sink.h"
@@ -11,6 +12,13 @@
 namespace quill {
 
 namespace {
+
+// UpdateFileName comes from the update site; it must name a file in AppDir itself.
+void checkNamesAFileHere(const std::string& name) {
+    if (name.find(platform::kSeparator) != std::string::npos || name == "..") {
+        throw AppError("Unsafe file name: " + name);
+    }
+}
 
 void pauseAndPump(Screen& screen) {
     platform::sleepMilliseconds(50);
@@ -40,6 +48,7 @@ void ProgramUpdate::ApplyProgramUpdate(Screen& screen, HttpClient& IdHTTP1) {
             reportingOwnErrors(screen, [&] { IdHTTP1.fetch(address, buffer); });
             screen.setProgressPosition(50);
 
+            checkNamesAFileHere(UpdateFileName);
             // An older file of that name comes back if the update fails.
             replacement.keepAside(archive);
             pauseAndPump(screen);

@@ -119,6 +119,17 @@ TEST(DownloadFails, FailedFetchRunsTheUpdateCheckBeforeItsError) {
     EXPECT_EQ(treeDifferences(before, after), "removed: temp/contacts.zip\n");
 }
 
+TEST(DownloadFails, FileNamingAPlaceOutsideTheTempFolderIsRefused) {
+    TemplateSite site;
+    writeFile(AppDir + "victim.zip", "not to be touched");
+    site.server->serveBytes("/victim.zip", "replacement");
+    auto context = site.download("../victim.zip");
+    EXPECT_THROW(BitBtn1Click(context), AppError);
+    EXPECT_EQ(site.screen.events.back(), "check");
+    EXPECT_EQ(readFile(AppDir + "victim.zip"), "not to be touched");
+    EXPECT_TRUE(site.server->requests().empty());
+}
+
 TEST(DownloadFails, FailedInstallationLeavesTheRecordAndRunsTheCheck) {
     TemplateSite site;
     TemplateArchive withoutDatabase;

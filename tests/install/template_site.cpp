@@ -1,7 +1,11 @@
 #include "template_site.h"
 
 #include "vendorkit/zip_writer.h"
+#include "platform/error.h"
 #include "workspace/names.h"
+
+#include <chrono>
+#include <thread>
 
 namespace quill::testing {
 
@@ -45,7 +49,17 @@ TemplateSite::TemplateSite() {
     writeFile(DataDir + "db/forms/old.frm", "old form");
     writeFile(DataDir + "templates.ini", "[Templates]\r\nMain=old\r\nOther=1\r\n");
     record.lines.loadFromFile(DataDir + "templates.ini");
-    server = std::make_unique<vendorkit::HttpServer>(vendorPort());
+    // Other test programs serve the built-in host too; wait for them to let it go.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    for (;;) {
+        try {
+            server = std::make_unique<vendorkit::HttpServer>(vendorPort());
+            break;
+        } catch (const AppError&) {
+            if (std::chrono::steady_clock::now() > giveUp) throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
 }
 
 void TemplateSite::serveTemplate(const std::string& file, const TemplateArchive& archive) {

@@ -29,7 +29,8 @@ void writeTemplateArchive(const std::string& path, const TemplateArchive& archiv
 class TemplateSite {
 public:
     // AppDir with temp/, data/ (templates.ini, db/ with the old template) and
-    // db/db.fdb holding "old database"; the server listens on the built-in host.
+    // db/db.fdb holding "old database"; the server listens on the built-in host,
+    // waiting while another program holds it.
     TemplateSite();
 
     TempFolder app;

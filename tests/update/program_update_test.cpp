@@ -153,6 +153,20 @@ TEST_F(FailedProgramUpdate, FolderEntryWhereAFileIs) {
     expectNothingChanged();
 }
 
+TEST(ProgramUpdateRefuses, ArchiveNameOutsideTheApplicationFolder) {
+    UpdateSite site;
+    AppDir = site.app.path() + "app/";
+    makeFolders(AppDir + "upgr_bak");
+    writeFile(site.app.path() + "victim.zip", "not to be touched");
+    site.serveArchive("victim.zip", {{"a.txt", "new a"}});
+    site.server.serveBytes("/victim.zip", readFile(site.siteFiles.path() + "victim.zip"));
+    site.update.UpdateFileName = "../victim.zip";
+    site.update.ApplyProgramUpdate(site.screen, site.http);
+    EXPECT_EQ(readFile(site.app.path() + "victim.zip"), "not to be touched");
+    EXPECT_EQ(treeDifferences({{"upgr_bak/", ""}}, snapshotTree(AppDir)), "");
+    EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.");
+}
+
 TEST(ProgramUpdateBlocksInput, EveryPumpRunsWithInputBlocked) {
     UpdateSite site;
     site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"b.txt", "new b"}});
