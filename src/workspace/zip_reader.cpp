@@ -114,7 +114,6 @@ struct ZipReader::Impl {
     std::vector<unsigned char> output;
     z_stream inflater{};
     bool inflaterReady = false;
-    std::string lastFolderMade;
 
     ~Impl() {
         if (inflaterReady) inflateEnd(&inflater);
@@ -259,7 +258,6 @@ void ZipReader::close() {
     if (impl_->fd >= 0) ::close(impl_->fd);
     impl_->fd = -1;
     impl_->entries.clear();
-    impl_->lastFolderMade.clear();
 }
 
 bool ZipReader::isOpen() const { return impl_->fd >= 0; }
@@ -283,10 +281,7 @@ void ZipReader::extract(std::size_t index, const std::string& targetPath) {
 
     const std::string parent = parentOf(targetPath);
     if (pathLength(parent) >= kMaxPath) throw AppError("The specified path is too long");
-    if (parent != impl_->lastFolderMade) {
-        createFolders(parent);
-        impl_->lastFolderMade = parent;
-    }
+    createFolders(parent);
     if (!targetPath.empty() && targetPath.back() == platform::kSeparator) return;
 
     OutputFile file(targetPath);

@@ -299,6 +299,25 @@ TEST(ZipListing, CountNamesAndSizesInDirectoryOrder) {
     EXPECT_EQ(reader.count(), 0u);
 }
 
+TEST(ZipListing, OneOpenArchiveExtractsEntriesAgainAnywhere) {
+    TempFolder temp;
+    {
+        ZipWriter zip(temp / "t.zip");
+        zip.addFile("sub/a.txt", varied(300000));
+        zip.addFile("b.txt", "b");
+    }
+    ZipReader reader;
+    reader.open(temp / "t.zip");
+    reader.extract(0, temp / "stage/sub/a.txt");
+    std::filesystem::remove_all(temp / "stage");
+    reader.extract(1, temp / "stage/b.txt");
+    reader.extract(0, temp / "stage/sub/a.txt");
+    reader.extract(0, temp / "other/a.txt");
+    EXPECT_TRUE(readFile(temp / "stage/sub/a.txt") == varied(300000));
+    EXPECT_TRUE(readFile(temp / "other/a.txt") == varied(300000));
+    EXPECT_EQ(readFile(temp / "stage/b.txt"), "b");
+}
+
 TEST(ZipNames, CodePage437MatchesTheSystemTable) {
     iconv_t cd = iconv_open("UTF-8", "CP437");
     ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
