@@ -1,0 +1,49 @@
+// One kind of world for the catalogue handlers: a fresh application folder with
+// the organizer's db.ini, the vendor site on the built-in host serving temp.zip
+// built from real Firebird rows, and the window's recording screen and view.
+#pragma once
+
+#include "catalogue/catalogue.h"
+#include "catalogue/fake_catalogue_view.h"
+#include "support/fake_screen.h"
+#include "support/temp_folder.h"
+#include "vendorkit/catalogue_builder.h"
+#include "vendorkit/http_server.h"
+#include "workspace/app_files.h"
+#include "workspace/http_client.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quill::testing {
+
+class CatalogueSite {
+public:
+    CatalogueSite();
+    ~CatalogueSite();
+
+    // Serves temp.zip holding a catalogue of these rows.
+    void publish(const std::vector<vendorkit::TemplateRow>& rows);
+    // Serves these bytes as temp.zip.
+    void publishBytes(const std::string& bytes);
+    // Builds a catalogue database in the vendor folder; returns its path.
+    std::string buildDatabase(const std::vector<vendorkit::TemplateRow>& rows, const std::string& name = "cat.fdb");
+
+    void show() { catalogue->FormShow(TempDir, TemplateLst); }
+
+    static const std::string kDbIni;   // the organizer's connection settings
+    std::string catalogueUrlPath() const;  // "/quillary-web-templates/temp.zip"
+
+    TempFolder app;
+    TempFolder vendor;
+    FakeScreen screen;
+    FakeCatalogueView view;
+    HttpClient http;
+    std::unique_ptr<vendorkit::HttpServer> server;
+    std::unique_ptr<Catalogue> catalogue;
+    std::string TempDir;
+    TemplateRecord TemplateLst;
+};
+
+}  // namespace quill::testing
