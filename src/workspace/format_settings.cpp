@@ -12,7 +12,8 @@ namespace {
 // The C and POSIX locales carry no regional settings; our built-in ones stand in.
 bool isPlainLocale(int category) {
     const char* name = std::setlocale(category, nullptr);
-    return !name || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0;
+    return !name || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0 ||
+           std::strncmp(name, "C.", 2) == 0;
 }
 
 int positiveForm(bool symbolFirst, bool spaced) {
