@@ -57,7 +57,7 @@ std::string entryName(int i) { return i % 4 == 0 ? "plugins/p" + std::to_string(
 
 std::string programBytes(std::mt19937_64& random, std::size_t size) {
     std::string out(size, '\0');
-    for (std::size_t k = 0; k < size; ++k) out[k] = k % 3 == 0 ? 'A' : static_cast<char>(random());
+    for (std::size_t k = 0; k < size; ++k) out[k] = k % 16 == 0 ? 'A' : static_cast<char>(random());
     return out;
 }
 
