@@ -15,6 +15,8 @@
 
 namespace quill {
 
+static_assert(sizeof(isc_db_handle) == sizeof(unsigned int), "the header keeps the handle as unsigned int");
+
 namespace {
 
 bool sameName(const std::string& a, const std::string& b) {
