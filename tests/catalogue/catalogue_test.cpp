@@ -112,6 +112,15 @@ TEST_F(CatalogueShow, AFailedDownloadIsReportedAndStopsTheShow) {
     EXPECT_FALSE(site.catalogue->connection().connected());
 }
 
+TEST_F(CatalogueShow, AnArchiveFileThatCannotBeCreatedIsLeftToTheGeneralDisplay) {
+    writeFile(AppDir + "temp", "a file where the folder should be");
+    site.publish(threeTemplates());
+    EXPECT_THROW(site.show(), AppError);
+    EXPECT_TRUE(site.screen.boxes().empty());
+    EXPECT_EQ(site.view.categoryCount(), 0);
+    EXPECT_TRUE(site.screen.events.empty());  // not even the download status
+}
+
 TEST_F(CatalogueShow, AnArchiveWithoutTheCatalogueStopsSilently) {
     {
         vendorkit::ZipWriter zip(site.vendor / "other.zip");

@@ -188,6 +188,23 @@ TEST_F(Records, TheConnectionOpensOnceAndRunsItsHookBeforeEachAttempt) {
     EXPECT_EQ(hooks, 2);
 }
 
+TEST_F(Records, DialectAndCharacterSetParametersReachTheDatabase) {
+    catalogue({vendorkit::sampleTemplate(1, "A", "x")});
+    const std::string quotedText = "SELECT \"word\" AS W FROM RDB$DATABASE";
+    EXPECT_THROW(load(quotedText), AppError);  // dialect 3: a quoted identifier
+    connection.close();
+    connection.setParam("SQLDialect", "1");
+    load(quotedText);  // dialect 1: a string
+    EXPECT_EQ(data.fieldText("W"), "word");
+
+    connection.close();
+    connection.setParam("ServerCharSet", "NO_SUCH_SET");
+    EXPECT_THROW(load("SELECT * FROM TEMPLATES"), AppError);
+    connection.setParam("ServerCharSet", "WIN1252");
+    load("SELECT CAST(_UTF8 'caf\xC3\xA9' AS VARCHAR(10) CHARACTER SET UTF8) AS W FROM RDB$DATABASE");
+    EXPECT_EQ(data.fieldText("W"), "caf\xE9");  // delivered in the connection's character set
+}
+
 TEST_F(Records, ParametersAreForcedByNameWithoutRegardToCase) {
     connection.params = {"DataBase=x", "User_Name=someone", "Password=old", "SQLDialect=1"};
     connection.setParam("user_name", "SYSDBA");
