@@ -1,0 +1,36 @@
+#!/bin/sh
+# Sets everything up, builds, and runs final_inst against the demo vendor site:
+# builds the site, lays out a demo application folder as the organizer's setup
+# would leave it, serves the site on the program's built-in vendor host, starts
+# the program from that folder, and stops the site when the program ends.
+set -eu
+src=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$src/build}
+demo=${DEMO_DIR:-$build/demo}
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "run.sh: final_inst is a desktop program and needs a display;" >&2
+    echo "        none is set (DISPLAY). Run it from a desktop session, or under xvfb-run." >&2
+    exit 2
+fi
+
+sh "$src/scripts/setup.sh"
+cmake -S "$src" -B "$build/main" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C "$build/main" final_inst vendor_site
+host=$(sed -n 's/^VENDOR_HOST:STRING=//p' "$build/main/CMakeCache.txt")
+
+rm -rf "$demo"
+mkdir -p "$demo"
+"$build/main/tools/vendor_site" build "$src/demo/site.txt" "$demo/site" --host "$host"
+"$build/main/tools/vendor_site" demo-app "$demo/app" --host "$host"
+# The program works in the folder of its own program file.
+cp "$build/main/src/shell/final_inst" "$demo/app/final_inst"
+
+"$build/main/tools/vendor_site" serve "$demo/site" --listen "$host" &
+site=$!
+trap 'kill "$site" 2>/dev/null; wait "$site" 2>/dev/null || true' EXIT INT TERM
+
+status=0
+"$demo/app/final_inst" || status=$?
+echo "final_inst ended with exit code $status; the application folder is $demo/app"
+exit "$status"
