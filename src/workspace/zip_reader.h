@@ -34,7 +34,7 @@ public:
     bool isOpen() const;
 
     std::size_t count() const;
-    const ZipEntry& entry(std::size_t index) const;
+    const ZipEntry& entry(std::size_t index) const;  // raises "List index out of bounds (<index>)"
     const std::vector<ZipEntry>& entries() const;
 
     // Writes one entry to the file or folder `targetPath` (full path, native
