@@ -1,0 +1,184 @@
+// vendor_site: builds a Quillary vendor site from its description, serves it
+// on the loopback address, and makes a demo application folder to try it with.
+
+#include "platform/error.h"
+#include "vendorkit/site_builder.h"
+#include "vendorkit/site_demo_app.h"
+#include "vendorkit/site_description.h"
+#include "vendorkit/site_server.h"
+#include "workspace/names.h"
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace quill;
+using namespace quill::vendorkit;
+
+const char* const kUsage =
+    "Usage: vendor_site COMMAND ...\n"
+    "\n"
+    "  build <description-file> <site-folder> [--host H:P]\n"
+    "        Builds the whole site from its description.\n"
+    "  serve <site-folder> [--listen 127.0.0.1:PORT]\n"
+    "        Serves a built site over HTTP until Ctrl+C.\n"
+    "  demo-app <app-folder> [--host H:P]\n"
+    "        Makes an application folder as the organizer's setup leaves it.\n"
+    "\n"
+    "Run \"vendor_site COMMAND --help\" for the details of one command.\n";
+
+const char* const kBuildHelp =
+    "Usage: vendor_site build <description-file> <site-folder> [--host H:P]\n"
+    "\n"
+    "Reads the site description (see demo/site.txt for the format) and writes\n"
+    "  <site-folder>/quillary-web-templates/temp.zip        the catalogue (temp.fdb)\n"
+    "  <site-folder>/quillary-web-templates/<file>          one archive per template\n"
+    "  <site-folder>/quillary-web-templates/preview/*.html  the preview pages\n"
+    "  <site-folder>/quillary-web/update/version.txt        the offered version\n"
+    "  <site-folder>/quillary-web/update/<file>             the update archive\n"
+    "The folder must be new, empty, or built by vendor_site before (it is then\n"
+    "rebuilt from scratch).\n"
+    "\n"
+    "  --host H:P   the web host the catalogue's preview addresses name; it must be\n"
+    "               the host final_inst was built for (VENDOR_HOST).\n";
+
+const char* const kServeHelp =
+    "Usage: vendor_site serve <site-folder> [--listen 127.0.0.1:PORT]\n"
+    "\n"
+    "Serves the folder over plain HTTP (GET) until Ctrl+C or SIGTERM, then stops\n"
+    "cleanly. It listens on the loopback address only.\n"
+    "\n"
+    "  --listen A   127.0.0.1:PORT, localhost:PORT or PORT; the default is the\n"
+    "               built-in vendor host's port on 127.0.0.1.\n";
+
+const char* const kDemoHelp =
+    "Usage: vendor_site demo-app <app-folder> [--host H:P]\n"
+    "\n"
+    "Makes an application folder as the organizer's setup leaves it: db.ini,\n"
+    "upg_info.txt (update address on the host), quillary.exe (version 1.0.0.0),\n"
+    "readme.txt and the empty folders db and data. Copy final_inst into it and\n"
+    "start it from there. The folder must be new, empty, or made by demo-app\n"
+    "before (it is then emptied first).\n"
+    "\n"
+    "  --host H:P   the vendor web host; the default is the built-in one.\n";
+
+struct Arguments {
+    std::vector<std::string> positional;
+    std::optional<std::string> host;
+    std::optional<std::string> listen;
+    bool help = false;
+};
+
+Arguments readArguments(int argc, char** argv, const std::vector<std::string>& options) {
+    Arguments args;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            args.help = true;
+        } else if (arg.rfind("--", 0) == 0) {
+            std::string name = arg, value;
+            const auto eq = arg.find('=');
+            if (eq != std::string::npos) {
+                name = arg.substr(0, eq);
+                value = arg.substr(eq + 1);
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                throw AppError(arg + " needs a value");
+            }
+            bool known = false;
+            for (const auto& option : options) known = known || option == name;
+            if (!known) throw AppError("unknown option " + name);
+            if (name == "--host") args.host = value;
+            if (name == "--listen") args.listen = value;
+        } else {
+            args.positional.push_back(arg);
+        }
+    }
+    return args;
+}
+
+int build(const Arguments& args) {
+    if (args.positional.size() != 2) throw AppError("build needs <description-file> <site-folder>");
+    const std::string host = args.host.value_or(vendorHost());
+    const SiteDescription site = loadSiteDescription(args.positional[0]);
+    const auto written = buildSite(site, args.positional[1], host);
+    std::cout << "vendor_site: built " << site.templates.size() << " templates"
+              << (site.version ? " and version " + site.version->version : std::string()) << " for http://" << host
+              << "/ into " << args.positional[1] << " (" << written.size() << " files)\n";
+    return 0;
+}
+
+int serve(const Arguments& args) {
+    if (args.positional.size() != 1) throw AppError("serve needs <site-folder>");
+    std::string defaultPort = vendorHost();
+    const auto colon = defaultPort.rfind(':');
+    defaultPort = colon == std::string::npos ? "80" : defaultPort.substr(colon + 1);
+    const ListenAddress address = parseListenAddress(args.listen.value_or(defaultPort));
+
+    // Block the stop signals before the server's threads start, so they all
+    // inherit the mask and only sigwait below sees them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    SiteServer server(args.positional[0], address.port);
+    std::cout << "vendor_site: serving " << args.positional[0] << " at " << server.baseUrl()
+              << "/ (Ctrl+C stops)" << std::endl;
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    server.http().stop();
+    std::cout << "vendor_site: stopped" << std::endl;
+    return 0;
+}
+
+int demoApp(const Arguments& args) {
+    if (args.positional.size() != 1) throw AppError("demo-app needs <app-folder>");
+    const std::string host = args.host.value_or(vendorHost());
+    createDemoApp(args.positional[0], host);
+    std::cout << "vendor_site: made the application folder " << args.positional[0] << " for http://" << host
+              << "/\n";
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    try {
+        if (command == "--help" || command == "-h" || command == "help") {
+            std::cout << kUsage;
+            return 0;
+        }
+        if (command == "build") {
+            const Arguments args = readArguments(argc, argv, {"--host"});
+            if (args.help) return std::cout << kBuildHelp, 0;
+            return build(args);
+        }
+        if (command == "serve") {
+            const Arguments args = readArguments(argc, argv, {"--listen"});
+            if (args.help) return std::cout << kServeHelp, 0;
+            return serve(args);
+        }
+        if (command == "demo-app") {
+            const Arguments args = readArguments(argc, argv, {"--host"});
+            if (args.help) return std::cout << kDemoHelp, 0;
+            return demoApp(args);
+        }
+        std::cerr << (command.empty() ? std::string() : "vendor_site: unknown command \"" + command + "\"\n\n")
+                  << kUsage;
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "vendor_site " << command << ": " << e.what() << "\n";
+        return 1;
+    }
+}
