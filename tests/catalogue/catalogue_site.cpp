@@ -21,6 +21,23 @@ int vendorPort() {
     return colon == std::string::npos ? 80 : std::stoi(host.substr(colon + 1));
 }
 
+// One server for the whole test program: the built-in host is shared with other
+// test programs, and giving it up between tests would let them take it.
+vendorkit::HttpServer& vendorServer() {
+    static std::unique_ptr<vendorkit::HttpServer> server;
+    if (server) return *server;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    for (;;) {
+        try {
+            server = std::make_unique<vendorkit::HttpServer>(vendorPort());
+            return *server;
+        } catch (const AppError&) {
+            if (std::chrono::steady_clock::now() > giveUp) throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+}
+
 }  // namespace
 
 CatalogueSite::CatalogueSite() {
@@ -28,23 +45,13 @@ CatalogueSite::CatalogueSite() {
     formatSettings() = FormatSettings{};
     AppDir = app.path();
     writeFile(AppDir + "db.ini", kDbIni);
-    // Other test programs serve the built-in host too; wait for them to let it go.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-    for (;;) {
-        try {
-            server = std::make_unique<vendorkit::HttpServer>(vendorPort());
-            break;
-        } catch (const AppError&) {
-            if (std::chrono::steady_clock::now() > giveUp) throw;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
+    server = &vendorServer();
+    server->route(catalogueUrlPath(), vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
     catalogue = std::make_unique<Catalogue>(screen, view, http);
 }
 
 CatalogueSite::~CatalogueSite() {
     catalogue.reset();  // detaches before the folders go
-    server.reset();
 }
 
 std::string CatalogueSite::catalogueUrlPath() const { return "/quillary-web-templates/temp.zip"; }

@@ -40,7 +40,7 @@ public:
     FakeScreen screen;
     FakeCatalogueView view;
     HttpClient http;
-    std::unique_ptr<vendorkit::HttpServer> server;
+    vendorkit::HttpServer* server = nullptr;  // shared by every test of the program
     std::unique_ptr<Catalogue> catalogue;
     std::string TempDir;
     TemplateRecord TemplateLst;
