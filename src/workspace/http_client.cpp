@@ -113,7 +113,8 @@ struct HttpClient::Impl {
             }
             if (line.size() > 9 && strncasecmp(line.c_str(), "Location:", 9) == 0 && !impl->bodyStarted) {
                 std::size_t start = line.find_first_not_of(" \t", 9);
-                impl->location = start == std::string::npos ? std::string() : line.substr(start);
+                std::size_t end = line.find_last_not_of(" \t");
+                impl->location = start == std::string::npos ? std::string() : line.substr(start, end + 1 - start);
             }
         }
         return length;
