@@ -28,20 +28,29 @@ void checkStaysInside(const std::string& name) {
 
 std::string downloadAndInstall(DownloadContext& context) {
     Screen& screen = context.screen;
-    MemorySink buffer;
     const std::string file = context.readFile();
     screen.setStatus("Downloading Template File...");
     checkStaysInside(file);
-    platform::deleteFile(context.TempDir + file);
-    context.IdHTTP1.fetch(TemplatesUrl + file, buffer);
-    saveBytesToFile(buffer.bytes, context.TempDir + file);
-    std::string().swap(buffer.bytes);  // a template can be large; it is on disk now
+    const std::string localCopy = context.TempDir + file;
+    platform::deleteFile(localCopy);
+    {
+        // Straight to disk: a template can be hundreds of megabytes.
+        OutputFile out(localCopy);
+        FileSink sink(out);
+        try {
+            context.IdHTTP1.fetch(TemplatesUrl + file, sink);
+            out.close();
+        } catch (...) {
+            platform::deleteFile(localCopy);  // no partial copy passes for a download
+            throw;
+        }
+    }
     screen.setStatus("Template File Downloaded");
 
     std::string result;
     {
         ProgressWindowScope progress(screen);
-        result = InstallTemplate(screen, context.TempDir + file);
+        result = InstallTemplate(screen, localCopy);
     }
     if (!result.empty()) {
         screen.showInformation("Template installed successfully.");

@@ -83,19 +83,20 @@ void putTemplateInPlace(const std::string& workFolder) {
         if (!renamePath(database, oldDatabase)) throw AppError(platform::systemErrorText(EEXIST));
         undo.add([=] { renamePath(oldDatabase, database); });
     }
-    if (!platform::copyFile(newDatabase, database, true)) {
-        throw AppError(platform::systemErrorText(platform::lastError()));
-    }
-    undo.add([=] { removeQuietly(database); });
-
     if (pathTaken(dataFolder)) {
         // Inside the work folder, so the clean-up takes it away after a success.
         const std::string oldDataFolder = freeNameBeside(workFolder, "db");
         if (!renamePath(dataFolder, oldDataFolder)) throw AppError("The specified directory already exists");
         undo.add([=] { renamePath(oldDataFolder, dataFolder); });
     }
+
+    undo.add([=] { removeQuietly(database); });
+    if (!platform::copyFile(newDatabase, database, true)) {
+        throw AppError(platform::systemErrorText(platform::lastError()));
+    }
     undo.add([=] { removeQuietly(dataFolder); });
-    moveFolder(newDataFolder, dataFolder);
+    // One rename moves the whole tree; the file-by-file move gives the reasons when it cannot.
+    if (!renamePath(newDataFolder, dataFolder)) moveFolder(newDataFolder, dataFolder);
     undo.commit();
 
     if (!oldDatabase.empty()) removeQuietly(oldDatabase);

@@ -119,6 +119,18 @@ TEST(DownloadFails, FailedFetchRunsTheUpdateCheckBeforeItsError) {
     EXPECT_EQ(treeDifferences(before, after), "removed: temp/contacts.zip\n");
 }
 
+TEST(DownloadFails, CutDownloadLeavesNoPartialCopy) {
+    TemplateSite site;
+    auto response = vendorkit::HttpResponse::ok(std::string(100000, 'x'));
+    response.sendOnly = 5000;
+    site.server->route("/quillary-web-templates/contacts.zip", response);
+    auto context = site.download("contacts.zip");
+    EXPECT_THROW(BitBtn1Click(context), AppError);
+    EXPECT_EQ(site.screen.events.back(), "check");
+    EXPECT_FALSE(platform::fileExists(site.TempDir + "contacts.zip"));
+    EXPECT_EQ(site.screen.progressWindows, 0);
+}
+
 TEST(DownloadFails, FileNamingAPlaceOutsideTheTempFolderIsRefused) {
     TemplateSite site;
     writeFile(AppDir + "victim.zip", "not to be touched");
