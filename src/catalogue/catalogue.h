@@ -48,10 +48,13 @@ public:
     // Closes ClientDataSet4, SQLDataSet4 and SQLConnection4, in that order.
     void FormDestroy();
 
-    // Runs `SQLConnection4` before each attachment (also reachable for tests).
+    // Runs before each attachment of SQLConnection4: loads its parameters once from
+    // temp.ini's section "temp.fdb" and forces the login. Shows "Could not load
+    // file : temp.ini" when that fails; raises nothing.
     void SQLConnection4BeforeConnect();
 
-    // Runs statement S and loads all its rows into ClientDataSet4.
+    // Runs statement S and loads all its rows into ClientDataSet4, long text
+    // decoded as UTF-8. Raises the database's error; ClientDataSet4 is then closed.
     void runQuerySequence(const std::string& S);
 
     const ClientDataSet& clientDataSet() const { return ClientDataSet4; }
