@@ -37,6 +37,7 @@ void ProgramUpdate::ApplyProgramUpdate(Screen& screen, HttpClient& IdHTTP1) {
         const std::string address = UpdateUrl + UpdateFileName;
         FileReplacement replacement(AppDir, backupFolder);
 
+        bool archiveCreated = false;
         ignoringErrors([&] {
             screen.setProgressBarVisible(true);
             screen.setProgressLabel("Downloading Latest Program Version...");
@@ -44,21 +45,18 @@ void ProgramUpdate::ApplyProgramUpdate(Screen& screen, HttpClient& IdHTTP1) {
             screen.setStatus("Downloading Latest Program Version...");
             screen.processMessages();
 
-            MemorySink buffer;
-            reportingOwnErrors(screen, [&] { IdHTTP1.fetch(address, buffer); });
-            screen.setProgressPosition(50);
-
             checkNamesAFileHere(UpdateFileName);
             // An older file of that name comes back if the update fails.
             replacement.keepAside(archive);
+            // Straight to disk, so the archive never sits in memory; what a failed
+            // fetch got so far is what the reading below then fails on.
+            OutputFile out(archive);
+            archiveCreated = true;
+            FileSink sink(out);
+            reportingOwnErrors(screen, [&] { IdHTTP1.fetch(address, sink); });
+            screen.setProgressPosition(50);
             pauseAndPump(screen);
-            try {
-                saveBytesToFile(buffer.bytes, archive);
-            } catch (...) {
-                platform::deleteFile(archive);  // no half-written copy stays
-                throw;
-            }
-            std::string().swap(buffer.bytes);
+            out.close();
             screen.setStatus("Extracting Latest Program Version...");
 
             ZipReader reader;
@@ -83,6 +81,7 @@ void ProgramUpdate::ApplyProgramUpdate(Screen& screen, HttpClient& IdHTTP1) {
         if (success) {
             replacement.commit();
         } else {
+            if (archiveCreated) platform::deleteFile(archive);
             replacement.rollback();
         }
     }

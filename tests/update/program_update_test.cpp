@@ -117,6 +117,16 @@ TEST_F(FailedProgramUpdate, FailedDownloadShowsBothErrors) {
     expectNothingChanged();
 }
 
+TEST_F(FailedProgramUpdate, CutDownloadShowsBothErrors) {
+    site.serveArchive("upd.zip", {{"a.txt", std::string(200000, 'a')}, {"b.txt", "new b"}});
+    auto response = vendorkit::HttpResponse::ok(readFile(site.siteFiles.path() + "upd.zip"));
+    response.sendOnly = 1000;
+    site.server.route("/update/upd.zip", response);
+    update();
+    EXPECT_EQ(site.screen.boxes().size(), 2u);
+    expectNothingChanged();
+}
+
 TEST_F(FailedProgramUpdate, ArchiveDamagedAfterItsFirstEntries) {
     site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"help/x.txt", "new x"}, {"b.txt", "new b", true}});
     update();
