@@ -118,9 +118,12 @@ TEST_F(FailedProgramUpdate, FailedDownloadShowsBothErrors) {
 }
 
 TEST_F(FailedProgramUpdate, CutDownloadShowsBothErrors) {
-    site.serveArchive("upd.zip", {{"a.txt", std::string(200000, 'a')}, {"b.txt", "new b"}});
-    auto response = vendorkit::HttpResponse::ok(readFile(site.siteFiles.path() + "upd.zip"));
-    response.sendOnly = 1000;
+    std::string noise(200000, '\0');
+    for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+    site.serveArchive("upd.zip", {{"a.txt", noise}, {"b.txt", "new b"}});
+    const std::string whole = readFile(site.siteFiles.path() + "upd.zip");
+    auto response = vendorkit::HttpResponse::ok(whole);
+    response.sendOnly = whole.size() / 2;
     site.server.route("/update/upd.zip", response);
     update();
     EXPECT_EQ(site.screen.boxes().size(), 2u);
