@@ -28,7 +28,23 @@ cp "$build/main/src/shell/final_inst" "$demo/app/final_inst"
 
 "$build/main/tools/vendor_site" serve "$demo/site" --listen "$host" &
 site=$!
-trap 'kill "$site" 2>/dev/null; wait "$site" 2>/dev/null || true' EXIT INT TERM
+stop_site() {
+    kill "$site" 2>/dev/null || true
+    wait "$site" 2>/dev/null || true
+}
+trap stop_site EXIT
+trap 'exit 130' INT TERM
+
+# Start the program only once the site answers.
+tries=0
+until curl -s -o /dev/null "http://$host/quillary-web/update/version.txt"; do
+    if ! kill -0 "$site" 2>/dev/null || [ "$tries" -ge 100 ]; then
+        echo "run.sh: the demo site could not be served on $host" >&2
+        exit 1
+    fi
+    tries=$((tries + 1))
+    sleep 0.1
+done
 
 status=0
 "$demo/app/final_inst" || status=$?

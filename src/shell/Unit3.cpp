@@ -34,6 +34,7 @@ TForm3::TForm3(QWidget* owner)
     : QDialog(owner, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                          Qt::WindowCloseButtonHint),
       ui(std::make_unique<Ui::TForm3>()) {
+    initShellResources();
     ui->setupUi(this);
     QFont font = this->font();
     font.setPixelSize(13);

@@ -14,6 +14,7 @@ TForm4::TForm4(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
       ui(std::make_unique<Ui::TForm4>()) {
+    initShellResources();
     ui->setupUi(this);
     QFont font = this->font();
     font.setPixelSize(16);

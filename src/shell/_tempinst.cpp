@@ -5,9 +5,17 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+// Outside any namespace, as Q_INIT_RESOURCE requires.
+static void registerShellResources() { Q_INIT_RESOURCE(shell); }
+
 namespace quill {
 
 TTemplateWaitForm* TemplateWaitForm = nullptr;
+
+void initShellResources() {
+    static const bool done = (registerShellResources(), true);
+    (void)done;
+}
 
 void centreOnScreen(QWidget* window) {
     const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();

@@ -32,6 +32,9 @@ private:
 // The live progress window, or nullptr; one slot for the whole program.
 extern TTemplateWaitForm* TemplateWaitForm;
 
+// The pictures and the icon live in the shell library; every window calls this first.
+void initShellResources();
+
 // Puts a window's centre on the centre of its screen's work area.
 void centreOnScreen(QWidget* window);
 

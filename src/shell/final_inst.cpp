@@ -1,6 +1,7 @@
 // final_inst: finishes the Quillary setup. Fixes the application folder, shows
 // "Finalizing Setup" and runs the message loop until that window closes.
 #include "Unit4.h"
+#include "_tempinst.h"
 
 #include "platform/files.h"
 #include "workspace/app_dir.h"
@@ -31,6 +32,7 @@ int main(int argc, char* argv[]) {
     if (geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    quill::initShellResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/quill.png")));
     addDesignFont();
     quill::loadFormatSettingsFromLocale();

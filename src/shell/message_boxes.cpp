@@ -28,6 +28,8 @@ int run(const QString& caption, QMessageBox::Icon icon, const std::string& text,
     CentredBox box;
     box.setWindowTitle(caption);
     box.setIcon(icon);
+    // Template names and server texts are shown as typed, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(text));
     box.setWindowModality(Qt::ApplicationModal);
     if (!yesNo) {

@@ -81,7 +81,9 @@ private slots:
         QCOMPARE(ui->Label5->buddy(), ui->Edit2);
         QCOMPARE(ui->Label3->buddy(), ui->Memo1);
         QCOMPARE(ui->Label1->buddy(), ui->ListBox1);
-        QVERIFY(!ui->BitBtn1->icon().isNull());
+        const QIcon picture = ui->BitBtn1->icon();
+        QVERIFY(!picture.pixmap(16, 16, QIcon::Normal).isNull());
+        QVERIFY(picture.pixmap(16, 16, QIcon::Normal).toImage() != picture.pixmap(16, 16, QIcon::Disabled).toImage());
         QCOMPARE(form.font().pixelSize(), 13);
         QVERIFY(boxes.shown.empty());
     }
