@@ -2,7 +2,7 @@
 
 #include "catalogue/connection_params.h"
 #include "catalogue/search_statement.h"
-#include "catalogue/text_case.h"
+#include "platform/codepage.h"
 #include "catalogue/uField.h"
 #include "platform/files.h"
 #include "workspace/byte_sink.h"
@@ -100,14 +100,14 @@ void Catalogue::runQuerySequence(const std::string& S) {
 void Catalogue::FillTemplateList() {
     view_.clearTemplates();
     std::unordered_set<std::string> known;
-    for (int i = 0; i < view_.categoryCount(); ++i) known.insert(foldCase(view_.categoryText(i)));
+    for (int i = 0; i < view_.categoryCount(); ++i) known.insert(platform::foldCase(view_.categoryText(i)));
 
     ClientDataSet4.first();
     while (!ClientDataSet4.eof()) {
         const std::int32_t id = ClientDataSet4.fieldInt("ID");
         view_.addTemplate(ClientDataSet4.fieldText("NAME"), id);
         const std::string category = ClientDataSet4.fieldText("CATEGORY");
-        if (known.insert(foldCase(category)).second) view_.addCategory(category);
+        if (known.insert(platform::foldCase(category)).second) view_.addCategory(category);
         ClientDataSet4.next();
     }
     if (view_.templateCount() > 0) view_.selectTemplate(0);

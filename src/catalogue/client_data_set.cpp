@@ -1,6 +1,6 @@
 #include "catalogue/client_data_set.h"
 
-#include "catalogue/text_case.h"
+#include "platform/codepage.h"
 #include "platform/error.h"
 
 #include <charconv>
@@ -49,7 +49,7 @@ void ClientDataSet::open(RowBatch rows) {
     rows_ = std::move(rows);
     index_.clear();
     for (std::size_t i = 0; i < rows_.columns.size(); ++i)
-        index_.emplace(foldCase(rows_.columns[i].name), i);  // the first of equal names wins
+        index_.emplace(platform::foldCase(rows_.columns[i].name), i);  // the first of equal names wins
     current_ = 0;
     active_ = true;
 }
@@ -87,7 +87,7 @@ std::size_t ClientDataSet::recordCount() const {
 
 std::size_t ClientDataSet::columnIndex(const std::string& field) const {
     requireActive();
-    const auto found = index_.find(foldCase(field));
+    const auto found = index_.find(platform::foldCase(field));
     if (found == index_.end()) throw AppError("Field '" + field + "' not found");
     return found->second;
 }

@@ -1,6 +1,6 @@
 #include "catalogue/connection_params.h"
 
-#include "catalogue/text_case.h"
+#include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "workspace/line_list.h"
@@ -31,7 +31,7 @@ std::vector<std::string> readIniSection(const std::string& path, const std::stri
         if (line[0] == '[') {
             const auto close = line.find(']');
             const std::string name = trimmed(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-            inSection = sameTextIgnoringCase(name, section);
+            inSection = platform::sameTextIgnoringCase(name, section);
             continue;
         }
         if (!inSection) continue;

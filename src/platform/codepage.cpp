@@ -17,7 +17,7 @@ constexpr char16_t kHigh1252[32] = {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-void appendUtf8(std::string& out, char32_t c) {
+void encodeUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -131,7 +131,7 @@ std::string ansiToUtf8(std::string_view bytes) {
     out.reserve(bytes.size());
     for (const char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
-        appendUtf8(out, b >= 0x80 && b < 0xA0 ? kHigh1252[b - 0x80] : b);
+        encodeUtf8(out, b >= 0x80 && b < 0xA0 ? kHigh1252[b - 0x80] : b);
     }
     return out;
 }
@@ -169,12 +169,12 @@ std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
             const char16_t low = unitAt(i + 1);
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                appendUtf8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00));
+                encodeUtf8(out, 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (low - 0xDC00));
                 ++i;
                 continue;
             }
         }
-        appendUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
+        encodeUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
     }
     return out;
 }
@@ -198,6 +198,24 @@ std::u16string toUtf16(std::string_view text) {
             out += static_cast<char16_t>(c);
         }
     });
+    return out;
+}
+
+void appendUtf8(std::string& out, char32_t c) { encodeUtf8(out, c); }
+
+std::string foldCase(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        char32_t c;
+        const std::size_t start = pos;
+        if (nextCodePoint(text, pos, c)) {
+            encodeUtf8(out, foldCase(c));
+        } else {
+            out += text[start];
+            pos = start + 1;
+        }
+    }
     return out;
 }
 

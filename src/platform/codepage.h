@@ -20,5 +20,11 @@ std::u16string toUtf16(std::string_view text);
 // Compares two UTF-8 texts as a Western user expects names to match: ASCII,
 // Latin-1, Latin Extended-A, Greek and Cyrillic letters ignore case.
 bool sameTextIgnoringCase(std::string_view a, std::string_view b);
+// The text with those letters lowered; bytes that are not UTF-8 stay as they are.
+// Two texts fold alike exactly when sameTextIgnoringCase holds, so it can key a map.
+std::string foldCase(std::string_view text);
+
+// Appends one code point as UTF-8.
+void appendUtf8(std::string& out, char32_t c);
 
 }  // namespace quill::platform

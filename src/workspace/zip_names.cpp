@@ -1,5 +1,7 @@
 #include "workspace/zip_names.h"
 
+#include "platform/codepage.h"
+
 #include <cstdint>
 
 namespace quill {
@@ -17,18 +19,6 @@ constexpr std::uint16_t kCp437High[128] = {
     0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
-void appendUtf8(std::string& out, std::uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 }  // namespace
 
@@ -37,7 +27,7 @@ std::string cp437ToUtf8(std::string_view bytes) {
     out.reserve(bytes.size());
     for (char ch : bytes) {
         auto b = static_cast<unsigned char>(ch);
-        appendUtf8(out, b < 0x80 ? b : kCp437High[b - 0x80]);
+        platform::appendUtf8(out, b < 0x80 ? b : kCp437High[b - 0x80]);
     }
     return out;
 }

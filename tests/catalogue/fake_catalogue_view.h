@@ -3,7 +3,7 @@
 #pragma once
 
 #include "catalogue/catalogue_view.h"
-#include "catalogue/text_case.h"
+#include "platform/codepage.h"
 
 #include <algorithm>
 #include <cstring>
@@ -41,7 +41,7 @@ public:
     void addCategory(const std::string& text) override {
         // Case-insensitive, then the locale's collation; equal items keep their order.
         const auto before = [](const std::string& a, const std::string& b) {
-            return std::strcoll(foldCase(a).c_str(), foldCase(b).c_str()) < 0;
+            return std::strcoll(platform::foldCase(a).c_str(), platform::foldCase(b).c_str()) < 0;
         };
         const auto at = std::upper_bound(categories.begin(), categories.end(), text, before);
         const int index = static_cast<int>(at - categories.begin());
