@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "support/error_of.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>
@@ -12,21 +13,13 @@
 #include <unistd.h>
 
 using namespace quill;
+using quill::testing::errorOf;
 using quill::testing::makeFolders;
 using quill::testing::readFile;
 using quill::testing::TempFolder;
 using quill::testing::writeFile;
 
 namespace {
-
-std::string errorOf(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const AppError& e) {
-        return e.message();
-    }
-    return "<no error>";
-}
 
 bool setImmutable(const std::string& path, bool on) {
     const int fd = open(path.c_str(), O_RDONLY);

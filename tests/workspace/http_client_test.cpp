@@ -1,6 +1,7 @@
 #include "workspace/http_client.h"
 
 #include "platform/error.h"
+#include "support/error_of.h"
 #include "support/temp_folder.h"
 #include "vendorkit/http_server.h"
 #include "workspace/http_socket_errors.h"
@@ -19,12 +20,7 @@ using vendorkit::HttpResponse;
 using vendorkit::HttpServer;
 
 std::string fetchError(HttpClient& client, const std::string& url, ByteSink& sink) {
-    try {
-        client.fetch(url, sink);
-    } catch (const AppError& e) {
-        return e.message();
-    }
-    return "(no error)";
+    return testing::errorOf([&] { client.fetch(url, sink); });
 }
 
 std::string fetchError(const std::string& url) {

@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "support/error_of.h"
 #include "support/temp_folder.h"
 #include "workspace/file_ops.h"
 
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 using namespace quill;
+using quill::testing::errorOf;
 using quill::testing::readFile;
 using quill::testing::TempFolder;
 using quill::testing::writeFile;
@@ -21,15 +23,6 @@ std::vector<std::string> decode(const std::string& bytes, TextEncoding* encoding
     auto lines = decodeLines(bytes, found);
     if (encoding) *encoding = found;
     return lines;
-}
-
-std::string errorOf(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const AppError& e) {
-        return e.message();
-    }
-    return "<no error>";
 }
 
 using Lines = std::vector<std::string>;

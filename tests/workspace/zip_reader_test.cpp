@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "support/error_of.h"
 #include "support/temp_folder.h"
 #include "vendorkit/zip_writer.h"
 #include "workspace/zip_names.h"
@@ -17,19 +18,11 @@ namespace quill {
 namespace {
 
 using testing::readFile;
+using testing::errorOf;
 using testing::TempFolder;
 using testing::writeFile;
 using vendorkit::ZipEntryOptions;
 using vendorkit::ZipWriter;
-
-std::string errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const AppError& e) {
-        return e.message();
-    }
-    return "(no error)";
-}
 
 // Bytes that deflate to a few chunks, not to nothing.
 std::string varied(std::size_t size, unsigned seed = 1) {
