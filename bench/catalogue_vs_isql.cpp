@@ -1,6 +1,7 @@
 // Opening a 20,000-template catalogue (FormShow from the first byte of the
 // download to a filled list) and a 5,000-row search, against isql-fb running the
 // same SELECT over the same database with its output thrown away.
+#include "bench_support.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/search_statement.h"
 #include "platform/error.h"
@@ -22,29 +23,14 @@
 
 namespace {
 
+using namespace quill::bench;
+
 using namespace quill;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kTemplates = 20000;
 constexpr int kCategories = 4;  // 5,000 templates each
 constexpr int kRuns = 3;
-
-class NullScreen : public Screen {
-public:
-    void setStatus(const std::string&) override {}
-    void showError(const std::string& text) override { std::fprintf(stderr, "error box: %s\n", text.c_str()); }
-    void showInformation(const std::string&) override {}
-    bool confirm(const std::string&) override { return true; }
-    void processMessages() override {}
-    void setBusyPointer(bool) override {}
-    void showProgress() override {}
-    void setProgressLabel(const std::string&) override {}
-    void setProgressBarVisible(bool) override {}
-    void setProgressPosition(int) override {}
-    void freeProgress() override {}
-    void setInputBlocked(bool) override {}
-    void closeMainWindow() override {}
-};
 
 // Keeps only what the handlers read back.
 class NullView : public CatalogueView {
@@ -156,7 +142,7 @@ int main() {
         std::vector<double> showOurs, showPeer, searchOurs, searchPeer;
         std::size_t listed = 0, found = 0;
         for (int run = 0; run <= kRuns; ++run) {  // run 0 warms the caches
-            NullScreen screen;
+            SilentScreen screen;
             NullView view;
             HttpClient http;
             std::string TempDir;

@@ -2,6 +2,7 @@
 // the `curl` command line into a file, side by side in one run, and our client
 // into memory with its peak memory.
 // Usage: bench_fetch_vs_curl [MiB=256] [rounds=3]
+#include "bench_support.h"
 #include "vendorkit/http_server.h"
 #include "workspace/byte_sink.h"
 #include "workspace/file_ops.h"
@@ -21,44 +22,7 @@
 
 namespace {
 
-struct Run {
-    double seconds;
-    long peakKiB;
-    bool ok;
-    double cpuSeconds = 0;  // user + system: steadier than wall time on a busy machine
-};
-
-template <typename Work>
-Run inChild(Work work) {
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        try {
-            work();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "failed: %s\n", e.what());
-            _exit(1);
-        }
-        _exit(0);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    return {seconds, usage.ru_maxrss, WIFEXITED(status) && WEXITSTATUS(status) == 0, cpu};
-}
-
-Run command(const std::vector<std::string>& args) {
-    return inChild([&] {
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    });
-}
+using namespace quill::bench;
 
 // The server runs in a process of its own, so the measured children fork from a
 // process without threads and share no CPU time with it but through the kernel.

@@ -1,6 +1,7 @@
 // Installing a large template from loopback, against the same work done by
 // curl, unzip, cp and mv in a shell script, measured side by side.
 //   bench_install_vs_shell [archive MiB, default 256] [data files, default 10000] [rounds, default 3]
+#include "bench_support.h"
 #include "install/template_download.h"
 #include "vendorkit/http_server.h"
 #include "vendorkit/zip_writer.h"
@@ -25,26 +26,7 @@ using namespace quill;
 
 namespace {
 
-class SilentScreen : public Screen {
-public:
-    void setStatus(const std::string&) override {}
-    void showError(const std::string& text) override { std::fprintf(stderr, "error box: %s\n", text.c_str()); }
-    void showInformation(const std::string&) override {}
-    bool confirm(const std::string&) override { return true; }
-    void processMessages() override {}
-    void setBusyPointer(bool) override {}
-    void showProgress() override {}
-    void setProgressLabel(const std::string&) override {}
-    void setProgressBarVisible(bool) override {}
-    void setProgressPosition(int) override {}
-    void freeProgress() override {}
-    void setInputBlocked(bool) override {}
-    void closeMainWindow() override {}
-};
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+using namespace quill::bench;
 
 void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -1,6 +1,7 @@
 // Unpacking a large archive of many deflated entries: our reader against
 // Debian's `unzip -o -q` on the same archive, side by side in one run.
 // Usage: bench_unzip_vs_unzip [MiB=256] [entries=5000] [rounds=3]
+#include "bench_support.h"
 #include "vendorkit/zip_writer.h"
 #include "workspace/zip_reader.h"
 
@@ -18,45 +19,7 @@
 
 namespace {
 
-struct Run {
-    double seconds;
-    long peakKiB;
-    bool ok;
-    double cpuSeconds = 0;  // user + system: steadier than wall time on a busy machine
-};
-
-// Runs work in a child process so its peak memory is its own.
-template <typename Work>
-Run inChild(Work work) {
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        try {
-            work();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "failed: %s\n", e.what());
-            _exit(1);
-        }
-        _exit(0);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                 static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    return {seconds, usage.ru_maxrss, WIFEXITED(status) && WEXITSTATUS(status) == 0, cpu};
-}
-
-Run command(const std::vector<std::string>& args) {
-    return inChild([&] {
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    });
-}
+using namespace quill::bench;
 
 // Text-like bytes that deflate about as well as real program and data files.
 void fillEntry(std::string& out, std::size_t size, unsigned& seed) {

@@ -2,6 +2,7 @@
 // a copy of the same folder. The fetch and the fixed 50 ms pauses are measured
 // on their own and taken out of the update's time.
 //   bench_update_vs_unzip [entries, default 1000] [archive MiB, default 100] [rounds, default 1]
+#include "bench_support.h"
 #include "platform/files.h"
 #include "update/program_update.h"
 #include "vendorkit/http_server.h"
@@ -28,23 +29,7 @@ using namespace quill;
 
 namespace {
 
-class SilentScreen : public Screen {
-public:
-    void setStatus(const std::string&) override {}
-    void showError(const std::string& text) override { std::fprintf(stderr, "error box: %s\n", text.c_str()); }
-    void showInformation(const std::string&) override {}
-    bool confirm(const std::string&) override { return true; }
-    void processMessages() override {}
-    void setBusyPointer(bool) override {}
-    void showProgress() override {}
-    void setProgressLabel(const std::string&) override {}
-    void setProgressBarVisible(bool) override {}
-    void setProgressPosition(int) override {}
-    void freeProgress() override {}
-    void setInputBlocked(bool) override {}
-    void closeMainWindow() override { closed = true; }
-    bool closed = false;
-};
+using namespace quill::bench;
 
 // CPU seconds of this thread, or of the finished child processes: what the
 // work itself costs, whatever else the shared machine is doing.
@@ -58,10 +43,6 @@ double childrenCpuSeconds() {
     rusage usage {};
     getrusage(RUSAGE_CHILDREN, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {
