@@ -8,6 +8,7 @@
 #include "vendorkit/site_server.h"
 #include "workspace/names.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -25,7 +26,7 @@ const char* const kUsage =
     "\n"
     "  build <description-file> <site-folder> [--host H:P]\n"
     "        Builds the whole site from its description.\n"
-    "  serve <site-folder> [--listen 127.0.0.1:PORT]\n"
+    "  serve <site-folder> [--listen 127.0.0.1:PORT] [--log]\n"
     "        Serves a built site over HTTP until Ctrl+C.\n"
     "  demo-app <app-folder> [--host H:P]\n"
     "        Makes an application folder as the organizer's setup leaves it.\n"
@@ -48,13 +49,14 @@ const char* const kBuildHelp =
     "               the host final_inst was built for (VENDOR_HOST).\n";
 
 const char* const kServeHelp =
-    "Usage: vendor_site serve <site-folder> [--listen 127.0.0.1:PORT]\n"
+    "Usage: vendor_site serve <site-folder> [--listen 127.0.0.1:PORT] [--log]\n"
     "\n"
     "Serves the folder over plain HTTP (GET) until Ctrl+C or SIGTERM, then stops\n"
     "cleanly. It listens on the loopback address only.\n"
     "\n"
     "  --listen A   127.0.0.1:PORT, localhost:PORT or PORT; the default is the\n"
-    "               built-in vendor host's port on 127.0.0.1.\n";
+    "               built-in vendor host's port on 127.0.0.1.\n"
+    "  --log        prints one line per request received (\"GET /path\").\n";
 
 const char* const kDemoHelp =
     "Usage: vendor_site demo-app <app-folder> [--host H:P]\n"
@@ -72,6 +74,7 @@ struct Arguments {
     std::optional<std::string> host;
     std::optional<std::string> listen;
     bool help = false;
+    bool log = false;
 };
 
 Arguments readArguments(int argc, char** argv, const std::vector<std::string>& options) {
@@ -80,6 +83,8 @@ Arguments readArguments(int argc, char** argv, const std::vector<std::string>& o
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             args.help = true;
+        } else if (arg == "--log" && std::find(options.begin(), options.end(), arg) != options.end()) {
+            args.log = true;
         } else if (arg.rfind("--", 0) == 0) {
             std::string name = arg, value;
             const auto eq = arg.find('=');
@@ -134,8 +139,19 @@ int serve(const Arguments& args) {
     SiteServer server(args.positional[0], address.port);
     std::cout << "vendor_site: serving " << args.positional[0] << " at " << server.baseUrl()
               << "/ (Ctrl+C stops)" << std::endl;
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    if (args.log) {
+        // Wake up now and then to print what arrived; requests are recorded by the server.
+        std::size_t printed = 0;
+        const timespec tick{0, 100 * 1000 * 1000};
+        while (sigtimedwait(&stopSignals, nullptr, &tick) < 0) {
+            const auto requests = server.http().requests();
+            for (; printed < requests.size(); ++printed)
+                std::cout << requests[printed].method << " " << requests[printed].target << std::endl;
+        }
+    } else {
+        int received = 0;
+        sigwait(&stopSignals, &received);
+    }
     server.http().stop();
     std::cout << "vendor_site: stopped" << std::endl;
     return 0;
@@ -165,7 +181,7 @@ int main(int argc, char** argv) {
             return build(args);
         }
         if (command == "serve") {
-            const Arguments args = readArguments(argc, argv, {"--listen"});
+            const Arguments args = readArguments(argc, argv, {"--listen", "--log"});
             if (args.help) return std::cout << kServeHelp, 0;
             return serve(args);
         }

@@ -1,0 +1,312 @@
+#!/usr/bin/env bash
+# The whole road of one run, as a user walks it: the real final_inst, started
+# from a demo application folder, against the demo vendor site served on the
+# host it was built for, driven with real key presses and clicks under X.
+# Afterwards the application folder is compared byte for byte with what the
+# site serves.
+#
+# whole_road.sh --final-inst PATH --vendor-site PATH --site DESCRIPTION
+#               --host H:P [--screenshots FOLDER] [--keep]
+#
+# Uses $DISPLAY when set; otherwise starts its own Xvfb on :97 and stops it.
+set -u
+
+final_inst= vendor_site= description= host= shots= keep=0
+while [ $# -gt 0 ]; do
+    case $1 in
+        --final-inst) final_inst=$2; shift 2 ;;
+        --vendor-site) vendor_site=$2; shift 2 ;;
+        --site) description=$2; shift 2 ;;
+        --host) host=$2; shift 2 ;;
+        --screenshots) shots=$2; shift 2 ;;
+        --keep) keep=1; shift ;;
+        *) echo "whole_road: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+for need in final_inst vendor_site description host; do
+    [ -n "${!need}" ] || { echo "whole_road: --${need//_/-} is missing" >&2; exit 2; }
+done
+[ -n "$shots" ] || shots=$(dirname "$final_inst")/../../screenshots
+for tool in xdotool import xwininfo python3 cmp diff; do
+    command -v "$tool" >/dev/null || { echo "whole_road: $tool is not installed (scripts/setup.sh installs it)" >&2; exit 2; }
+done
+
+# What the user picks: category "Home" (item 5 of the sorted box: " All
+# Categories", Business, Education, Health, Hobbies, Home) and the keyword
+# "Seasonal". Only Recipe Box matches both; without the category Garden Journal
+# would come first, without the keyword Address Book.
+category_downs=5
+keywords=Seasonal
+archive=recipe-box.zip
+update_archive=quillary-1.1.zip
+
+work=$(mktemp -d /tmp/whole_road.XXXXXX)
+site=$work/site app=$work/app expect=$work/expect
+mkdir -p "$shots" "$expect"
+server_pid= program_pid= xvfb_pid= failed=0
+
+step() { echo "whole_road: $*"; }
+# A failure already reported inside a $(...) ends the run here.
+stop() { failed=1; exit 1; }
+
+cleanup() {
+    if [ -n "$program_pid" ] && kill -0 "$program_pid" 2>/dev/null; then
+        kill -TERM "$program_pid" 2>/dev/null
+        sleep 1
+        kill -9 "$program_pid" 2>/dev/null
+    fi
+    if [ -n "$server_pid" ]; then
+        kill -TERM "$server_pid" 2>/dev/null
+        wait "$server_pid" 2>/dev/null
+    fi
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    if [ "$failed" = 0 ] && [ "$keep" = 0 ]; then rm -rf "$work"; else echo "whole_road: the work folder is kept: $work"; fi
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+    failed=1
+    echo "whole_road: FAILED: $*" >&2
+    timeout 20 import -silent -window root "$shots/failure.png" 2>/dev/null && echo "whole_road: the screen is in $shots/failure.png" >&2
+    for id in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
+        echo "whole_road:   window on screen: \"$(xdotool getwindowname "$id" 2>/dev/null)\"" >&2
+    done
+    [ -f "$work/server.log" ] && sed 's/^/whole_road:   site: /' "$work/server.log" >&2
+    [ -f "$work/program.log" ] && tail -n 20 "$work/program.log" | sed 's/^/whole_road:   program: /' >&2
+    exit 1
+}
+
+# --- the display -------------------------------------------------------------
+if [ -z "${DISPLAY:-}" ]; then
+    command -v Xvfb >/dev/null || { echo "whole_road: no DISPLAY and no Xvfb" >&2; exit 2; }
+    export DISPLAY=:97
+    Xvfb :97 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+    xwininfo -root >/dev/null 2>&1 || fail "Xvfb did not start on :97 (see $work/xvfb.log)"
+fi
+
+# --- helpers -------------------------------------------------------------------
+alive() { kill -0 "$program_pid" 2>/dev/null; }
+
+# The id of the visible window whose title is exactly $1, waiting up to $2 seconds.
+wait_window() {
+    local title=$1 seconds=$2 id
+    local deadline=$((SECONDS + seconds))
+    while [ $SECONDS -le $deadline ]; do
+        id=$(timeout 5 xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | tail -n 1)
+        if [ -n "$id" ]; then echo "$id"; return 0; fi
+        if [ "$title" != Error ] && xdotool search --onlyvisible --name '^Error$' >/dev/null 2>&1; then
+            echo "error-box"; return 0
+        fi
+        alive || { echo "ended"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+expect_window() {
+    local id
+    id=$(wait_window "$1" "$2") || fail "no window \"$1\" within $2 s"
+    case $id in
+        error-box) fail "an error box came up while waiting for \"$1\"" ;;
+        ended) fail "final_inst ended while waiting for \"$1\"" ;;
+    esac
+    echo "$id"
+}
+
+wait_gone() {
+    local id=$1 seconds=$2
+    local deadline=$((SECONDS + seconds))
+    while [ $SECONDS -le $deadline ]; do
+        xwininfo -id "$id" 2>/dev/null | grep -q 'IsViewable' || return 0
+        sleep 0.1
+    done
+    fail "window $id \"$(xdotool getwindowname "$id" 2>/dev/null)\" did not go away within $seconds s"
+}
+
+# import holds the X server while it reads a window, so it is never left to hang.
+shot() { timeout 20 import -silent -window "$1" "$shots/$2" 2>/dev/null || fail "could not take the screenshot $2"; step "screenshot $shots/$2"; }
+
+focus() { xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1" 2>/dev/null; sleep 0.2; }
+
+# A click at client coordinates of a window.
+click() { xdotool mousemove --window "$1" "$2" "$3" click 1; sleep 0.3; }
+
+# Presses Enter in a box once it has the focus.
+answer_box() { focus "$1"; xdotool key Return; }
+
+wait_in_log() {
+    local text=$1 seconds=$2
+    local deadline=$((SECONDS + seconds))
+    while [ $SECONDS -le $deadline ]; do
+        grep -qF "$text" "$work/server.log" && return 0
+        sleep 0.1
+    done
+    fail "the site never saw \"$text\" within $seconds s"
+}
+
+# Polls for the progress window while a long step runs, keeping one screenshot.
+watch_progress() {
+    local deadline=$((SECONDS + 60)) id
+    while [ $SECONDS -le $deadline ]; do
+        id=$(timeout 5 xdotool search --onlyvisible --name "^Template Installation$" 2>/dev/null | tail -n 1)
+        if [ -n "$id" ]; then
+            sleep 0.05
+            timeout 3 import -silent -window "$id" "$shots/$1" 2>/dev/null && { echo "whole_road: screenshot $shots/$1"; return; }
+        fi
+        sleep 0.02
+    done
+}
+
+# --- the site and the application folder ------------------------------------
+step "building the site from $description for $host"
+"$vendor_site" build "$description" "$site" --host "$host" >"$work/build.log" 2>&1 || { cat "$work/build.log" >&2; fail "vendor_site build failed"; }
+step "making the application folder $app"
+"$vendor_site" demo-app "$app" --host "$host" >/dev/null || fail "vendor_site demo-app failed"
+cp "$app/db.ini" "$expect/db.ini"
+cp "$app/quillary.exe" "$expect/old-quillary.exe"
+cp "$app/readme.txt" "$expect/old-readme.txt"
+# The program's application folder is the folder of its own program file.
+cp "$final_inst" "$app/final_inst" || fail "cannot copy $final_inst"
+
+step "serving the site on $host"
+# Another program may hold the port for a while (a benchmark on this machine); wait for it.
+deadline=$((SECONDS + 90))
+while :; do
+    "$vendor_site" serve "$site" --listen "$host" --log >"$work/server.log" 2>&1 &
+    server_pid=$!
+    for _ in $(seq 50); do grep -q "serving" "$work/server.log" && break; kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
+    grep -q "serving" "$work/server.log" && break
+    wait "$server_pid" 2>/dev/null
+    server_pid=
+    grep -q "in use" "$work/server.log" && [ $SECONDS -lt $deadline ] || fail "vendor_site serve did not start on $host"
+    sleep 2
+done
+
+# --- the road ------------------------------------------------------------------
+step "starting final_inst"
+(cd "$app" && exec env QT_QPA_PLATFORM=xcb QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu" ./final_inst) \
+    >"$work/program.log" 2>&1 &
+program_pid=$!
+
+first=$(expect_window "Finalizing Setup" 60) || stop
+sleep 0.5
+shot "$first" "1-finalizing-setup.png"
+step "pressing Enter: \"Next >>\""
+focus "$first"
+xdotool key Return
+
+main=$(expect_window "Download Template and Update Program Files" 90) || stop
+wait_in_log "GET /quillary-web-templates/temp.zip" 30
+# The first template is selected at once and its preview page asked for.
+wait_in_log "GET /quillary-web-templates/preview/" 30
+sleep 3
+focus "$main"
+shot "$main" "2-main-window-preview.png"
+height=$(xwininfo -id "$main" | sed -n 's/^ *Height: *//p')
+[ -n "$height" ] || fail "cannot read the main window's size"
+step "main window is $(xwininfo -id "$main" | sed -n 's/^ *Width: *//p') x $height"
+
+step "choosing the category"
+click "$main" 199 38
+for _ in $(seq "$category_downs"); do xdotool key Down; sleep 0.1; done
+xdotool key Return
+sleep 0.5
+step "typing the keywords \"$keywords\""
+click "$main" 235 67
+xdotool key ctrl+a
+xdotool type --delay 60 "$keywords"
+step "clicking \"Search\""
+click "$main" 119 94
+sleep 1.5
+shot "$main" "3-main-window-search.png"
+step "selecting the first template of the list"
+click "$main" 200 139
+sleep 1.5
+step "clicking \"Download\""
+click "$main" 513 $((height - 19 - 41 + 10 + 12))
+
+confirm=$(expect_window "Confirm" 20) || stop
+shot "$confirm" "4-confirm.png"
+step "answering Yes"
+answer_box "$confirm"
+wait_gone "$confirm" 10
+
+watch_progress "5-progress-installation.png" &
+watcher=$!
+info=$(expect_window "Information" 120) || stop
+wait "$watcher" 2>/dev/null
+kill "$watcher" 2>/dev/null
+grep -qF "GET /quillary-web-templates/$archive" "$work/server.log" ||
+    fail "the program downloaded another template than $archive (the search or the selection went wrong)"
+shot "$info" "6-template-installed.png"
+step "\"Template installed successfully.\": pressing Enter"
+watch_progress "7-progress-update.png" &
+watcher=$!
+answer_box "$info"
+wait_gone "$info" 10
+
+info2=$(expect_window "Information" 120) || stop
+kill "$watcher" 2>/dev/null
+wait "$watcher" 2>/dev/null
+grep -qF "GET /quillary-web/update/$update_archive" "$work/server.log" || fail "the update archive was never downloaded"
+shot "$info2" "8-program-files-installed.png"
+step "\"The program files installed successfully.\": pressing Enter"
+answer_box "$info2"
+
+step "waiting for final_inst to end"
+for _ in $(seq 300); do alive || break; sleep 0.1; done
+alive && fail "final_inst is still running 30 s after the last box"
+wait "$program_pid"
+code=$?
+program_pid=
+[ "$code" = 0 ] || fail "final_inst ended with exit code $code"
+[ -f "$shots/5-progress-installation.png" ] || step "note: the installation's progress window was too quick to photograph"
+[ -f "$shots/7-progress-update.png" ] || step "note: the update's progress window was too quick to photograph"
+
+# --- what the application folder holds now ------------------------------------
+step "checking the application folder"
+mismatch=0
+bad() { echo "whole_road: MISMATCH: $*" >&2; mismatch=1; }
+same() { cmp -s "$1" "$2" || bad "$3"; }
+
+templates=$site/quillary-web-templates
+update=$site/quillary-web/update
+# Python's reader honours the UTF-8 name flag, which unzip here does not.
+unpack() { python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$1" "$2"; }
+unpack "$templates/$archive" "$expect/template" || fail "cannot unpack the served $archive"
+unpack "$update/$update_archive" "$expect/update" || fail "cannot unpack the served $update_archive"
+
+printf 'Main=db\r\n' >"$expect/templates.ini"
+same "$app/data/templates.ini" "$expect/templates.ini" "data/templates.ini is not \"Main=db\" CR LF"
+
+# temp.ini: db.ini with the section [temp.fdb] and the catalogue as its database.
+{
+    printf '[temp.fdb]\r\n'
+    tail -n +2 "$expect/db.ini" | sed "s|^Database=.*\r\$|Database=$app/temp/temp.fdb\r|"
+} >"$expect/temp.ini"
+same "$app/temp/temp.ini" "$expect/temp.ini" "temp/temp.ini is not db.ini with [temp.fdb] and Database=$app/temp/temp.fdb"
+same "$app/db.ini" "$expect/db.ini" "db.ini was changed"
+same "$app/temp/temp.zip" "$templates/temp.zip" "temp/temp.zip is not the served catalogue"
+same "$app/temp/$archive" "$templates/$archive" "temp/$archive is not the served template archive"
+
+same "$app/db/db.fdb" "$expect/template/db.fdb" "db/db.fdb is not the template's database"
+diff -r "$app/data/db" "$expect/template/db" >"$work/data.diff" 2>&1 || { cat "$work/data.diff" >&2; bad "data/db is not the template's db folder"; }
+ls -d "$app"/data/tmp* >/dev/null 2>&1 && bad "a work folder data/tmp* was left behind"
+
+same "$app/version.ini" "$update/version.txt" "version.ini is not the served version.txt"
+(cd "$expect/update" && find . -type f) | while read -r f; do
+    cmp -s "$app/$f" "$expect/update/$f" || echo "$f"
+done >"$work/update.diff"
+[ -s "$work/update.diff" ] && bad "these program files are not the new ones: $(tr '\n' ' ' <"$work/update.diff")"
+[ -e "$app/$update_archive" ] && bad "the update archive $update_archive was left in the application folder"
+
+same "$app/upgr_bak/quillary.exe" "$expect/old-quillary.exe" "upgr_bak/quillary.exe is not the old program file"
+same "$app/upgr_bak/readme.txt" "$expect/old-readme.txt" "upgr_bak/readme.txt is not the old readme"
+[ -e "$app/upgr_bak/help/manual.txt" ] && bad "upgr_bak holds help/manual.txt, which did not exist before"
+[ -e "$app/upgr_bak/help" ] && bad "upgr_bak has a folder help, which no backup needs"
+
+[ "$mismatch" = 0 ] || fail "the application folder does not hold what the site implies"
+step "passed: the whole road, and the application folder matches the site"
