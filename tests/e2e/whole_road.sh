@@ -8,7 +8,8 @@
 # whole_road.sh --final-inst PATH --vendor-site PATH --site DESCRIPTION
 #               --host H:P [--screenshots FOLDER] [--keep]
 #
-# Uses $DISPLAY when set; otherwise starts its own Xvfb on :97 and stops it.
+# Uses $DISPLAY when set; otherwise starts its own Xvfb (on :97 when free) and
+# stops it at the end.
 set -u
 
 final_inst= vendor_site= description= host= shots= keep=0
@@ -80,11 +81,15 @@ fail() {
 # --- the display -------------------------------------------------------------
 if [ -z "${DISPLAY:-}" ]; then
     command -v Xvfb >/dev/null || { echo "whole_road: no DISPLAY and no Xvfb" >&2; exit 2; }
-    export DISPLAY=:97
-    Xvfb :97 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    # :97 unless another X server has it.
+    number=97
+    while [ -e "/tmp/.X$number-lock" ] && [ $number -lt 120 ]; do number=$((number + 1)); done
+    export DISPLAY=:$number
+    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
-    xwininfo -root >/dev/null 2>&1 || fail "Xvfb did not start on :97 (see $work/xvfb.log)"
+    xwininfo -root >/dev/null 2>&1 || fail "Xvfb did not start on $DISPLAY (see $work/xvfb.log)"
+    step "started Xvfb on $DISPLAY"
 fi
 
 # --- helpers -------------------------------------------------------------------
@@ -231,14 +236,14 @@ click "$main" 513 $((height - 19 - 41 + 10 + 12))
 confirm=$(expect_window "Confirm" 20) || stop
 shot "$confirm" "4-confirm.png"
 step "answering Yes"
+watch_progress "5-progress-installation.png" &
+watcher=$!
 answer_box "$confirm"
 wait_gone "$confirm" 10
 
-watch_progress "5-progress-installation.png" &
-watcher=$!
 info=$(expect_window "Information" 120) || stop
-wait "$watcher" 2>/dev/null
 kill "$watcher" 2>/dev/null
+wait "$watcher" 2>/dev/null
 grep -qF "GET /quillary-web-templates/$archive" "$work/server.log" ||
     fail "the program downloaded another template than $archive (the search or the selection went wrong)"
 shot "$info" "6-template-installed.png"
