@@ -3,10 +3,13 @@
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-fuzz}
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+# Quiet unless it fails; then the whole build log shows why.
 CC=clang CXX=clang++ cmake -S "$src" -B "$build" -G Ninja -DQUILL_GUI=OFF -DQUILL_TESTS=OFF \
-    -DQUILL_BENCH=OFF -DQUILL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DQUILL_BENCH=OFF -DQUILL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$log" 2>&1 || { cat "$log"; exit 1; }
 targets=$(cd "$src/fuzz" && ls *_fuzz.cpp | sed 's/\.cpp$//')
-ninja -C "$build" $targets >/dev/null
+ninja -C "$build" $targets >"$log" 2>&1 || { tail -n 60 "$log"; exit 1; }
 count=$(echo "$targets" | wc -w)
 share=$((60 / count))
 for t in $targets; do
