@@ -26,6 +26,12 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir "$build/sanitize" --output-on-failure -j "$jobs"
 
 echo "== all tests"
-# One X server for every test that needs a display.
-xvfb-run -a -s "-screen 0 1280x1024x24" \
-    ctest --test-dir "$build/main" --output-on-failure
+# One X server, with a window manager as a desktop has, for every test that
+# needs a display.
+xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
+    openbox >/dev/null 2>&1 &
+    wm=$!
+    status=0
+    ctest --test-dir "$1" --output-on-failure || status=$?
+    kill "$wm" 2>/dev/null
+    exit "$status"' sh "$build/main"
