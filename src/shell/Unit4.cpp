@@ -5,6 +5,9 @@
 #include "error_display.h"
 #include "ui_Unit4.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
+
 namespace quill {
 
 TForm4* Form4 = nullptr;
@@ -38,6 +41,11 @@ void TForm4::BitBtn1Click() {
     delete Form3;
     Form3 = nullptr;
     close();
+}
+
+void TForm4::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    if (event->isAccepted()) QCoreApplication::quit();
 }
 
 }  // namespace quill

@@ -23,6 +23,10 @@ public:
 public slots:
     void BitBtn1Click();
 
+protected:
+    // The program's main window: closing it ends the program, and nothing else does.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     std::unique_ptr<Ui::TForm4> ui;
 };

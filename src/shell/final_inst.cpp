@@ -32,6 +32,9 @@ int main(int argc, char* argv[]) {
     if (geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    // Boxes may close while no window of ours is visible (between "Next >>" and
+    // the main window); only closing "Finalizing Setup" ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
     quill::initShellResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/quill.png")));
     addDesignFont();
