@@ -22,8 +22,8 @@ echo "== fuzzing"
 sh "$src/fuzz/run.sh" "$build/fuzz"
 
 echo "== tests under the sanitizers"
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir "$build/sanitize" --output-on-failure -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions="$src/tests/lsan.supp" \
+    UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir "$build/sanitize" --output-on-failure -j "$jobs"
 
 echo "== all tests"
 # One X server, with a window manager as a desktop has, for every test that
