@@ -8,6 +8,7 @@
 #include "ui_Unit3.h"
 #include "ui_Unit4.h"
 #include "platform/error.h"
+#include "workspace/names.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -17,6 +18,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QWebEngineView>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace quill;
@@ -191,6 +193,30 @@ private slots:
         QCOMPARE(boxes.shown.size(), size_t(1));
         QVERIFY(QString::fromStdString(boxes.shown[0]).endsWith(":Stream read error."));
         QVERIFY(guarded([] {}));
+    }
+
+    void mainWindowStillShowsAfterAnUncaughtShowError() {
+        testing::RecordingBoxes boxes;
+        testing::BoxesScope scope(boxes);
+        QTemporaryDir app;
+        const std::string savedAppDir = AppDir;
+        AppDir = app.path().toStdString() + "/";
+        // A file where the temp folder belongs: temp.zip cannot be created.
+        QFile blocker(app.path() + "/temp");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        TForm3 form;
+        bool shownAfterError = false;
+        QTimer::singleShot(300, [&] {
+            shownAfterError = form.isVisible() && (form.windowState() & Qt::WindowMaximized);
+            form.close();
+        });
+        form.runModal();
+        AppDir = savedAppDir;
+        QVERIFY(shownAfterError);
+        QCOMPARE(boxes.shown.size(), size_t(1));
+        QVERIFY(QString::fromStdString(boxes.shown[0]).startsWith("system:"));
+        QVERIFY(QString::fromStdString(boxes.shown[0]).contains("Cannot create file"));
     }
 
     void nextRunsTheMainWindowAndEndsTheProgram() {
