@@ -30,7 +30,6 @@ bool InputBlocker::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::KeyRelease:
     case QEvent::ShortcutOverride:
     case QEvent::Shortcut:
-    case QEvent::Close:
     case QEvent::TouchBegin:
     case QEvent::ContextMenu: {
         auto* widget = qobject_cast<QWidget*>(watched);

@@ -1,6 +1,7 @@
 // Keeps user input away from one window while a long step runs, without
 // greying it out: the step pumps events, and a queued click must not start a
-// second step inside the first.
+// second step inside the first. Closing is the window's own business: the
+// step itself may close it when it is done.
 #pragma once
 
 #include <QObject>

@@ -164,6 +164,21 @@ private slots:
         QCOMPARE(download.count(), 1);
     }
 
+    void aLongStepMayCloseTheWindowItBlocks() {
+        testing::RecordingBoxes boxes;
+        testing::BoxesScope scope(boxes);
+        TForm3 form;
+        QTimer::singleShot(200, [&] {
+            form.setInputBlocked(true);  // as during a successful update
+            form.closeMainWindow();
+            form.setInputBlocked(false);
+        });
+        QTimer::singleShot(5000, [&] { form.reject(); });  // only if the close failed
+        form.runModal();
+        QCOMPARE(form.result(), int(QDialog::Accepted));
+        QVERIFY(!form.isVisible());
+    }
+
     void progressWindowForBothUses() {
         TTemplateWaitForm wait;
         auto* label = wait.findChild<QLabel*>("Label1");
