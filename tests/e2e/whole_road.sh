@@ -165,6 +165,20 @@ watch_progress() {
     done
 }
 
+# Answers a box while a watcher waits to photograph the progress window that
+# the answer brings up; stop_watching ends the watcher once the next box is up.
+answer_watching() {
+    watch_progress "$2" &
+    watcher=$!
+    answer_box "$1"
+    wait_gone "$1" 10
+}
+
+stop_watching() {
+    kill "$watcher" 2>/dev/null
+    wait "$watcher" 2>/dev/null
+}
+
 # --- the site and the application folder ------------------------------------
 step "building the site from $description for $host"
 "$vendor_site" build "$description" "$site" --host "$host" >"$work/build.log" 2>&1 || { cat "$work/build.log" >&2; fail "vendor_site build failed"; }
@@ -236,26 +250,18 @@ click "$main" 513 $((height - 19 - 41 + 10 + 12))
 confirm=$(expect_window "Confirm" 20) || stop
 shot "$confirm" "4-confirm.png"
 step "answering Yes"
-watch_progress "5-progress-installation.png" &
-watcher=$!
-answer_box "$confirm"
-wait_gone "$confirm" 10
+answer_watching "$confirm" "5-progress-installation.png"
 
 info=$(expect_window "Information" 120) || stop
-kill "$watcher" 2>/dev/null
-wait "$watcher" 2>/dev/null
+stop_watching
 grep -qF "GET /quillary-web-templates/$archive" "$work/server.log" ||
     fail "the program downloaded another template than $archive (the search or the selection went wrong)"
 shot "$info" "6-template-installed.png"
 step "\"Template installed successfully.\": pressing Enter"
-watch_progress "7-progress-update.png" &
-watcher=$!
-answer_box "$info"
-wait_gone "$info" 10
+answer_watching "$info" "7-progress-update.png"
 
 info2=$(expect_window "Information" 120) || stop
-kill "$watcher" 2>/dev/null
-wait "$watcher" 2>/dev/null
+stop_watching
 grep -qF "GET /quillary-web/update/$update_archive" "$work/server.log" || fail "the update archive was never downloaded"
 shot "$info2" "8-program-files-installed.png"
 step "\"The program files installed successfully.\": pressing Enter"
