@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "workspace/file_ops.h"
+#include "workspace/zip_names.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -105,9 +106,11 @@ void FileReplacement::stage(ZipReader& reader) {
 }
 
 void FileReplacement::backUp(const std::string& name) {
-    const std::string current = appDir_ + name;
+    // Read as the unpacking reads it, so the file backed up is the file replaced.
+    const std::string path = entryPath(name);
+    const std::string current = appDir_ + path;
     if (!platform::fileExists(current)) return;
-    const std::string backup = backupDir_ + name;
+    const std::string backup = backupDir_ + path;
     if (!platform::moveFile(current, backup)) return;
     undo_.push_back([=] { platform::moveFile(backup, current); });
 }

@@ -27,8 +27,9 @@ public:
     // here, before anything in appDir changes. Raises the unpacking texts.
     void stage(ZipReader& reader);
 
-    // Moves appDir + name to backupDir + name when that file exists; a move that
-    // fails (name taken, folder missing) leaves the file to be replaced without backup.
+    // Moves the file an entry name stands for under appDir to the same relative
+    // path under backupDir when that file exists; a move that fails (name taken,
+    // folder missing) leaves the file to be replaced without backup.
     void backUp(const std::string& name);
 
     // Puts every staged entry in place, creating folders. Raises AppError with the

@@ -1,6 +1,7 @@
 #include "workspace/zip_names.h"
 
 #include "platform/codepage.h"
+#include "platform/files.h"
 
 #include <cstdint>
 
@@ -30,6 +31,14 @@ std::string cp437ToUtf8(std::string_view bytes) {
         platform::appendUtf8(out, b < 0x80 ? b : kCp437High[b - 0x80]);
     }
     return out;
+}
+
+std::string entryPath(std::string_view name) {
+    std::string path(name);
+    for (char& ch : path) {
+        if (ch == '/' || ch == '\\') ch = platform::kSeparator;
+    }
+    return path;
 }
 
 bool isUnsafeEntryName(std::string_view name) {

@@ -290,9 +290,7 @@ void ZipReader::extract(std::size_t index, const std::string& targetPath) {
 }
 
 std::string ZipReader::targetPathFor(const std::string& folder, const std::string& entryName) {
-    std::string path = folder + entryName;
-    // A "\" in a stored name separates levels, as it would on the system the archive came from.
-    std::replace(path.begin() + static_cast<std::ptrdiff_t>(folder.size()), path.end(), '\\', platform::kSeparator);
+    const std::string path = folder + entryPath(entryName);
     for (char ch : path) {
         auto c = static_cast<unsigned char>(ch);
         if (c < 32 || ch == '"' || ch == '<' || ch == '>' || ch == '|') throw AppError("Invalid characters in path");

@@ -9,14 +9,15 @@
 namespace quill {
 
 struct ZipEntry {
-    std::string name;          // as stored, "/" between levels, folder entries end in "/"
+    std::string name;          // as stored; entryPath() gives the relative path it stands for
     std::uint16_t flags = 0;
     std::uint16_t method = 0;
     std::uint32_t crc32 = 0;
     std::uint32_t compressedSize = 0;
     std::uint32_t uncompressedSize = 0;
     std::uint32_t localHeaderOffset = 0;
-    bool isFolder() const { return !name.empty() && name.back() == '/'; }
+    // A name that ends in a separator ("/" or "\") stands for a folder.
+    bool isFolder() const { return !name.empty() && (name.back() == '/' || name.back() == '\\'); }
 };
 
 class ZipReader {

@@ -79,6 +79,23 @@ TEST(ProgramUpdateSucceeds, SubfolderFileIsBackedUpWhenTheBackupHasTheSubfolder)
     EXPECT_FALSE(platform::fileExists(AppDir + "upd.zip"));
 }
 
+TEST(ProgramUpdateSucceeds, BackslashNamesAreBackedUpWhereTheyAreUnpacked) {
+    // Archives made on Windows may separate levels with "\\".
+    UpdateSite site;
+    makeFolders(AppDir + "help");
+    makeFolders(AppDir + "upgr_bak/help");
+    writeFile(AppDir + "help/manual.chm", "old manual");
+    site.serveArchive("upd.zip", {{"help\\", ""}, {"help\\manual.chm", "new manual"}});
+    site.update.ApplyProgramUpdate(site.screen, site.http);
+    const TreeSnapshot expected{{"help/", ""},
+                                {"help/manual.chm", "new manual"},
+                                {"upgr_bak/", ""},
+                                {"upgr_bak/help/", ""},
+                                {"upgr_bak/help/manual.chm", "old manual"}};
+    EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "");
+    EXPECT_TRUE(site.screen.closed);
+}
+
 // A failed update must leave the application folder and upgr_bak as they were.
 class FailedProgramUpdate : public ::testing::Test {
 protected:
