@@ -7,17 +7,18 @@
 #include "workspace/failures.h"
 #include "workspace/file_ops.h"
 #include "workspace/names.h"
+#include "workspace/zip_names.h"
 #include "workspace/zip_reader.h"
 
 namespace quill {
 
 namespace {
 
-// UpdateFileName comes from the update site; it must name a file in AppDir itself.
-void checkNamesAFileHere(const std::string& name) {
-    if (name.find(platform::kSeparator) != std::string::npos || name == "..") {
-        throw AppError("Unsafe file name: " + name);
-    }
+// UpdateFileName comes from the update site: it may name a subfolder's file,
+// read as an entry name is, but never one outside AppDir.
+std::string localCopyPath(const std::string& name) {
+    if (isUnsafeEntryName(name)) throw AppError("Unsafe file name: " + name);
+    return AppDir + entryPath(name);
 }
 
 void pauseAndPump(Screen& screen) {
@@ -29,7 +30,7 @@ void pauseAndPump(Screen& screen) {
 
 void ProgramUpdate::ApplyProgramUpdate(Screen& screen, HttpClient& IdHTTP1) {
     const std::string backupFolder = AppDir + "upgr_bak" + platform::kSeparator;
-    const std::string archive = AppDir + UpdateFileName;
+    std::string archive;
     bool success = false;
     InputBlockScope blockInput(screen);
     {
@@ -45,7 +46,7 @@ void ProgramUpdate::ApplyProgramUpdate(Screen& screen, HttpClient& IdHTTP1) {
             screen.setStatus("Downloading Latest Program Version...");
             screen.processMessages();
 
-            checkNamesAFileHere(UpdateFileName);
+            archive = localCopyPath(UpdateFileName);
             // An older file of that name comes back if the update fails.
             replacement.keepAside(archive);
             // Straight to disk, so the archive never sits in memory; what a failed

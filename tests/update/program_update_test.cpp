@@ -96,6 +96,23 @@ TEST(ProgramUpdateSucceeds, BackslashNamesAreBackedUpWhereTheyAreUnpacked) {
     EXPECT_TRUE(site.screen.closed);
 }
 
+TEST(ProgramUpdateSucceeds, ArchiveNamedInASubfolderIsSavedThere) {
+    for (const std::string name : {"sub/upd.zip", "sub\\upd.zip"}) {
+        UpdateSite site;
+        makeFolders(AppDir + "sub");
+        writeFile(AppDir + "a.txt", "old a");
+        site.serveArchive(name, {{"a.txt", "new a"}});
+        bool savedInSub = false;
+        site.screen.onPump = [&] { savedInSub = savedInSub || platform::fileExists(AppDir + "sub/upd.zip"); };
+        site.update.ApplyProgramUpdate(site.screen, site.http);
+        EXPECT_TRUE(savedInSub) << name;
+        const TreeSnapshot expected{{"a.txt", "new a"}, {"sub/", ""}, {"upgr_bak/", ""}, {"upgr_bak/a.txt", "old a"}};
+        EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "") << name;
+        EXPECT_EQ(site.requestsFor("/update/" + name), 1) << name;
+        EXPECT_TRUE(site.screen.closed) << name;
+    }
+}
+
 // A failed update must leave the application folder and upgr_bak as they were.
 class FailedProgramUpdate : public ::testing::Test {
 protected:
@@ -184,17 +201,22 @@ TEST_F(FailedProgramUpdate, FolderEntryWhereAFileIs) {
 }
 
 TEST(ProgramUpdateRefuses, ArchiveNameOutsideTheApplicationFolder) {
-    UpdateSite site;
-    AppDir = site.app.path() + "app/";
-    makeFolders(AppDir + "upgr_bak");
-    writeFile(site.app.path() + "victim.zip", "not to be touched");
-    site.serveArchive("victim.zip", {{"a.txt", "new a"}});
-    site.server.serveBytes("/victim.zip", readFile(site.siteFiles.path() + "victim.zip"));
-    site.update.UpdateFileName = "../victim.zip";
-    site.update.ApplyProgramUpdate(site.screen, site.http);
-    EXPECT_EQ(readFile(site.app.path() + "victim.zip"), "not to be touched");
-    EXPECT_EQ(treeDifferences({{"upgr_bak/", ""}}, snapshotTree(AppDir)), "");
-    EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.");
+    for (const std::string name : {"../victim.zip", "sub\\..\\..\\victim.zip"}) {
+        UpdateSite site;
+        AppDir = site.app.path() + "app/";
+        makeFolders(AppDir + "upgr_bak");
+        makeFolders(AppDir + "sub");
+        writeFile(site.app.path() + "victim.zip", "not to be touched");
+        site.serveArchive("victim.zip", {{"a.txt", "new a"}});
+        const std::string archive = readFile(site.siteFiles.path() + "victim.zip");
+        site.server.serveBytes("/victim.zip", archive);
+        site.server.serveBytes("/update/" + name, archive);
+        site.update.UpdateFileName = name;
+        site.update.ApplyProgramUpdate(site.screen, site.http);
+        EXPECT_EQ(readFile(site.app.path() + "victim.zip"), "not to be touched") << name;
+        EXPECT_EQ(treeDifferences({{"upgr_bak/", ""}, {"sub/", ""}}, snapshotTree(AppDir)), "") << name;
+        EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.") << name;
+    }
 }
 
 TEST(ProgramUpdateBlocksInput, EveryPumpRunsWithInputBlocked) {

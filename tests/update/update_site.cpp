@@ -16,6 +16,8 @@ void UpdateSite::serveVersionFile(const std::string& text) { server.serveBytes("
 
 void UpdateSite::serveArchive(const std::string& name, const std::vector<ArchiveEntry>& entries) {
     const std::string path = siteFiles.path() + name;
+    const auto slash = path.rfind('/');
+    makeFolders(path.substr(0, slash + 1));
     {
         vendorkit::ZipWriter zip(path);
         for (const auto& entry : entries) {
