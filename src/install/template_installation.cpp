@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -80,7 +79,9 @@ void putTemplateInPlace(const std::string& workFolder) {
     std::string oldDatabase;
     if (pathTaken(database)) {
         oldDatabase = freeNameBeside(AppDbDir, "db.fdb");
-        if (!renamePath(database, oldDatabase)) throw AppError(platform::systemErrorText(EEXIST));
+        std::error_code ec;
+        fs::rename(database, oldDatabase, ec);
+        if (ec) throw AppError(platform::systemErrorText(ec.value()));
         undo.add([=] { renamePath(oldDatabase, database); });
     }
     if (pathTaken(dataFolder)) {

@@ -89,6 +89,15 @@ TEST_F(FailedInstallation, FailedCopyOfTheDatabaseFailsTheInstallation) {
     expectNothingLost();
 }
 
+TEST_F(FailedInstallation, OldDatabaseThatCannotBeSetAsideGivesTheSystemsReason) {
+    if (!setImmutable(AppDir + "db/db.fdb", true)) GTEST_SKIP() << "no immutable files here";
+    const std::string result = install(TemplateArchive{});
+    setImmutable(AppDir + "db/db.fdb", false);
+    EXPECT_EQ(result, "");
+    EXPECT_EQ(site.screen.boxes(), Events{"error:" + platform::systemErrorText(EPERM)});
+    expectNothingLost();
+}
+
 // The work folder of the running installation.
 std::string workFolder() {
     for (const auto& entry : std::filesystem::directory_iterator(DataDir)) {

@@ -24,5 +24,8 @@ private:
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 void makeFolders(const std::string& path);  // every missing level
+// An immutable file cannot be renamed or deleted, not even by root. False where
+// the file system or the process cannot set the flag.
+bool setImmutable(const std::string& path, bool on);
 
 }  // namespace quill::testing

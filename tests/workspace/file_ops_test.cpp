@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,21 +14,11 @@ using namespace quill;
 using quill::testing::errorOf;
 using quill::testing::makeFolders;
 using quill::testing::readFile;
+using quill::testing::setImmutable;
 using quill::testing::TempFolder;
 using quill::testing::writeFile;
 
 namespace {
-
-bool setImmutable(const std::string& path, bool on) {
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    close(fd);
-    return ok;
-}
 
 ino_t inodeOf(const std::string& path) {
     struct stat st {};
