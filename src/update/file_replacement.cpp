@@ -101,7 +101,7 @@ void FileReplacement::stage(ZipReader& reader) {
         throw AppError(platform::systemErrorText(platform::lastError()));
     }
     for (std::size_t i = 0; i < reader.count(); ++i) {
-        reader.extract(i, ZipReader::targetPathFor(stageFolder_, reader.entry(i).name));
+        reader.extract(i, stageFolder_);
     }
 }
 

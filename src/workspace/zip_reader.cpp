@@ -269,7 +269,7 @@ const ZipEntry& ZipReader::entry(std::size_t index) const {
     return impl_->entries[index];
 }
 
-void ZipReader::extract(std::size_t index, const std::string& targetPath) {
+void ZipReader::extract(std::size_t index, const std::string& folder) {
     const ZipEntry& e = entry(index);
     unsigned char local[kLocalHeaderSize];
     if (!readAt(impl_->fd, e.localHeaderOffset, local, 4)) throw AppError(kStreamReadError);
@@ -279,9 +279,8 @@ void ZipReader::extract(std::size_t index, const std::string& targetPath) {
         std::uint64_t{e.localHeaderOffset} + kLocalHeaderSize + get16(local + 26) + get16(local + 28);
     if (e.method != 0 && e.method != 8) throw AppError("Item not found");
 
-    const std::string parent = parentOf(targetPath);
-    if (pathLength(parent) >= kMaxPath) throw AppError("The specified path is too long");
-    createFolders(parent);
+    const std::string targetPath = targetPathFor(folder, e.name);
+    createFolders(parentOf(targetPath));
     if (!targetPath.empty() && targetPath.back() == platform::kSeparator) return;
 
     OutputFile file(targetPath);
@@ -303,7 +302,7 @@ void unpackArchive(const std::string& archivePath, const std::string& folder) {
     ZipReader reader;
     reader.open(archivePath);
     for (std::size_t i = 0; i < reader.count(); ++i)
-        reader.extract(i, ZipReader::targetPathFor(folder, reader.entry(i).name));
+        reader.extract(i, folder);
 }
 
 }  // namespace quill

@@ -38,11 +38,13 @@ public:
     const ZipEntry& entry(std::size_t index) const;  // raises "List index out of bounds (<index>)"
     const std::vector<ZipEntry>& entries() const;
 
-    // Writes one entry to the file or folder `targetPath` (full path, native
-    // separators), creating missing parent folders. Raises the unpacking texts
-    // ("Invalid Zip Local Header signature", "Item not found", "Cannot create file ...",
-    // "Stream read error", zlib's texts, "CRC error in <name>").
-    void extract(std::size_t index, const std::string& targetPath);
+    // Writes one entry under `folder` (which ends in a separator) at the path its
+    // name stands for, creating missing parent folders. Checks in this order and
+    // raises at the first failure: the local header ("Invalid Zip Local Header
+    // signature"), the method ("Item not found"), the target path (as targetPathFor),
+    // then the writing ("Cannot create file ...", "Stream read error", zlib's texts,
+    // "CRC error in <name>").
+    void extract(std::size_t index, const std::string& folder);
 
     // The target path of an entry under `folder` (which ends in a separator);
     // raises "Invalid characters in path" / "The specified path is too long".

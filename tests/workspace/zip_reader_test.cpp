@@ -119,6 +119,36 @@ TEST(ZipUnpack, AnUnknownMethodStopsAtThatEntry) {
     EXPECT_EQ(filesUnder(temp / "out/"), (std::vector<std::string>{"first.txt"}));
 }
 
+TEST(ZipUnpack, EntryChecksGoInTheirOrder) {
+    // Each entry breaks two rules at once; the one checked first is reported.
+    ZipEntryOptions bzip2 = stored();
+    bzip2.recordedMethod = 12;
+    ZipEntryOptions bzip2BadLocal = bzip2;
+    bzip2BadLocal.badLocalSignature = true;
+    const std::string tooDeep = std::string(200, 'f') + "/" + std::string(200, 'g') + "/x.txt";
+    struct Case {
+        std::string name;
+        ZipEntryOptions options;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"sub/a|b.txt", bzip2BadLocal, "Invalid Zip Local Header signature"},
+        {"sub/a|b.txt", bzip2, "Item not found"},
+        {tooDeep, bzip2, "Item not found"},
+        {"sub/a|" + tooDeep, stored(), "Invalid characters in path"},
+    };
+    TempFolder temp;
+    testing::makeFolders(temp / "out/");
+    for (const Case& c : cases) {
+        {
+            ZipWriter zip(temp / "t.zip");
+            zip.addFile(c.name, "x", c.options);
+        }
+        EXPECT_EQ(errorOf([&] { unpackArchive(temp / "t.zip", temp / "out/"); }), c.error) << c.name;
+        EXPECT_EQ(filesUnder(temp / "out/"), std::vector<std::string>{}) << c.name;
+    }
+}
+
 TEST(ZipUnpack, DamagedDataIsReportedNeverInstalledSilently) {
     TempFolder temp;
     struct Case {
@@ -301,13 +331,13 @@ TEST(ZipListing, OneOpenArchiveExtractsEntriesAgainAnywhere) {
     }
     ZipReader reader;
     reader.open(temp / "t.zip");
-    reader.extract(0, temp / "stage/sub/a.txt");
+    reader.extract(0, temp / "stage/");
     std::filesystem::remove_all(temp / "stage");
-    reader.extract(1, temp / "stage/b.txt");
-    reader.extract(0, temp / "stage/sub/a.txt");
-    reader.extract(0, temp / "other/a.txt");
+    reader.extract(1, temp / "stage/");
+    reader.extract(0, temp / "stage/");
+    reader.extract(0, temp / "other/");
     EXPECT_TRUE(readFile(temp / "stage/sub/a.txt") == varied(300000));
-    EXPECT_TRUE(readFile(temp / "other/a.txt") == varied(300000));
+    EXPECT_TRUE(readFile(temp / "other/sub/a.txt") == varied(300000));
     EXPECT_EQ(readFile(temp / "stage/b.txt"), "b");
 }
 
