@@ -1,4 +1,5 @@
-// Any file bytes decode to valid UTF-8 lines without a NUL or line break in them.
+// Any file bytes decode to lines without a NUL or line break in them, valid UTF-8
+// but for lone UTF-16 surrogates, and a UTF-16 line goes back to the same units.
 // The libraries are built without coverage instrumentation, which would leave
 // the fuzzer blind; the units under test come in as source so they get it.
 #include "../src/platform/codepage.cpp"
@@ -15,7 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (encoding == quill::TextEncoding::None) std::abort();
     for (const auto& line : lines) {
         if (line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) std::abort();
-        if (!quill::platform::decodeUtf8(line)) std::abort();
+        if (!quill::platform::decodeUtf8(quill::platform::utf8ForFile(line))) std::abort();
+        const bool wide = encoding == quill::TextEncoding::Utf16LE || encoding == quill::TextEncoding::Utf16BE;
+        const bool big = encoding == quill::TextEncoding::Utf16BE;
+        if (wide && quill::platform::utf16ToUtf8(quill::platform::utf8ToUtf16(line, big), big) != line) std::abort();
     }
     return 0;
 }

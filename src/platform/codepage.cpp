@@ -17,6 +17,8 @@ constexpr char16_t kHigh1252[32] = {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
+bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
 void encodeUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
@@ -36,8 +38,9 @@ void encodeUtf8(std::string& out, char32_t c) {
 }
 
 // Reads one code point at pos; false on an invalid or truncated sequence
-// (overlong forms, surrogates and values past U+10FFFF are invalid).
-bool nextCodePoint(std::string_view s, std::size_t& pos, char32_t& c) {
+// (overlong forms and values past U+10FFFF are invalid, and so are surrogates
+// unless our own texts are read, which carry lone ones in their 3-byte form).
+bool nextCodePoint(std::string_view s, std::size_t& pos, char32_t& c, bool surrogatesAllowed = false) {
     const auto b0 = static_cast<unsigned char>(s[pos]);
     if (b0 < 0x80) {
         c = b0;
@@ -67,18 +70,19 @@ bool nextCodePoint(std::string_view s, std::size_t& pos, char32_t& c) {
         if ((b & 0xC0) != 0x80) return false;
         c = (c << 6) | (b & 0x3F);
     }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    if (c < min || c > 0x10FFFF || (!surrogatesAllowed && isSurrogate(c))) return false;
     pos += static_cast<std::size_t>(extra) + 1;
     return true;
 }
 
-// Lenient reading for texts that should be UTF-8 already: a bad byte is one U+FFFD.
+// Lenient reading of our own texts: a lone surrogate is one code point, a bad
+// byte is one U+FFFD.
 template <typename Each>
 void forEachCodePoint(std::string_view s, Each&& each) {
     std::size_t pos = 0;
     while (pos < s.size()) {
         char32_t c;
-        if (!nextCodePoint(s, pos, c)) {
+        if (!nextCodePoint(s, pos, c, true)) {
             c = kReplacement;
             ++pos;
         }
@@ -174,7 +178,8 @@ std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
                 continue;
             }
         }
-        encodeUtf8(out, (u >= 0xD800 && u <= 0xDFFF) ? kReplacement : u);
+        // A lone surrogate is kept in its 3-byte form, so saving gives back the same unit.
+        encodeUtf8(out, u);
     }
     return out;
 }
@@ -183,6 +188,25 @@ std::string utf8ToUtf16(std::string_view text, bool bigEndian) {
     std::string out;
     out.reserve(text.size() * 2);
     for (const char16_t unit : toUtf16(text)) appendUnit(out, unit, bigEndian);
+    return out;
+}
+
+std::string utf8ForFile(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t start = pos;
+        char32_t c;
+        if (!nextCodePoint(text, pos, c, true)) {
+            // Any other byte goes out as it is, as it always did.
+            out += text[start];
+            pos = start + 1;
+        } else if (isSurrogate(c)) {
+            encodeUtf8(out, kReplacement);
+        } else {
+            out.append(text, start, pos - start);
+        }
+    }
     return out;
 }
 

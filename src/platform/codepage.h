@@ -1,5 +1,7 @@
-// Text encodings. Inside the program every text is UTF-8; the ANSI code page
-// of this machine is Windows-1252, in which every byte maps.
+// Text encodings. Inside the program every text is UTF-8, where a lone UTF-16
+// surrogate read from a file keeps its 3-byte form so that saving gives back the
+// same code unit; the ANSI code page of this machine is Windows-1252, in which
+// every byte maps.
 #pragma once
 
 #include <optional>
@@ -16,6 +18,9 @@ std::optional<std::string> decodeUtf8(std::string_view bytes);
 std::string utf16ToUtf8(std::string_view bytes, bool bigEndian);
 std::string utf8ToUtf16(std::string_view text, bool bigEndian);
 std::u16string toUtf16(std::string_view text);
+// The text as a UTF-8 file may hold it: a lone surrogate becomes U+FFFD, so that
+// the strict reading takes the file back; everything else stays byte for byte.
+std::string utf8ForFile(std::string_view text);
 
 // Compares two UTF-8 texts as a Western user expects names to match: ASCII,
 // Latin-1, Latin Extended-A, Greek and Cyrillic letters ignore case.

@@ -78,7 +78,7 @@ std::string encodeLines(const std::vector<std::string>& lines, TextEncoding enco
         text += "\r\n";
     }
     switch (encoding) {
-        case TextEncoding::Utf8: return std::string(kUtf8Mark) + text;
+        case TextEncoding::Utf8: return std::string(kUtf8Mark) + platform::utf8ForFile(text);
         case TextEncoding::Utf16LE: return std::string(kUtf16LEMark) + platform::utf8ToUtf16(text, false);
         case TextEncoding::Utf16BE: return std::string(kUtf16BEMark) + platform::utf8ToUtf16(text, true);
         case TextEncoding::None:

@@ -47,9 +47,35 @@ TEST(Utf16, RoundTripsBothByteOrdersWithSurrogatePairs) {
     EXPECT_EQ(utf16ToUtf8(be, true), text);
 }
 
-TEST(Utf16, LoneSurrogatesAndOddBytesDoNotBreakDecoding) {
-    EXPECT_EQ(utf16ToUtf8(std::string("\x00\xD8" "A\0", 4), false), "\uFFFDA");
+TEST(Utf16, OddBytesDoNotBreakDecoding) {
     EXPECT_EQ(utf16ToUtf8(std::string("A\0B", 3), false), "A");
+}
+
+TEST(Utf16, LoneSurrogatesKeepTheirCodeUnits) {
+    // Lone high, lone low, a reversed pair, a high before an ordinary letter, a high at the end.
+    const std::u16string units = {0xD800, u'a', 0xDC00, 0xDFFF, 0xDBFF, u'b', 0xD83D, u'c', 0xDBFF};
+    for (const bool big : {false, true}) {
+        std::string bytes;
+        for (const char16_t u : units) {
+            const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+            bytes += big ? std::string{hi, lo} : std::string{lo, hi};
+        }
+        const std::string text = utf16ToUtf8(bytes, big);
+        EXPECT_EQ(text.substr(0, 4), "\xED\xA0\x80" "a");
+        EXPECT_EQ(toUtf16(text), units);
+        EXPECT_EQ(utf8ToUtf16(text, big), bytes);
+        // Each is one character the code page cannot show.
+        EXPECT_EQ(utf8ToAnsi(text), "?a??" "?b?c?");
+    }
+    // A file that says it is UTF-8 must still hold no surrogate at all.
+    EXPECT_FALSE(decodeUtf8(utf16ToUtf8(std::string("\x00\xD8", 2), false)).has_value());
+}
+
+TEST(Utf16, AUtf8FileGetsAReplacementForALoneSurrogate) {
+    const std::string lone = utf16ToUtf8(std::string("a\0\x00\xD8" "b\0", 6), false);
+    EXPECT_EQ(utf8ForFile(lone), "a\uFFFD" "b");
+    // Everything else goes out byte for byte, bytes that are no UTF-8 included.
+    EXPECT_EQ(utf8ForFile("caf\u00E9 \U0001F600 \xE9"), "caf\u00E9 \U0001F600 \xE9");
 }
 
 TEST(CaseInsensitiveNames, MatchWholeNamesInWesternScripts) {
@@ -60,4 +86,10 @@ TEST(CaseInsensitiveNames, MatchWholeNamesInWesternScripts) {
     EXPECT_FALSE(sameTextIgnoringCase(" Main", "Main"));
     EXPECT_FALSE(sameTextIgnoringCase("Mai", "Main"));
     EXPECT_FALSE(sameTextIgnoringCase("\u00D7", "\u00F7"));  // multiplication and division signs
+    // A lone surrogate from a UTF-16 file matches only itself.
+    const std::string high = utf16ToUtf8(std::string("\x00\xD8", 2), false);
+    const std::string otherHigh = utf16ToUtf8(std::string("\x01\xD8", 2), false);
+    EXPECT_TRUE(sameTextIgnoringCase("Main" + high, "mAIN" + high));
+    EXPECT_FALSE(sameTextIgnoringCase("Main" + high, "Main" + otherHigh));
+    EXPECT_FALSE(sameTextIgnoringCase("Main" + high, "Main\uFFFD"));
 }

@@ -88,6 +88,40 @@ TEST(LineListFile, Utf16FilesKeepTheirMarkAndByteOrder) {
     }
 }
 
+TEST(LineListFile, Utf16FilesKeepEveryCodeUnitLoneSurrogatesIncluded) {
+    TempFolder dir;
+    // "Main=" then a lone high, a lone low and a reversed pair, "x" then a high at the very end.
+    const std::u16string units = {u'M', u'a', u'i', u'n', u'=', 0xD800, u'a', 0xDC00, 0xDFFF, 0xDBFF, u'\r', u'\n',
+                                  u'x', 0xDBFF, u'\r', u'\n'};
+    for (const bool big : {false, true}) {
+        std::string bytes = big ? "\xFE\xFF" : "\xFF\xFE";
+        for (const char16_t u : units) {
+            const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+            bytes += big ? std::string{hi, lo} : std::string{lo, hi};
+        }
+        writeFile(dir / "w.ini", bytes);
+        LineList list;
+        list.loadFromFile(dir / "w.ini");
+        ASSERT_EQ(list.count(), 2);
+        list.setValue("Main", list.value("main"));
+        list.saveToFile(dir / "w.ini");
+        EXPECT_TRUE(readFile(dir / "w.ini") == bytes) << (big ? "big-endian" : "little-endian");
+    }
+}
+
+TEST(LineListFile, AValueWithALoneSurrogateKeepsAUtf8FileReadable) {
+    TempFolder dir;
+    writeFile(dir / "wide.ini", std::string("\xFF\xFE" "k\0=\0\x00\xD8" "b\0", 10));
+    writeFile(dir / "u.ini", "\xEF\xBB\xBF" "Main=db\r\n");
+    LineList wide, narrow;
+    wide.loadFromFile(dir / "wide.ini");
+    narrow.loadFromFile(dir / "u.ini");
+    narrow.setValue("k", wide.value("k"));
+    narrow.saveToFile(dir / "u.ini");
+    narrow.loadFromFile(dir / "u.ini");
+    EXPECT_EQ(narrow.lines(), (Lines{"Main=db", "k=\uFFFD" "b"}));
+}
+
 TEST(LineListFile, LfFileIsSavedWithCrLfInAnsi) {
     TempFolder dir;
     writeFile(dir / "lf.txt", "one\ntwo\n");
