@@ -1,8 +1,11 @@
-// final_inst: finishes the Quillary setup. Fixes the application folder, shows
-// "Finalizing Setup" and runs the message loop until that window closes.
+// final_inst: finishes the Quillary setup. Fixes the application folder (or
+// refuses to start, with exit code 1, when it has none), shows "Finalizing
+// Setup" and runs the message loop until that window closes.
 #include "Unit4.h"
 #include "_tempinst.h"
 
+#include "message_boxes.h"
+#include "platform/error.h"
 #include "platform/files.h"
 #include "workspace/app_dir.h"
 #include "workspace/format_settings.h"
@@ -40,7 +43,14 @@ int main(int argc, char* argv[]) {
     addDesignFont();
     quill::loadFormatSettingsFromLocale();
 
-    quill::AppDir = quill::appDirFromModulePath(quill::platform::modulePath(), quill::platform::kSeparator);
+    // Without a sure application folder nothing may start: the program would make
+    // its folders and unpack updates wherever the guess pointed.
+    try {
+        quill::AppDir = quill::applicationFolder(quill::platform::modulePath());
+    } catch (const quill::AppError& e) {
+        quill::messageBoxes().error(e.what());
+        return 1;
+    }
 
     quill::TForm4 form4;
     quill::Form4 = &form4;
