@@ -12,7 +12,7 @@ PACKAGES="
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools
     qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin
     libgl-dev libxkbcommon-dev
-    libcurl4-openssl-dev zlib1g-dev
+    libcurl4-openssl-dev libssl-dev zlib1g-dev
     firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
     libgtest-dev libgmock-dev googletest
     xvfb xauth xdotool imagemagick x11-utils openbox

@@ -16,16 +16,22 @@ public:
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
-    // GETs url and writes the final 2xx body into sink. Raises AppError with the
-    // status line ("HTTP/1.1 404 Not Found"), "Socket Error # <code>\r\n<text>",
+    // GETs url (http, or https verified against the system's certificate store)
+    // and writes the final 2xx body into sink. Raises AppError with the status
+    // line ("HTTP/1.1 404 Not Found"), "Socket Error # <code>\r\n<text>",
     // "Connection Closed Gracefully." (also for a body shorter than announced),
-    // "IOHandler value is not valid" (https), "Unknown Protocol" (another scheme),
-    // "Too many redirects" (the 15th in a row) or "The response has more than 255
-    // header lines". Whatever the sink raises ends the fetch and propagates.
+    // "Unknown Protocol" (another scheme), "Redirect from HTTPS to HTTP refused",
+    // "Too many redirects" (the 15th in a row), "The response has more than 255
+    // header lines", or curl's own text for a TLS failure such as a certificate
+    // that does not verify. Whatever the sink raises ends the fetch and propagates.
     void fetch(const std::string& url, ByteSink& sink);
 
     // Seconds without a byte before a fetch gives up with 10060 (60 unless set).
     void setStallTimeout(int seconds);
+
+    // Tests only: trust exactly these PEM certificates instead of the system's
+    // store, so a test server's own authority can be used. The program never calls it.
+    void trustOnlyForTests(const std::string& certificatesPem);
 
 private:
     struct Impl;

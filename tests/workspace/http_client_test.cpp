@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "support/error_of.h"
 #include "support/temp_folder.h"
+#include "support/test_certificates.h"
 #include "vendorkit/http_server.h"
 #include "workspace/http_socket_errors.h"
 
@@ -98,19 +99,6 @@ TEST(HttpFetchRedirects, RelativeLocationsAndCookiesOfRedirectsCarryOver) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].target, "/b/target?x=1");
     EXPECT_EQ(requests[1].header("Cookie"), "session=abc");
-}
-
-TEST(HttpFetchRedirects, HttpsIsRefusedBeforeAnythingIsSent) {
-    HttpServer server;
-    server.route("/secure", HttpResponse::redirect("https://127.0.0.1:" + std::to_string(server.port()) + "/x"));
-    HttpClient client;
-    MemorySink sink;
-    EXPECT_EQ(fetchError(client, server.url("/secure"), sink), "IOHandler value is not valid");
-    EXPECT_EQ(server.requests().size(), 1u);
-    EXPECT_EQ(fetchError(client, "https://127.0.0.1:" + std::to_string(server.port()) + "/x", sink),
-              "IOHandler value is not valid");
-    EXPECT_EQ(server.requests().size(), 1u);
-    EXPECT_EQ(sink.bytes, "");
 }
 
 TEST(HttpFetchRequest, SendsExactlyTheClientHeaders) {
@@ -273,6 +261,82 @@ TEST(HttpFetchFailures, TooManyHeaderLinesFailInsteadOfSpillingIntoTheBody) {
     EXPECT_EQ(sink.bytes, "");
     client.fetch(server.url("/enough"), sink);
     EXPECT_EQ(sink.bytes, "body");
+}
+
+// A vendor host on TLS, with a certificate from an authority only this client trusts.
+class HttpsFetch : public ::testing::Test {
+protected:
+    HttpsFetch() { client_.trustOnlyForTests(authority_.certificatePem()); }
+
+    testing::TestCertificateAuthority authority_;
+    HttpServer server_{authority_.issue("IP:127.0.0.1")};
+    HttpClient client_;
+    MemorySink sink_;
+};
+
+TEST_F(HttpsFetch, AVerifiedHostAnswersTheSameRequestOverOneConnection) {
+    testing::TempFolder temp;
+    std::string archive(300000, '\0');
+    for (std::size_t i = 0; i < archive.size(); ++i) archive[i] = static_cast<char>(i * 13 % 251);
+    testing::writeFile(temp / "template.zip", archive);
+    server_.serveFile("/template.zip", temp / "template.zip");
+    server_.serveBytes("/temp.zip", "catalogue bytes");
+    client_.fetch(server_.url("/temp.zip"), sink_);
+    EXPECT_EQ(sink_.bytes, "catalogue bytes");
+    MemorySink file;
+    client_.fetch(server_.url("/template.zip"), file);
+    EXPECT_TRUE(file.bytes == archive);
+    auto requests = server_.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].head, "GET /temp.zip HTTP/1.1\r\n"
+                                "Host: 127.0.0.1:" + std::to_string(server_.port()) + "\r\n"
+                                "Accept: text/html, */*,*.zip\r\n"
+                                "Accept-Encoding: identity\r\n"
+                                "User-Agent: Mozilla/4.0 (compatible; Indy Library)\r\n");
+    EXPECT_EQ(server_.connectionCount(), 1);
+}
+
+TEST_F(HttpsFetch, AnUnknownAuthorityFailsWithCurlsReasonAndNothingSent) {
+    testing::TestCertificateAuthority stranger("Stranger Authority");
+    HttpServer impostor(stranger.issue("IP:127.0.0.1"));
+    impostor.serveBytes("/temp.zip", "forged");
+    HttpClient plainClient;  // as the program has it: the system's store only
+    EXPECT_EQ(fetchError(plainClient, impostor.url("/temp.zip"), sink_),
+              "SSL certificate problem: unable to get local issuer certificate");
+    EXPECT_EQ(fetchError(client_, impostor.url("/temp.zip"), sink_),
+              "SSL certificate problem: unable to get local issuer certificate");
+    EXPECT_TRUE(impostor.requests().empty());
+    EXPECT_EQ(sink_.bytes, "");
+}
+
+TEST_F(HttpsFetch, ACertificateForAnotherHostFails) {
+    HttpServer elsewhere(authority_.issue("DNS:downloads.example.com"));
+    elsewhere.serveBytes("/temp.zip", "not for this host");
+    EXPECT_EQ(fetchError(client_, elsewhere.url("/temp.zip"), sink_),
+              "SSL: no alternative certificate subject name matches target host name '127.0.0.1'");
+    EXPECT_TRUE(elsewhere.requests().empty());
+    EXPECT_EQ(sink_.bytes, "");
+}
+
+TEST_F(HttpsFetch, ARedirectToPlainHttpIsRefusedBeforeAnythingIsSent) {
+    HttpServer plain;
+    plain.serveBytes("/update.zip", "unprotected");
+    server_.route("/update.zip", HttpResponse::redirect(plain.url("/update.zip")));
+    server_.route("/hop", HttpResponse::redirect(server_.url("/update.zip")));
+    EXPECT_EQ(fetchError(client_, server_.url("/update.zip"), sink_), "Redirect from HTTPS to HTTP refused");
+    EXPECT_EQ(fetchError(client_, server_.url("/hop"), sink_), "Redirect from HTTPS to HTTP refused");
+    EXPECT_TRUE(plain.requests().empty());
+    EXPECT_EQ(sink_.bytes, "");
+}
+
+TEST_F(HttpsFetch, APlainAddressRedirectedToHttpsIsFollowed) {
+    HttpServer plain;
+    plain.route("/quillary-web/update/version.txt", HttpResponse::redirect(server_.url("/update/version.txt"), 301));
+    server_.serveBytes("/update/version.txt", "[Quillary]\r\nversion=1.1\r\n");
+    client_.fetch(plain.url("/quillary-web/update/version.txt"), sink_);
+    EXPECT_EQ(sink_.bytes, "[Quillary]\r\nversion=1.1\r\n");
+    EXPECT_EQ(plain.requests().size(), 1u);
+    EXPECT_EQ(server_.requests().size(), 1u);
 }
 
 TEST(HttpSocketErrors, CodesWithoutATextLeaveTheSecondLineEmpty) {

@@ -4,6 +4,7 @@
 
 #include "platform/error.h"
 #include "support/temp_folder.h"
+#include "support/test_certificates.h"
 #include "workspace/http_client.h"
 
 #include <arpa/inet.h>
@@ -83,6 +84,16 @@ TEST(HttpServerLife, StopsPromptlyWithClientsStillWaiting) {
     client.join();
     idle.join();
     EXPECT_EQ(result.substr(0, 15), "HTTP/1.1 200 OK");
+}
+
+TEST(HttpServerLife, AnHttpsServerStopsWithAClientThatNeverShakesHands) {
+    testing::TestCertificateAuthority authority;
+    auto server = std::make_unique<HttpServer>(authority.issue("IP:127.0.0.1"));
+    EXPECT_EQ(server->url("/a"), "https://127.0.0.1:" + std::to_string(server->port()) + "/a");
+    std::thread silent([port = server->port()] { rawExchange(port, ""); });
+    while (server->connectionCount() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    server.reset();  // must not wait for the handshake
+    silent.join();
 }
 
 TEST(HttpServerLife, AGivenPortIsUsedAndABusyOneIsAnError) {

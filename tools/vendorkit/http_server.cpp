@@ -12,7 +12,12 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -93,7 +98,51 @@ HttpResponse HttpResponse::redirect(std::string location, int code) {
     return r;
 }
 
-HttpServer::HttpServer(int port) {
+namespace {
+
+struct BioFree {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+
+std::unique_ptr<BIO, BioFree> pemBio(const std::string& pem) {
+    return std::unique_ptr<BIO, BioFree>(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+}
+
+std::shared_ptr<SSL_CTX> serverContext(const TlsIdentity& identity) {
+    std::shared_ptr<SSL_CTX> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    auto fail = [](const char* what) {
+        ERR_clear_error();
+        return AppError(std::string("HttpServer: ") + what);
+    };
+    if (!context) throw fail("cannot make a TLS context");
+    auto certificates = pemBio(identity.certificatePem);
+    X509* leaf = certificates ? PEM_read_bio_X509(certificates.get(), nullptr, nullptr, nullptr) : nullptr;
+    const bool leafUsed = leaf && SSL_CTX_use_certificate(context.get(), leaf) == 1;
+    X509_free(leaf);
+    if (!leafUsed) throw fail("the TLS certificate cannot be read");
+    // Whatever follows the server's own certificate is its chain.
+    while (X509* next = PEM_read_bio_X509(certificates.get(), nullptr, nullptr, nullptr)) {
+        if (SSL_CTX_add0_chain_cert(context.get(), next) != 1) {
+            X509_free(next);
+            throw fail("the TLS certificate chain cannot be used");
+        }
+    }
+    ERR_clear_error();  // the end of the PEM text is reported as an error
+    auto keyText = pemBio(identity.privateKeyPem);
+    EVP_PKEY* key = keyText ? PEM_read_bio_PrivateKey(keyText.get(), nullptr, nullptr, nullptr) : nullptr;
+    const bool keyUsed = key && SSL_CTX_use_PrivateKey(context.get(), key) == 1;
+    EVP_PKEY_free(key);
+    if (!keyUsed || SSL_CTX_check_private_key(context.get()) != 1) throw fail("the TLS private key cannot be used");
+    return context;
+}
+
+}  // namespace
+
+HttpServer::HttpServer(int port) { listenOn(port); }
+
+HttpServer::HttpServer(const TlsIdentity& identity, int port) : tls_(serverContext(identity)) { listenOn(port); }
+
+void HttpServer::listenOn(int port) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) throw AppError("HttpServer: pipe failed");
     wakeRead_ = pipeFds[0];
@@ -141,7 +190,9 @@ void HttpServer::stop() {
     ::close(wakeWrite_);
 }
 
-std::string HttpServer::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+std::string HttpServer::baseUrl() const {
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_);
+}
 std::string HttpServer::url(const std::string& path) const { return baseUrl() + path; }
 
 void HttpServer::route(const std::string& path, HttpHandler handler) {
@@ -249,8 +300,6 @@ bool sendAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-bool sendAll(int fd, const std::string& s) { return sendAll(fd, s.data(), s.size()); }
-
 bool parseHead(const std::string& head, HttpRequest& request) {
     std::size_t lineEnd = head.find("\r\n");
     std::string requestLine = head.substr(0, lineEnd);
@@ -276,18 +325,90 @@ bool parseHead(const std::string& head, HttpRequest& request) {
 
 }  // namespace
 
+// One accepted connection as the serving code reads and writes it, plain or over TLS.
+class HttpServer::Connection {
+public:
+    Connection(int fd, int wakeFd, SSL_CTX* tls) : fd_(fd), wakeFd_(wakeFd) {
+        if (!tls) return;
+        ssl_ = SSL_new(tls);
+        if (!ssl_ || SSL_set_fd(ssl_, fd) != 1 || SSL_accept(ssl_) != 1) {
+            // A client that refuses our certificate ends here, as it should.
+            SSL_free(ssl_);
+            ssl_ = nullptr;
+            failed_ = true;
+            ERR_clear_error();
+        }
+    }
+    ~Connection() {
+        if (!ssl_) return;
+        SSL_shutdown(ssl_);  // close_notify, so a body that runs to the close is seen as complete
+        SSL_free(ssl_);
+        ERR_clear_error();
+    }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    bool failed() const { return failed_; }
+    bool secure() const { return ssl_ != nullptr; }
+
+    // Waits until there is something to read; false when the server stops.
+    bool waitReadable() {
+        if (ssl_ && SSL_has_pending(ssl_)) return true;
+        return vendorkit::waitReadable(fd_, wakeFd_);
+    }
+
+    // Like recv: the bytes read, 0 at the end, negative on an error.
+    ssize_t receive(char* buffer, std::size_t size) {
+        if (!ssl_) return ::recv(fd_, buffer, size, 0);
+        std::size_t got = 0;
+        if (SSL_read_ex(ssl_, buffer, size, &got) == 1) return static_cast<ssize_t>(got);
+        ERR_clear_error();
+        return 0;
+    }
+
+    bool sendAll(const char* data, std::size_t size) {
+        if (!ssl_) return vendorkit::sendAll(fd_, data, size);
+        std::size_t written = 0;
+        if (size == 0) return true;
+        if (SSL_write_ex(ssl_, data, size, &written) == 1 && written == size) return true;
+        ERR_clear_error();
+        return false;
+    }
+    bool sendAll(const std::string& s) { return sendAll(s.data(), s.size()); }
+
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+    int wakeFd_;
+    SSL* ssl_ = nullptr;
+    bool failed_ = false;
+};
+
 void HttpServer::serveConnection(int fd, int number) {
+    // A TLS write to a client that has gone raises SIGPIPE in this thread; blocked, it is an error return instead.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    serveRequests(fd, number);
+    forget(fd);
+}
+
+void HttpServer::serveRequests(int fd, int number) {
+    Connection connection(fd, wakeRead_, tls_.get());
+    if (connection.failed()) return;
     std::string buffer;
     char chunk[16 * 1024];
     bool open = true;
     while (open && !stopping_) {
         std::size_t headEnd;
         while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
-            if (buffer.size() > kMaxHead || !waitReadable(fd, wakeRead_)) {
+            if (buffer.size() > kMaxHead || !connection.waitReadable()) {
                 open = false;
                 break;
             }
-            ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+            ssize_t n = connection.receive(chunk, sizeof chunk);
             if (n <= 0) {
                 open = false;
                 break;
@@ -304,7 +425,7 @@ void HttpServer::serveConnection(int fd, int number) {
         std::size_t bodyLength = std::strtoull(request.header("Content-Length").c_str(), nullptr, 10);
         if (bodyLength > kMaxRequestBody) break;
         while (buffer.size() < bodyLength && open) {
-            ssize_t n = waitReadable(fd, wakeRead_) ? ::recv(fd, chunk, sizeof chunk, 0) : 0;
+            ssize_t n = connection.waitReadable() ? connection.receive(chunk, sizeof chunk) : 0;
             if (n <= 0) open = false;
             else buffer.append(chunk, static_cast<std::size_t>(n));
         }
@@ -315,10 +436,9 @@ void HttpServer::serveConnection(int fd, int number) {
             requests_.push_back(request);
         }
         HttpResponse response = answer(request);
-        open = sendResponse(fd, request, response);
+        open = sendResponse(connection, request, response);
         if (equalsNoCase(request.header("Connection"), "close")) open = false;
     }
-    forget(fd);
 }
 
 HttpResponse HttpServer::answer(const HttpRequest& request) {
@@ -351,10 +471,10 @@ HttpResponse HttpServer::answer(const HttpRequest& request) {
     return HttpResponse::status("HTTP/1.1 404 Not Found", "<html>Not Found</html>");
 }
 
-bool HttpServer::sendResponse(int fd, const HttpRequest& request, const HttpResponse& response) {
+bool HttpServer::sendResponse(Connection& connection, const HttpRequest& request, const HttpResponse& response) {
     if (response.closeBeforeStatus) return false;
     for (const auto& line : response.interimStatusLines)
-        if (!sendAll(fd, line + "\r\n\r\n")) return false;
+        if (!connection.sendAll(line + "\r\n\r\n")) return false;
 
     int fileFd = -1;
     std::size_t bodySize = response.body.size();
@@ -363,7 +483,7 @@ bool HttpServer::sendResponse(int fd, const HttpRequest& request, const HttpResp
         struct stat st{};
         if (fileFd < 0 || fstat(fileFd, &st) != 0) {
             if (fileFd >= 0) ::close(fileFd);
-            return sendResponse(fd, request, HttpResponse::status("HTTP/1.1 404 Not Found"));
+            return sendResponse(connection, request, HttpResponse::status("HTTP/1.1 404 Not Found"));
         }
         bodySize = static_cast<std::size_t>(st.st_size);
     }
@@ -389,12 +509,12 @@ bool HttpServer::sendResponse(int fd, const HttpRequest& request, const HttpResp
     }
     if (!keepAlive) head += "Connection: close\r\n";
     head += "\r\n";
-    if (!sendAll(fd, head)) return false;
+    if (!connection.sendAll(head)) return false;
 
     if (response.stallAfterHeaders) {
         // Hold the connection open without a byte until the client gives up or we stop.
         char c;
-        while (waitReadable(fd, wakeRead_) && ::recv(fd, &c, 1, 0) > 0) {
+        while (connection.waitReadable() && connection.receive(&c, 1) > 0) {
         }
         return false;
     }
@@ -405,7 +525,7 @@ bool HttpServer::sendResponse(int fd, const HttpRequest& request, const HttpResp
     std::vector<char> fileChunk;
     auto sendPiece = [&](std::size_t size) -> bool {
         if (fileFd < 0) {
-            bool ok = sendAll(fd, response.body.data() + sent, size);
+            bool ok = connection.sendAll(response.body.data() + sent, size);
             sent += size;
             return ok;
         }
@@ -417,7 +537,7 @@ bool HttpServer::sendResponse(int fd, const HttpRequest& request, const HttpResp
             got += static_cast<std::size_t>(n);
         }
         sent += size;
-        return sendAll(fd, fileChunk.data(), size);
+        return connection.sendAll(fileChunk.data(), size);
     };
 
     if (response.framing == BodyFraming::Chunked) {
@@ -426,17 +546,20 @@ bool HttpServer::sendResponse(int fd, const HttpRequest& request, const HttpResp
             std::size_t n = std::min(chunkSize, toSend - sent);
             char size[32];
             std::snprintf(size, sizeof size, "%zx\r\n", n);
-            if (!sendAll(fd, size) || !sendPiece(n) || !sendAll(fd, "\r\n")) return false;
+            if (!connection.sendAll(size) || !sendPiece(n) || !connection.sendAll("\r\n")) return false;
         }
         if (response.sendOnly) return false;
-        return sendAll(fd, "0\r\n\r\n") && keepAlive;
+        return connection.sendAll("0\r\n\r\n") && keepAlive;
     }
 
-    if (fileFd >= 0) {
+    if (fileFd >= 0 && connection.secure()) {
+        for (std::size_t piece = 64 * 1024; sent < toSend && !stopping_;)
+            if (!sendPiece(std::min(piece, toSend - sent))) return false;
+    } else if (fileFd >= 0) {
         // The kernel copies file to socket; what benchmarks measure is the client.
         off_t offset = 0;
         while (static_cast<std::size_t>(offset) < toSend && !stopping_) {
-            ssize_t n = sendfile(fd, fileFd, &offset, toSend - static_cast<std::size_t>(offset));
+            ssize_t n = sendfile(connection.fd(), fileFd, &offset, toSend - static_cast<std::size_t>(offset));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) return false;
         }

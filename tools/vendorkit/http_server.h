@@ -1,6 +1,7 @@
 // A scriptable HTTP/1.1 server on 127.0.0.1 for tests, benchmarks and the demo
 // vendor site: fixed answers per path, odd answers on purpose (cut bodies,
 // stalls, early closes), a folder tree, and a record of what clients sent.
+// Plain HTTP, or HTTPS with a certificate the test gives it.
 #pragma once
 
 #include <atomic>
@@ -14,6 +15,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+struct ssl_ctx_st;
 
 namespace quill::vendorkit {
 
@@ -53,17 +56,25 @@ struct HttpResponse {
 
 using HttpHandler = std::function<HttpResponse(const HttpRequest&)>;
 
+// What an HTTPS server presents: its certificate (then any intermediates) and its private key, in PEM.
+struct TlsIdentity {
+    std::string certificatePem;
+    std::string privateKeyPem;
+};
+
 class HttpServer {
 public:
     // Listens on 127.0.0.1 at port (0: an ephemeral one). Raises AppError when it cannot.
     explicit HttpServer(int port = 0);
+    // The same over TLS with identity; raises AppError when it cannot be used.
+    explicit HttpServer(const TlsIdentity& identity, int port = 0);
     // Stops: closes every connection, even one in a stall, and joins the threads.
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
     int port() const { return port_; }
-    std::string baseUrl() const;                     // "http://127.0.0.1:<port>"
+    std::string baseUrl() const;                     // "http://127.0.0.1:<port>" ("https://" over TLS)
     std::string url(const std::string& path) const;  // baseUrl() + path
 
     // Answers for a path (the target without its query also matches). Later routes replace earlier ones.
@@ -83,12 +94,16 @@ public:
     void stop();
 
 private:
+    class Connection;
+    void listenOn(int port);
     void acceptLoop();
     void serveConnection(int fd, int number);
+    void serveRequests(int fd, int number);
     HttpResponse answer(const HttpRequest& request);
-    bool sendResponse(int fd, const HttpRequest& request, const HttpResponse& response);
+    bool sendResponse(Connection& connection, const HttpRequest& request, const HttpResponse& response);
     void forget(int fd);
 
+    std::shared_ptr<ssl_ctx_st> tls_;  // none: plain HTTP
     int port_ = 0;
     int listenFd_ = -1;
     int wakeRead_ = -1;
