@@ -1,0 +1,19 @@
+#include "workspace/vendor_key.h"
+
+#include "platform/error.h"
+
+namespace quill {
+
+std::optional<PublicKey> keyFromBuildSetting(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    auto key = publicKeyFromBase64(text);
+    if (!key) throw AppError("The built-in update key is not a valid public key.");
+    return key;
+}
+
+const std::optional<PublicKey>& vendorPublicKey() {
+    static const std::optional<PublicKey> key = keyFromBuildSetting(QUILL_UPDATE_PUBLIC_KEY);
+    return key;
+}
+
+}  // namespace quill
