@@ -1,16 +1,19 @@
 // The vendor site tool: the description it reads, the site it lays out (read
-// back with the program's own archive, catalogue and version readers), the
-// demo application folder, and serving over loopback.
+// back with the program's own archive, catalogue, version and signature
+// readers), its signing key, the demo application folder, and serving over loopback.
 
 #include "catalogue/firebird_connection.h"
 #include "platform/error.h"
 #include "platform/pe_version.h"
+#include "platform/profile.h"
 #include "support/temp_folder.h"
 #include "vendorkit/site_builder.h"
 #include "vendorkit/site_demo_app.h"
 #include "vendorkit/site_description.h"
 #include "vendorkit/site_server.h"
+#include "vendorkit/signing.h"
 #include "workspace/http_client.h"
+#include "workspace/signed_file.h"
 #include "workspace/zip_reader.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +21,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -233,6 +237,7 @@ TEST_F(SiteBuild, PreviewPagesExistOnlyForTemplatesWithoutTheirOwnAddress) {
 TEST_F(SiteBuild, UpdateFolderOffersTheVersionWithItsFiles) {
     EXPECT_EQ(readFile(site() + kUpdateFolder + "version.txt"),
               "[Quillary]\r\nversion=1.1\r\nfile=quillary-1.1.zip\r\n");
+    EXPECT_FALSE(std::filesystem::exists(site() + kUpdateFolder + "quillary-1.1.zip.sig")) << "built without a key";
     const std::string archive = site() + kUpdateFolder + "quillary-1.1.zip";
     EXPECT_EQ(entryNames(archive),
               (std::vector<std::string>{"quillary.exe", "readme.txt", "help/", "help/manual.txt"}));
@@ -242,6 +247,54 @@ TEST_F(SiteBuild, UpdateFolderOffersTheVersionWithItsFiles) {
     ASSERT_TRUE(version.has_value());
     EXPECT_EQ(version->major, 1);
     EXPECT_EQ(version->minor, 1);
+}
+
+TEST(SiteBuildSigned, EveryArchiveCarriesTheSignatureTheProgramChecks) {
+    TempFolder folder;
+    const auto programKey = publicKeyFromBase64(generateSigningKey(folder / "vendor.pem"));  // as the build takes it
+    ASSERT_TRUE(programKey.has_value());
+    const SigningKey signer(folder / "vendor.pem");
+    const std::string site = folder / "site/";
+    const auto written = buildSite(parseSiteDescription(kSmallSite, "site.txt"), site, "127.0.0.1:9123", &signer);
+
+    for (const std::string& archive : {kTemplatesFolder + "temp.zip", kTemplatesFolder + "recipe-box.zip",
+                                      kTemplatesFolder + "project-tasks.zip", kUpdateFolder + "quillary-1.1.zip"}) {
+        const std::string signature = readFile(site + archive + ".sig");
+        EXPECT_EQ(signature.size(), 64u) << archive;
+        EXPECT_TRUE(SignedFile(site + archive).signatureMatches(*programKey, signature)) << archive;
+        EXPECT_NE(std::find(written.begin(), written.end(), archive + ".sig"), written.end()) << archive;
+    }
+    EXPECT_FALSE(SignedFile(site + kTemplatesFolder + "recipe-box.zip")
+                     .signatureMatches(*programKey, readFile(site + kTemplatesFolder + "project-tasks.zip.sig")))
+        << "each archive has its own signature";
+
+    // version.txt as the update check reads it: the product's section, base64.
+    const std::string versionFile = site + kUpdateFolder + "version.txt";
+    EXPECT_EQ(platform::readProfileString("Quillary", "file", "", versionFile), "quillary-1.1.zip");
+    EXPECT_EQ(decodeBase64(platform::readProfileString("Quillary", "signature", "", versionFile)),
+              readFile(site + kUpdateFolder + "quillary-1.1.zip.sig"));
+}
+
+TEST(SigningKeyFile, IsTheOwnersAloneAndNeverOverwritten) {
+    TempFolder folder;
+    const std::string keyFile = folder / "vendor.pem";
+    const mode_t umaskBefore = ::umask(0);  // the key's mode must not depend on the caller's umask
+    const std::string publicKey = generateSigningKey(keyFile);
+    ::umask(umaskBefore);
+    struct stat status{};
+    ASSERT_EQ(::stat(keyFile.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    EXPECT_EQ(SigningKey(keyFile).publicKeyBase64(), publicKey);
+    EXPECT_TRUE(publicKeyFromBase64(publicKey).has_value());
+
+    const std::string pem = readFile(keyFile);
+    EXPECT_THROW(generateSigningKey(keyFile), AppError);
+    EXPECT_EQ(readFile(keyFile), pem) << "the one key that signed the installed base is kept";
+    EXPECT_NE(generateSigningKey(folder / "second.pem"), publicKey);
+
+    writeFile(folder / "site.txt", kSmallSite);
+    EXPECT_THROW(SigningKey(folder / "site.txt"), AppError);
+    EXPECT_THROW(SigningKey(folder / "none.pem"), AppError);
 }
 
 TEST(SiteBuildFolder, RefusesAForeignFolderAndRebuildsItsOwnFromScratch) {

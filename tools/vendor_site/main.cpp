@@ -1,11 +1,13 @@
-// vendor_site: builds a Quillary vendor site from its description, serves it
-// on the loopback address, and makes a demo application folder to try it with.
+// vendor_site: builds a Quillary vendor site from its description, signs it
+// with the vendor's key, serves it on the loopback address, and makes a demo
+// application folder to try it with.
 
 #include "platform/error.h"
 #include "vendorkit/site_builder.h"
 #include "vendorkit/site_demo_app.h"
 #include "vendorkit/site_description.h"
 #include "vendorkit/site_server.h"
+#include "vendorkit/signing.h"
 #include "workspace/names.h"
 
 #include <algorithm>
@@ -24,7 +26,9 @@ using namespace quill::vendorkit;
 const char* const kUsage =
     "Usage: vendor_site COMMAND ...\n"
     "\n"
-    "  build <description-file> <site-folder> [--host H:P]\n"
+    "  keygen <key-file>\n"
+    "        Makes the vendor's signing key pair and prints its public key.\n"
+    "  build <description-file> <site-folder> [--host H:P] [--sign KEY-FILE]\n"
     "        Builds the whole site from its description.\n"
     "  serve <site-folder> [--listen 127.0.0.1:PORT] [--log]\n"
     "        Serves a built site over HTTP until Ctrl+C.\n"
@@ -33,8 +37,19 @@ const char* const kUsage =
     "\n"
     "Run \"vendor_site COMMAND --help\" for the details of one command.\n";
 
+const char* const kKeygenHelp =
+    "Usage: vendor_site keygen <key-file>\n"
+    "\n"
+    "Makes a new Ed25519 key pair. The private key is written to <key-file>\n"
+    "(PEM), readable by you only; an existing file is never overwritten. The\n"
+    "public key is printed in base64 on its own line: build final_inst with it,\n"
+    "  cmake ... -DUPDATE_PUBLIC_KEY=<public key>\n"
+    "and sign every site with \"vendor_site build ... --sign <key-file>\".\n"
+    "Whoever holds the private key can sign updates that every installed\n"
+    "final_inst accepts: keep it off the web host, and keep a copy offline.\n";
+
 const char* const kBuildHelp =
-    "Usage: vendor_site build <description-file> <site-folder> [--host H:P]\n"
+    "Usage: vendor_site build <description-file> <site-folder> [--host H:P] [--sign KEY-FILE]\n"
     "\n"
     "Reads the site description (see demo/site.txt for the format) and writes\n"
     "  <site-folder>/quillary-web-templates/temp.zip        the catalogue (temp.fdb)\n"
@@ -45,8 +60,11 @@ const char* const kBuildHelp =
     "The folder must be new, empty, or built by vendor_site before (it is then\n"
     "rebuilt from scratch).\n"
     "\n"
-    "  --host H:P   the web host the catalogue's preview addresses name; it must be\n"
-    "               the host final_inst was built for (VENDOR_HOST).\n";
+    "  --host H:P       the web host the catalogue's preview addresses name; it must\n"
+    "                   be the host final_inst was built for (VENDOR_HOST).\n"
+    "  --sign KEY-FILE  signs every archive X with the private key that \"keygen\"\n"
+    "                   made: its signature goes beside it as X.sig, and the update\n"
+    "                   archive's also into version.txt (\"signature=\").\n";
 
 const char* const kServeHelp =
     "Usage: vendor_site serve <site-folder> [--listen 127.0.0.1:PORT] [--log]\n"
@@ -73,6 +91,7 @@ struct Arguments {
     std::vector<std::string> positional;
     std::optional<std::string> host;
     std::optional<std::string> listen;
+    std::optional<std::string> sign;
     bool help = false;
     bool log = false;
 };
@@ -101,6 +120,7 @@ Arguments readArguments(int argc, char** argv, const std::vector<std::string>& o
             if (!known) throw AppError("unknown option " + name);
             if (name == "--host") args.host = value;
             if (name == "--listen") args.listen = value;
+            if (name == "--sign") args.sign = value;
         } else {
             args.positional.push_back(arg);
         }
@@ -108,14 +128,27 @@ Arguments readArguments(int argc, char** argv, const std::vector<std::string>& o
     return args;
 }
 
+int keygen(const Arguments& args) {
+    if (args.positional.size() != 1) throw AppError("keygen needs <key-file>");
+    const std::string publicKey = generateSigningKey(args.positional[0]);
+    // The key alone on standard output, so a script can take it as it is.
+    std::cout << publicKey << std::endl;
+    std::cerr << "vendor_site: wrote the private key to " << args.positional[0]
+              << " (readable by you only); the line above is the public key for -DUPDATE_PUBLIC_KEY\n";
+    return 0;
+}
+
 int build(const Arguments& args) {
     if (args.positional.size() != 2) throw AppError("build needs <description-file> <site-folder>");
     const std::string host = args.host.value_or(vendorHost());
     const SiteDescription site = loadSiteDescription(args.positional[0]);
-    const auto written = buildSite(site, args.positional[1], host);
+    std::optional<SigningKey> signer;
+    if (args.sign) signer.emplace(*args.sign);
+    const auto written = buildSite(site, args.positional[1], host, signer ? &*signer : nullptr);
     std::cout << "vendor_site: built " << site.templates.size() << " templates"
               << (site.version ? " and version " + site.version->version : std::string()) << " for http://" << host
-              << "/ into " << args.positional[1] << " (" << written.size() << " files)\n";
+              << "/ into " << args.positional[1] << " (" << written.size() << " files"
+              << (signer ? ", signed by " + signer->publicKeyBase64() : std::string()) << ")\n";
     return 0;
 }
 
@@ -175,8 +208,13 @@ int main(int argc, char** argv) {
             std::cout << kUsage;
             return 0;
         }
+        if (command == "keygen") {
+            const Arguments args = readArguments(argc, argv, {});
+            if (args.help) return std::cout << kKeygenHelp, 0;
+            return keygen(args);
+        }
         if (command == "build") {
-            const Arguments args = readArguments(argc, argv, {"--host"});
+            const Arguments args = readArguments(argc, argv, {"--host", "--sign"});
             if (args.help) return std::cout << kBuildHelp, 0;
             return build(args);
         }

@@ -5,6 +5,7 @@
 #include "vendorkit/pe_writer.h"
 #include "vendorkit/site_pages.h"
 #include "vendorkit/zip_writer.h"
+#include "workspace/signature.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -126,12 +127,20 @@ bool isHostText(const std::string& text) {
 }
 
 std::vector<std::string> buildSite(const SiteDescription& site, const std::string& siteFolder,
-                                   const std::string& host) {
+                                   const std::string& host, const SigningKey* signer) {
     if (!isHostText(host)) throw AppError("\"" + host + "\" is not a host such as 127.0.0.1:8765");
     const fs::path root(siteFolder);
     prepareFolder(root);
     WorkFolder work;
     std::vector<std::string> written;
+    // Records an archive, and its signature beside it when signing; gives the signature.
+    auto archiveWritten = [&](const std::string& relative) {
+        written.push_back(relative);
+        if (!signer) return std::string();
+        const std::string signature = signer->signFile((root / relative).string());
+        written.push_back(relative + ".sig");
+        return signature;
+    };
 
     std::vector<TemplateRow> rows;
     for (const auto& t : site.templates) {
@@ -149,7 +158,7 @@ std::vector<std::string> buildSite(const SiteDescription& site, const std::strin
         rows.push_back(row);
     }
     buildCatalogueArchive((work.path() / "temp.fdb").string(), (root / kTemplatesFolder / "temp.zip").string(), rows);
-    written.push_back(kTemplatesFolder + "temp.zip");
+    archiveWritten(kTemplatesFolder + "temp.zip");
 
     for (const auto& t : site.templates) {
         const fs::path database = work.path() / (std::to_string(*t.id) + ".fdb");
@@ -168,7 +177,7 @@ std::vector<std::string> buildSite(const SiteDescription& site, const std::strin
             addFile(zip, "db/" + f.path, fileBytes(f));
         }
         zip.finish();
-        written.push_back(kTemplatesFolder + t.file);
+        archiveWritten(kTemplatesFolder + t.file);
         if (!t.url) {
             writeBytes(root / previewPagePath(t), previewPage(t));
             written.push_back(previewPagePath(t));
@@ -177,9 +186,7 @@ std::vector<std::string> buildSite(const SiteDescription& site, const std::strin
 
     if (site.version) {
         const SiteVersion& v = *site.version;
-        writeBytes(root / kUpdateFolder / "version.txt",
-                   "[" + v.section + "]\r\nversion=" + v.version + "\r\nfile=" + v.file + "\r\n");
-        written.push_back(kUpdateFolder + "version.txt");
+        fs::create_directories(root / kUpdateFolder);
         ZipWriter zip((root / kUpdateFolder / v.file).string());
         std::set<std::string> folders;
         for (const auto& f : v.files) {
@@ -187,7 +194,11 @@ std::vector<std::string> buildSite(const SiteDescription& site, const std::strin
             addFile(zip, f.path, fileBytes(f));
         }
         zip.finish();
-        written.push_back(kUpdateFolder + v.file);
+        const std::string signature = archiveWritten(kUpdateFolder + v.file);
+        std::string info = "[" + v.section + "]\r\nversion=" + v.version + "\r\nfile=" + v.file + "\r\n";
+        if (signer) info += "signature=" + encodeBase64(signature) + "\r\n";
+        writeBytes(root / kUpdateFolder / "version.txt", info);
+        written.push_back(kUpdateFolder + "version.txt");
     }
 
     writeBytes(root / "index.html", indexPage(site, host));
