@@ -1,0 +1,142 @@
+#include "platform/code_page_converter.h"
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+
+#include <cerrno>
+#include <string>
+
+namespace quill::platform {
+
+namespace {
+
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+// iconv's name of a Windows code page; "" for one we do not know.
+std::string iconvName(unsigned codePage) {
+    if (codePage >= 28591 && codePage <= 28599) return "ISO-8859-" + std::to_string(codePage - 28590);
+    switch (codePage) {
+    case 28603: return "ISO-8859-13";
+    case 28605: return "ISO-8859-15";
+    case 20127: return "ASCII";
+    case 20866: return "KOI8-R";
+    case 21866: return "KOI8-U";
+    case 20932: return "EUC-JP";
+    case 54936: return "GB18030";
+    case 65001: return "UTF-8";
+    case 437: case 737: case 775: case 850: case 852: case 855: case 857: case 858: case 860: case 861:
+    case 862: case 863: case 864: case 865: case 866: case 869: case 874: case 932: case 936: case 949:
+    case 950: case 1250: case 1251: case 1252: case 1253: case 1254: case 1255: case 1256: case 1257:
+    case 1258:
+        return "CP" + std::to_string(codePage);
+    default:
+        return {};
+    }
+}
+
+iconv_t openConverter(const std::string& to, const std::string& from) {
+    if (to.empty() || from.empty()) return kNoConverter;
+    return iconv_open(to.c_str(), from.c_str());
+}
+
+// Length of the UTF-8 character at the start of text, 0 when it is not one.
+std::size_t utf8Length(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t n = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
+                                         : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    if (n == 0 || n > text.size()) return 0;
+    return decodeUtf8(text.substr(0, n)) ? n : 0;
+}
+
+bool isAscii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+// Runs iconv over all of in; onBadInput decides what an unconvertible piece
+// becomes and how many bytes of it to skip.
+template <typename OnBad>
+std::string convert(iconv_t converter, std::string_view in, OnBad&& onBadInput) {
+    iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    std::string out;
+    out.resize(in.size() * 2 + 16);
+    std::size_t used = 0;
+    char* inAt = const_cast<char*>(in.data());
+    std::size_t inLeft = in.size();
+    while (inLeft > 0) {
+        char* outAt = out.data() + used;
+        std::size_t outLeft = out.size() - used;
+        const std::size_t rc = iconv(converter, &inAt, &inLeft, &outAt, &outLeft);
+        used = out.size() - outLeft;
+        if (rc != static_cast<std::size_t>(-1)) break;
+        if (errno == E2BIG) {
+            out.resize(out.size() * 2);
+            continue;
+        }
+        // EILSEQ, or EINVAL for a piece cut short at the end.
+        out.resize(used);
+        const std::size_t skip = onBadInput(std::string_view(inAt, inLeft), out);
+        inAt += skip;
+        inLeft -= skip;
+        used = out.size();
+        out.resize(used + inLeft * 2 + 16);
+    }
+    // Code pages with combining marks (1255, 1258) hold a letter back until
+    // they know what follows it.
+    for (;;) {
+        char* outAt = out.data() + used;
+        std::size_t outLeft = out.size() - used;
+        const std::size_t rc = iconv(converter, nullptr, nullptr, &outAt, &outLeft);
+        used = out.size() - outLeft;
+        if (rc != static_cast<std::size_t>(-1) || errno != E2BIG) break;
+        out.resize(out.size() * 2);
+    }
+    out.resize(used);
+    return out;
+}
+
+}  // namespace
+
+bool codePageAvailable(unsigned codePage) {
+    const iconv_t converter = openConverter("UTF-8", iconvName(codePage));
+    if (converter == kNoConverter) return false;
+    iconv_close(converter);
+    return true;
+}
+
+CodePageConverter::CodePageConverter(unsigned codePage)
+    : codePage_(codePage),
+      toUtf8_(openConverter("UTF-8", iconvName(codePage))),
+      fromUtf8_(openConverter(iconvName(codePage), "UTF-8")) {
+    if (toUtf8_ == kNoConverter || fromUtf8_ == kNoConverter) {
+        if (toUtf8_ != kNoConverter) iconv_close(toUtf8_);
+        if (fromUtf8_ != kNoConverter) iconv_close(fromUtf8_);
+        throw AppError("Code page " + std::to_string(codePage) + " is not available");
+    }
+}
+
+CodePageConverter::~CodePageConverter() {
+    iconv_close(toUtf8_);
+    iconv_close(fromUtf8_);
+}
+
+std::string CodePageConverter::toUtf8(std::string_view bytes) const {
+    // Every code page here keeps ASCII as it is, and most catalogue text is ASCII.
+    if (isAscii(bytes)) return std::string(bytes);
+    return convert(toUtf8_, bytes, [](std::string_view, std::string& out) {
+        appendUtf8(out, 0xFFFD);
+        return std::size_t{1};
+    });
+}
+
+std::string CodePageConverter::fromUtf8(std::string_view text, char substitute) const {
+    if (isAscii(text)) return std::string(text);
+    return convert(fromUtf8_, text, [substitute](std::string_view rest, std::string& out) {
+        out += substitute;
+        const std::size_t n = utf8Length(rest);
+        return n == 0 ? std::size_t{1} : n;
+    });
+}
+
+}  // namespace quill::platform
