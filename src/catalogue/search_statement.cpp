@@ -1,5 +1,7 @@
 #include "catalogue/search_statement.h"
 
+#include "platform/letter_case.h"
+
 namespace quill {
 
 const std::string kAllCategories = " All Categories";
@@ -17,15 +19,10 @@ std::string quoted(const std::string& text) {
     return out;
 }
 
-// Only a to z: other letters stay as typed.
-std::string upperAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
 std::string wordClause(const std::string& word) {
-    const std::string W = quoted(upperAscii(word));
+    // Upper-cased as UPPER() treats the catalogue's Unicode columns, or a typed
+    // "crème" would never meet the "CRÈME" of UPPER(NAME).
+    const std::string W = quoted(platform::upperCase(word));
     return "((UPPER(KEYWORDS) LIKE '%" + W + "%') OR (UPPER(NAME) LIKE '%" + W + "%') OR (NUMBER='" + W + "'))";
 }
 

@@ -45,9 +45,14 @@ TEST(SearchStatement, LeadingAndDoubledBlanksGiveEmptyWords) {
               "((UPPER(KEYWORDS) LIKE '%LOG%') OR (UPPER(NAME) LIKE '%LOG%') OR (NUMBER='LOG')) ORDER BY NAME");
 }
 
-TEST(SearchStatement, OnlyAsciiLettersAreUpperCasedAndTabsStayInTheWord) {
-    EXPECT_EQ(buildSearchStatement(0, kAll, "caf\xC3\xA9"),
-              "SELECT * FROM TEMPLATES WHERE " + clauseOf("CAF\xC3\xA9") + " ORDER BY NAME");
+TEST(SearchStatementMended, WordsAreUpperCasedAsUpperTreatsUnicodeAndTabsStayInTheWord) {
+    // UPPER(NAME) of "Crème brûlée" is "CRÈME BRÛLÉE": a word left "CRèME" never matched it.
+    EXPECT_EQ(buildSearchStatement(0, kAll, "cr\xC3\xA8me"),
+              "SELECT * FROM TEMPLATES WHERE " + clauseOf("CR\xC3\x88ME") + " ORDER BY NAME");
+    // "ß" has no capital letter of its own and stays, as UPPER() leaves it.
+    EXPECT_EQ(buildSearchStatement(0, kAll, "stra\xC3\x9F" "e \xCE\xBB"),
+              "SELECT * FROM TEMPLATES WHERE " + clauseOf("STRA\xC3\x9F" "E") + " AND " + clauseOf("\xCE\x9B") +
+                  " ORDER BY NAME");
     EXPECT_EQ(buildSearchStatement(0, kAll, "a\tb"),
               "SELECT * FROM TEMPLATES WHERE " + clauseOf("A\tB") + " ORDER BY NAME");
     EXPECT_EQ(buildSearchStatement(0, kAll, "5%_x"),
