@@ -1,6 +1,8 @@
 #include "catalogue/firebird_connection.h"
 
+#include "catalogue/firebird_charset.h"
 #include "catalogue/firebird_error.h"
+#include "platform/code_page_converter.h"
 #include "platform/error.h"
 
 #include <ibase.h>
@@ -241,6 +243,10 @@ void readCell(const XSQLVAR& var, const Column& column, BlobReader& blobs, Cell&
 
 std::size_t align(std::size_t offset, std::size_t to) { return (offset + to - 1) / to * to; }
 
+// A character the connection's set lacks becomes SUB in a statement: the
+// statement stays whole, and no catalogue text holds that control character.
+constexpr char kUnrepresentable = '\x1A';
+
 }  // namespace
 
 FirebirdConnection::FirebirdConnection() = default;
@@ -309,12 +315,33 @@ void FirebirdConnection::open() {
                         static_cast<short>(dpb.size()), dpb.data());
     checkFirebird(status);
     handle_ = db;
+    try {
+        learnCharset();
+    } catch (...) {
+        handle_ = 0;
+        isc_detach_database(status, &db);
+        throw;
+    }
+}
+
+void FirebirdConnection::learnCharset() {
+    text_.reset();
+    charsetId_ = 0;
+    // The attachment knows its set by number, whichever of Firebird's names
+    // (WIN1252, WIN_1252, LATIN1 ...) the parameters gave.
+    const RowBatch rows = fetchAll(
+        "SELECT MON$CHARACTER_SET_ID FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = CURRENT_CONNECTION");
+    if (rows.rowCount() == 1) charsetId_ = static_cast<int>(rows.at(0, 0).number);
+    if (const unsigned codePage = codePageOfCharset(charsetId_))
+        text_ = std::make_unique<platform::CodePageConverter>(codePage);
 }
 
 void FirebirdConnection::close() {
     if (!connected()) return;
     isc_db_handle db = handle_;
     handle_ = 0;
+    text_.reset();
+    charsetId_ = 0;
     ISC_STATUS_ARRAY status;
     isc_detach_database(status, &db);
     checkFirebird(status);
@@ -337,7 +364,8 @@ RowBatch FirebirdConnection::fetchAll(const std::string& sql) {
 
     XsqldaPtr out = allocateXsqlda(20);
     const unsigned short sqlDialect = static_cast<unsigned short>(dialect());
-    isc_dsql_prepare(status, &tr.handle, &stmt.handle, 0, sql.c_str(), sqlDialect, out.get());
+    const std::string statement = text_ ? text_->fromUtf8(sql, kUnrepresentable) : sql;
+    isc_dsql_prepare(status, &tr.handle, &stmt.handle, 0, statement.c_str(), sqlDialect, out.get());
     checkFirebird(status);
     if (out->sqld > out->sqln) {
         out = allocateXsqlda(out->sqld);
@@ -349,6 +377,11 @@ RowBatch FirebirdConnection::fetchAll(const std::string& sql) {
     const int columnCount = out->sqld;
     std::size_t bufferSize = 0;
     std::vector<std::size_t> offsets(columnCount), indicatorOffsets(columnCount);
+    // Firebird turns CHAR, VARCHAR and text blobs into the connection's set and
+    // describes them so; NONE and OCTETS columns it leaves alone and describes by
+    // their own set. A text blob thus turned is UTF-8 again before the provider
+    // reads it as UTF-8.
+    std::vector<char> decode(columnCount, 0);
     for (int i = 0; i < columnCount; ++i) {
         XSQLVAR& var = out->sqlvar[i];
         Column column;
@@ -356,6 +389,10 @@ RowBatch FirebirdConnection::fetchAll(const std::string& sql) {
         column.kind = kindOf(var);
         column.scale = column.kind == ColumnKind::Fixed ? -var.sqlscale : 0;
         batch.columns.push_back(column);
+        const int charset = column.kind == ColumnKind::Text       ? var.sqlsubtype & 0xFF
+                            : column.kind == ColumnKind::TextBlob ? var.sqlscale & 0xFF
+                                                                  : -1;
+        decode[i] = text_ && charset == charsetId_;
 
         std::size_t length = static_cast<std::size_t>(var.sqllen);
         if ((var.sqltype & ~1) == SQL_VARYING) length += sizeof(short);
@@ -384,8 +421,11 @@ RowBatch FirebirdConnection::fetchAll(const std::string& sql) {
             if (rc != 0) throw AppError(firebirdMessage(status));
             const std::size_t first = batch.cells.size();
             batch.cells.resize(first + columnCount);
-            for (int i = 0; i < columnCount; ++i)
-                readCell(out->sqlvar[i], batch.columns[i], blobs, batch.cells[first + i]);
+            for (int i = 0; i < columnCount; ++i) {
+                Cell& cell = batch.cells[first + i];
+                readCell(out->sqlvar[i], batch.columns[i], blobs, cell);
+                if (decode[i] && !cell.isNull) cell.text = text_->toUtf8(cell.text);
+            }
         }
     }
 

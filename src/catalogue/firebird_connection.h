@@ -5,10 +5,15 @@
 #include "catalogue/row_batch.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace quill {
+
+namespace platform {
+class CodePageConverter;
+}
 
 class FirebirdConnection {
 public:
@@ -41,14 +46,24 @@ public:
 
     // Runs a SELECT in its own read-only transaction and fetches every row,
     // opening the connection first when needed. Raises the database's message.
+    // sql, the CHAR and VARCHAR values and text blobs are UTF-8 here and travel
+    // in the connection's character set; a character that set lacks becomes SUB
+    // (0x1A) in the statement. Under NONE, and for columns of NONE or OCTETS,
+    // bytes are taken as they come.
     RowBatch fetchAll(const std::string& sql);
 
     int dialect() const;
+    // The connection's character set (RDB$CHARACTER_SET_ID) while connected.
+    int charsetId() const { return charsetId_; }
 
 private:
+    void learnCharset();
+
     std::string name_;
     bool paramsLoaded_ = false;
     unsigned int handle_ = 0;  // isc_db_handle
+    int charsetId_ = 0;
+    std::unique_ptr<platform::CodePageConverter> text_;  // none: bytes as they come
 };
 
 }  // namespace quill

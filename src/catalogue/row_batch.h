@@ -11,8 +11,9 @@ namespace quill {
 enum class ColumnKind {
     Integer,     // SMALLINT, INTEGER, BIGINT without scale: `number`
     Fixed,       // NUMERIC, DECIMAL: `number` scaled by 10^-scale
-    Text,        // CHAR, VARCHAR: `text` holds the bytes as delivered
-    TextBlob,    // BLOB SUB_TYPE TEXT, fetched whole: `text` holds the raw bytes
+    Text,        // CHAR, VARCHAR: `text` holds the value in UTF-8 (FirebirdConnection::fetchAll)
+    TextBlob,    // BLOB SUB_TYPE TEXT, fetched whole: `text` holds its bytes, UTF-8 for
+                 // a blob the connection's character set carried
     BinaryBlob,  // any other blob: `text` holds the raw bytes
     Other        // DATE, TIME, TIMESTAMP, DOUBLE, BOOLEAN ...: `text` holds its display text
 };
