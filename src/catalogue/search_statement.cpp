@@ -32,7 +32,9 @@ std::string buildSearchStatement(int categoryIndex, const std::string& categoryT
     std::string S = "SELECT * FROM TEMPLATES";
     bool join = false;
     if (categoryIndex >= 0 && categoryText != kAllCategories) {
-        S += " WHERE CATEGORY='" + quoted(categoryText) + "'";
+        // The empty item stands for every template without a category, NULL too.
+        S += categoryText.empty() ? std::string(" WHERE (CATEGORY='' OR CATEGORY IS NULL)")
+                                  : " WHERE CATEGORY='" + quoted(categoryText) + "'";
         join = true;
     }
     if (!keywords.empty()) {

@@ -216,9 +216,12 @@ protected:
         blank.url = "";
         TemplateRow spaces = row(6, "Spaces", "Auto");
         spaces.url = "  ";
+        TemplateRow uncategorised = row(7, "No Category", "");
+        uncategorised.category.reset();  // NULL
         auto rows = threeTemplates();
         rows.push_back(blank);
         rows.push_back(spaces);
+        rows.push_back(uncategorised);
         site.publish(rows);
         site.show();
     }
@@ -237,7 +240,7 @@ TEST_F(CatalogueBrowse, AnEmptyCategorySortsFirstAndAnEmptyUrlShowsABlankPage) {
     EXPECT_EQ(site.view.name, "Blank Page");
     EXPECT_EQ(site.view.navigations.back(), "about:blank");
 
-    site.view.selectTemplate(5);
+    site.view.selectTemplate(6);
     site.catalogue->ListBox1Click();
     EXPECT_EQ(site.view.name, "Spaces");
     EXPECT_EQ(site.view.navigations.back(), "  ");
@@ -245,9 +248,11 @@ TEST_F(CatalogueBrowse, AnEmptyCategorySortsFirstAndAnEmptyUrlShowsABlankPage) {
 
 TEST_F(CatalogueBrowse, EveryCategoryFiltersIncludingTheFirstAndTheEmptyOne) {
     EXPECT_EQ(search("Auto", ""), (Strings{"Bob's Garage", "Spaces"}));
-    EXPECT_EQ(search("", ""), Strings{"Blank Page"});
+    // The empty item stands for every template without a category, NULL or empty.
+    EXPECT_EQ(search("", ""), (Strings{"Blank Page", "No Category"}));
+    EXPECT_EQ(search("", "no"), Strings{"No Category"});
     EXPECT_EQ(search("home", ""), Strings{"Home Inventory"});  // equality as stored
-    EXPECT_EQ(search(" All Categories", "").size(), 6u);
+    EXPECT_EQ(search(" All Categories", "").size(), 7u);
     // The box is never cleared by a narrower result.
     EXPECT_EQ(site.view.categoryCount(), 5);
 }
@@ -277,13 +282,13 @@ TEST_F(CatalogueBrowse, ClearResetsKeywordsAndCategoryAndListsEverything) {
     site.catalogue->Button2Click();
     EXPECT_EQ(site.view.keywordsText, "");
     EXPECT_EQ(site.view.categoryText(site.view.selectedCategory()), " All Categories");
-    EXPECT_EQ(site.view.templateCount(), 6);
+    EXPECT_EQ(site.view.templateCount(), 7);
     EXPECT_EQ(site.view.selectedTemplate(), 0);
 }
 
 TEST_F(CatalogueBrowse, AFailedQueryKeepsTheListAndClosesTheResultSetUntilALaterSearch) {
     EXPECT_THROW(site.catalogue->runQuerySequence("SELECT * FROM NO_SUCH_TABLE"), AppError);
-    EXPECT_EQ(site.view.templateCount(), 6);
+    EXPECT_EQ(site.view.templateCount(), 7);
     EXPECT_FALSE(site.catalogue->clientDataSet().active());
     EXPECT_THROW(site.catalogue->ListBox1Click(), AppError);
     EXPECT_THROW(site.catalogue->currentText("FILE"), AppError);
@@ -302,7 +307,7 @@ TEST_F(CatalogueBrowse, FormDestroyClosesTheResultSetTheQueryAndTheConnection) {
     // Another attachment, as the organizer's would, now finds the file free.
     FirebirdConnection other;
     other.params = {"Database=" + AppDir + "temp/temp.fdb", "user_name=SYSDBA", "password=quietbird"};
-    EXPECT_EQ(other.fetchAll("SELECT * FROM TEMPLATES").rowCount(), 6u);
+    EXPECT_EQ(other.fetchAll("SELECT * FROM TEMPLATES").rowCount(), 7u);
 }
 
 }  // namespace

@@ -63,9 +63,13 @@ TEST(SearchStatementMended, EveryCategoryFiltersIncludingTheFirstAndTheEmptyOne)
     // Sorted box: " All Categories", "Accounts", ... — the first category sits at index 1.
     EXPECT_EQ(buildSearchStatement(1, "Accounts", ""),
               "SELECT * FROM TEMPLATES WHERE CATEGORY='Accounts' ORDER BY NAME");
-    // An empty category sorts first, pushing " All Categories" to index 1.
+    // An empty category sorts first, pushing " All Categories" to index 1; it
+    // stands for the templates without a category, NULL ones too.
     EXPECT_EQ(buildSearchStatement(0, "", "tax"),
-              "SELECT * FROM TEMPLATES WHERE CATEGORY='' AND " + clauseOf("TAX") + " ORDER BY NAME");
+              "SELECT * FROM TEMPLATES WHERE (CATEGORY='' OR CATEGORY IS NULL) AND " + clauseOf("TAX") +
+                  " ORDER BY NAME");
+    EXPECT_EQ(buildSearchStatement(0, "", ""),
+              "SELECT * FROM TEMPLATES WHERE (CATEGORY='' OR CATEGORY IS NULL) ORDER BY NAME");
     EXPECT_EQ(buildSearchStatement(1, kAll, ""), "SELECT * FROM TEMPLATES ORDER BY NAME");
 }
 
