@@ -1,0 +1,38 @@
+#include "support/vendor_host.h"
+
+#include "platform/error.h"
+#include "workspace/names.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace quill::testing {
+
+namespace {
+
+int vendorPort() {
+    const std::string& host = vendorHost();
+    const auto colon = host.rfind(':');
+    return colon == std::string::npos ? 80 : std::stoi(host.substr(colon + 1));
+}
+
+}  // namespace
+
+vendorkit::HttpServer& vendorHostServer() {
+    static std::unique_ptr<vendorkit::HttpServer> server;
+    if (server) return *server;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    for (;;) {
+        try {
+            server = std::make_unique<vendorkit::HttpServer>(vendorPort());
+            return *server;
+        } catch (const AppError&) {
+            if (std::chrono::steady_clock::now() > giveUp) throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+}
+
+}  // namespace quill::testing

@@ -1,0 +1,14 @@
+// The built-in vendor host, served on loopback: the program's catalogue and
+// template addresses name it, so tests answer on its very port.
+#pragma once
+
+#include "vendorkit/http_server.h"
+
+namespace quill::testing {
+
+// One server for the whole test program, started on first use and kept to the
+// end: the port is shared with other test programs, and giving it up between
+// tests would let them take it. Waits up to five minutes for the port.
+vendorkit::HttpServer& vendorHostServer();
+
+}  // namespace quill::testing
