@@ -141,14 +141,15 @@ void Catalogue::Button1Click() {
 
 void Catalogue::Button2Click() {
     view_.setKeywords("");
-    // The empty category sorts ahead of " All Categories", so pick it by text.
-    int all = 0;
+    // By text: the empty category sorts ahead of " All Categories". Without it
+    // (the show step stopped early) nothing is chosen, which filters nothing either.
+    int all = -1;
     for (int i = 0; i < view_.categoryCount(); ++i)
         if (view_.categoryText(i) == kAllCategories) {
             all = i;
             break;
         }
-    if (view_.categoryCount() > 0) view_.selectCategory(all);
+    view_.selectCategory(all);
     Button1Click();
 }
 

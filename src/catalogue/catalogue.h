@@ -38,7 +38,8 @@ public:
     // Search: runs the statement built from the category box and the keywords.
     // Raises the database's error when it rejects it or cannot be reached.
     void Button1Click();
-    // Clear: empties the keywords, selects " All Categories" and searches.
+    // Clear: empties the keywords, selects " All Categories" (nothing when the box
+    // lacks it) and searches, which lists every template.
     void Button2Click();
 
     // A column of ClientDataSet4's current row as text; raises when the result

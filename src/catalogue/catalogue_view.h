@@ -23,9 +23,10 @@ public:
     // ComboBox1: a sorted drop-down list that is never cleared.
     virtual int categoryCount() const = 0;
     virtual std::string categoryText(int index) const = 0;
-    virtual void addCategory(const std::string& text) = 0;   // goes to its sorted place
+    // Goes to its sorted place; the chosen item stays chosen, and none stays none.
+    virtual void addCategory(const std::string& text) = 0;
     virtual int selectedCategory() const = 0;                // -1 when none
-    virtual void selectCategory(int index) = 0;
+    virtual void selectCategory(int index) = 0;              // -1 chooses none
 
     // Edit2
     virtual std::string keywords() const = 0;

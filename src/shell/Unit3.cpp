@@ -210,7 +210,10 @@ void TForm3::addCategory(const std::string& text) {
     const QString item = q(text);
     int at = 0;
     while (at < ui->ComboBox1->count() && !sortsBefore(item, ui->ComboBox1->itemText(at))) ++at;
+    // An empty QComboBox makes its first item current: a category nobody chose.
+    const bool noneChosen = ui->ComboBox1->currentIndex() < 0;
     ui->ComboBox1->insertItem(at, item);
+    if (noneChosen) ui->ComboBox1->setCurrentIndex(-1);
 }
 
 int TForm3::selectedCategory() const { return ui->ComboBox1->currentIndex(); }

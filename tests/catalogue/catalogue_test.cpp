@@ -188,6 +188,14 @@ TEST_F(CatalogueShow, ALaterSearchReachesACatalogueLeftByAnEarlierRun) {
     EXPECT_EQ(site.screen.boxes().size(), 1u);
     // " All Categories" was never added, the catalogue's categories were.
     EXPECT_EQ(site.view.categories, (Strings{"Auto", "Business", "home"}));
+
+    // Without " All Categories", Clear chooses nothing and still lists everything.
+    ASSERT_TRUE(site.view.chooseCategory("Business"));
+    site.catalogue->Button1Click();
+    EXPECT_EQ(site.view.names(), Strings{"Cash Book"});
+    site.catalogue->Button2Click();
+    EXPECT_EQ(site.view.selectedCategory(), -1);
+    EXPECT_EQ(site.view.templateCount(), 4);
 }
 
 TEST_F(CatalogueShow, AMissingColumnStopsAtThatColumnKeepingEarlierFields) {

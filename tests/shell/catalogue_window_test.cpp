@@ -1,0 +1,131 @@
+// The main window's browsing controls against a real catalogue served on the
+// built-in vendor host: the category box with Search and Clear.
+#include "Unit3.h"
+#include "recording_boxes.h"
+#include "support/temp_folder.h"
+#include "support/vendor_host.h"
+#include "ui_Unit3.h"
+#include "vendorkit/catalogue_builder.h"
+#include "workspace/names.h"
+
+#include <QComboBox>
+#include <QListWidget>
+#include <QtTest>
+
+#include <memory>
+
+using namespace quill;
+
+namespace {
+
+const std::string kCatalogueUrlPath = "/quillary-web-templates/temp.zip";
+
+vendorkit::TemplateRow row(std::int32_t id, const std::string& name, const std::string& category) {
+    vendorkit::TemplateRow r = vendorkit::sampleTemplate(id, name, category);
+    r.url = "";  // a blank preview: nothing to fetch
+    return r;
+}
+
+std::vector<vendorkit::TemplateRow> catalogueRows() {
+    vendorkit::TemplateRow blank = row(4, "Blank Page", "");
+    vendorkit::TemplateRow none = row(5, "No Category", "");
+    none.category.reset();  // NULL
+    return {row(1, "Cash Book", "Business"), row(2, "Bob's Garage", "Auto"), row(3, "Recipes", "Home"), blank, none};
+}
+
+QStringList names(QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+}
+
+}  // namespace
+
+class CatalogueWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        app = std::make_unique<testing::TempFolder>();
+        vendor = std::make_unique<testing::TempFolder>();
+        resetBuiltInNames();
+        AppDir = app->path();
+        testing::writeFile(AppDir + "db.ini", "[Quillary]\r\nServerCharSet=UTF8\r\nSQLDialect=3\r\n");
+        server = &testing::vendorHostServer();
+        server->route(kCatalogueUrlPath, vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
+        boxes.shown.clear();
+        scope = std::make_unique<testing::BoxesScope>(boxes);
+    }
+
+    void cleanup() {
+        form.reset();  // detaches from the catalogue before its folder goes
+        scope.reset();
+        vendor.reset();
+        app.reset();
+    }
+
+    void aFilledCategoryBoxChoosesNothingByItself() {
+        // An earlier run's catalogue is still in temp, and this run's download fails.
+        testing::makeFolders(AppDir + "temp");
+        vendorkit::createCatalogueDatabase(AppDir + "temp/temp.fdb", catalogueRows());
+        testing::writeFile(AppDir + "temp/temp.ini", "[temp.fdb]\r\nDatabase=" + AppDir + "temp/temp.fdb\r\n");
+        Ui::TForm3* ui = showForm();
+        QCOMPARE(boxes.shown, std::vector<std::string>{"error:Could not download the template!"});
+        QCOMPARE(ui->ComboBox1->count(), 0);
+
+        QTest::mouseClick(ui->Button1, Qt::LeftButton);
+        QCOMPARE(ui->ListBox1->count(), 5);
+        QCOMPARE(ui->ComboBox1->count(), 4);  // "", Auto, Business, Home
+        QCOMPARE(ui->ComboBox1->currentIndex(), -1);
+        QTest::mouseClick(ui->Button1, Qt::LeftButton);
+        QCOMPARE(ui->ListBox1->count(), 5);
+
+        ui->ComboBox1->setCurrentIndex(ui->ComboBox1->findText("Business"));
+        QTest::mouseClick(ui->Button1, Qt::LeftButton);
+        QCOMPARE(names(ui->ListBox1), QStringList{"Cash Book"});
+        // Clear without " All Categories" in the box: nothing chosen, everything listed.
+        QTest::mouseClick(ui->Button2, Qt::LeftButton);
+        QCOMPARE(ui->ComboBox1->currentIndex(), -1);
+        QCOMPARE(ui->ListBox1->count(), 5);
+        QCOMPARE(boxes.shown.size(), size_t(1));
+    }
+
+    void theEmptyCategoryListsTemplatesWithoutOne() {
+        publish(catalogueRows());
+        Ui::TForm3* ui = showForm();
+        QCOMPARE(ui->ComboBox1->currentText(), QString(" All Categories"));
+        QCOMPARE(ui->ComboBox1->itemText(0), QString());
+
+        ui->ComboBox1->setCurrentIndex(0);
+        QTest::mouseClick(ui->Button1, Qt::LeftButton);
+        QCOMPARE(names(ui->ListBox1), (QStringList{"Blank Page", "No Category"}));
+        QTest::mouseClick(ui->Button2, Qt::LeftButton);
+        QCOMPARE(ui->ComboBox1->currentText(), QString(" All Categories"));
+        QCOMPARE(ui->ListBox1->count(), 5);
+        QVERIFY(boxes.shown.empty());
+    }
+
+private:
+    void publish(const std::vector<vendorkit::TemplateRow>& rows) {
+        vendorkit::buildCatalogueArchive((*vendor) / "temp.fdb", (*vendor) / "temp.zip", rows);
+        server->serveFile(kCatalogueUrlPath, (*vendor) / "temp.zip");
+    }
+
+    // FormShow, then the window on the screen at its designed size.
+    Ui::TForm3* showForm() {
+        form = std::make_unique<TForm3>();
+        form->FormShow();
+        form->show();
+        if (!QTest::qWaitForWindowExposed(form.get())) qFatal("the main window never showed");
+        return form->form();
+    }
+
+    std::unique_ptr<testing::TempFolder> app;
+    std::unique_ptr<testing::TempFolder> vendor;
+    vendorkit::HttpServer* server = nullptr;
+    testing::RecordingBoxes boxes;
+    std::unique_ptr<testing::BoxesScope> scope;
+    std::unique_ptr<TForm3> form;
+};
+
+QTEST_MAIN(CatalogueWindowTest)
+#include "catalogue_window_test.moc"
