@@ -7,6 +7,7 @@
 #include "key_filter.h"
 #include "message_boxes.h"
 #include "platform/files.h"
+#include "single_choice_list.h"
 #include "ui_Unit3.h"
 #include "workspace/names.h"
 
@@ -50,7 +51,7 @@ TForm3::TForm3(QWidget* owner)
 
     catalogue = std::make_unique<Catalogue>(*this, *this, IdHTTP1);
 
-    connect(ui->ListBox1, &QListWidget::currentRowChanged, this, [this] { ListBox1Click(); });
+    connect(ui->ListBox1, &SingleChoiceList::picked, this, &TForm3::ListBox1Click);
     connect(ui->Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
     connect(ui->Button2, &QPushButton::clicked, this, &TForm3::Button2Click);
     connect(ui->BitBtn1, &QPushButton::clicked, this, &TForm3::BitBtn1Click);

@@ -1,5 +1,6 @@
 // The main window's browsing controls against a real catalogue served on the
-// built-in vendor host: the category box with Search and Clear.
+// built-in vendor host: the category box with Search and Clear, and the
+// template list's picks.
 #include "Unit3.h"
 #include "recording_boxes.h"
 #include "support/temp_folder.h"
@@ -10,6 +11,10 @@
 
 #include <QComboBox>
 #include <QListWidget>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QWebEngineView>
 #include <QtTest>
 
 #include <memory>
@@ -19,10 +24,11 @@ using namespace quill;
 namespace {
 
 const std::string kCatalogueUrlPath = "/quillary-web-templates/temp.zip";
+const QString kPickedStatus = "Click on Download button to download the template.";
 
 vendorkit::TemplateRow row(std::int32_t id, const std::string& name, const std::string& category) {
     vendorkit::TemplateRow r = vendorkit::sampleTemplate(id, name, category);
-    r.url = "";  // a blank preview: nothing to fetch
+    r.url = "http://" + vendorHost() + "/preview/" + std::to_string(id) + ".html";
     return r;
 }
 
@@ -52,6 +58,9 @@ private slots:
         testing::writeFile(AppDir + "db.ini", "[Quillary]\r\nServerCharSet=UTF8\r\nSQLDialect=3\r\n");
         server = &testing::vendorHostServer();
         server->route(kCatalogueUrlPath, vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
+        for (int id = 1; id <= 5; ++id)
+            server->serveBytes("/preview/" + std::to_string(id) + ".html",
+                               "<html><body>Template " + std::to_string(id) + "</body></html>");
         boxes.shown.clear();
         scope = std::make_unique<testing::BoxesScope>(boxes);
     }
@@ -104,6 +113,60 @@ private slots:
         QVERIFY(boxes.shown.empty());
     }
 
+    void everyPickOfATemplateRunsTheSelectionStepOnce() {
+        publish(catalogueRows());
+        Ui::TForm3* ui = showForm();
+        QListWidget* list = ui->ListBox1;
+        QCOMPARE(list->currentRow(), 0);  // Blank Page
+        // Each run of the step fills the description once.
+        QSignalSpy steps(ui->Memo1, &QPlainTextEdit::textChanged);
+
+        // The user followed a link in the preview; a click on the chosen template brings it back.
+        leavePreview(ui);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+        QCOMPARE(steps.count(), 1);
+        QCOMPARE(ui->StatusBar1->currentMessage(), kPickedStatus);
+        QCOMPARE(ui->Edit1->text(), QString("Blank Page"));
+        QTRY_COMPARE(ui->WebBrowser1->url(), previewOf(4));
+
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(2)).center());
+        QCOMPARE(steps.count(), 2);
+        QCOMPARE(ui->Edit1->text(), QString("Cash Book"));
+
+        leavePreview(ui);
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(steps.count(), 3);
+        QCOMPARE(ui->Edit1->text(), QString("No Category"));
+        QCOMPARE(ui->StatusBar1->currentMessage(), kPickedStatus);
+        QTRY_COMPARE(ui->WebBrowser1->url(), previewOf(5));
+    }
+
+    void theListKeepsOneTemplateSelected() {
+        publish(catalogueRows());
+        Ui::TForm3* ui = showForm();
+        QListWidget* list = ui->ListBox1;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(1)});
+
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          list->visualItemRect(list->item(1)).center());
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(1)});
+        const QRect last = list->visualItemRect(list->item(list->count() - 1));
+        QVERIFY(last.bottom() + 10 < list->viewport()->height());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(last.center().x(), last.bottom() + 10));
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(1)});
+        QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(1)});
+        QCOMPARE(list->currentRow(), 1);
+        QCOMPARE(ui->Edit1->text(), QString("Bob's Garage"));
+
+        // A Ctrl+click on another template picks that one alone.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          list->visualItemRect(list->item(4)).center());
+        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(4)});
+        QCOMPARE(ui->Edit1->text(), QString("Recipes"));
+    }
+
 private:
     void publish(const std::vector<vendorkit::TemplateRow>& rows) {
         vendorkit::buildCatalogueArchive((*vendor) / "temp.fdb", (*vendor) / "temp.zip", rows);
@@ -117,6 +180,16 @@ private:
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get())) qFatal("the main window never showed");
         return form->form();
+    }
+
+    void leavePreview(Ui::TForm3* ui) {
+        ui->WebBrowser1->setUrl(QUrl("about:blank"));
+        ui->StatusBar1->showMessage("Done");
+        ui->Edit1->clear();
+    }
+
+    static QUrl previewOf(int id) {
+        return QUrl(QString::fromStdString("http://" + vendorHost() + "/preview/" + std::to_string(id) + ".html"));
     }
 
     std::unique_ptr<testing::TempFolder> app;
