@@ -137,6 +137,11 @@ bool moveFile(const std::string& from, const std::string& to) {
     return succeed();
 }
 
+bool renamePath(const std::string& from, const std::string& to) {
+    if (renameNoReplace(from.c_str(), to.c_str()) != 0) return fail(errno);
+    return succeed();
+}
+
 bool createFolder(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) != 0) return fail(errno);
     return succeed();
@@ -193,6 +198,23 @@ bool fileSystemOf(const std::string& path, std::uint64_t& device) {
     device = static_cast<std::uint64_t>(st.st_dev);
     return succeed();
 }
+
+namespace {
+
+template <typename Sync>
+bool syncThrough(const std::string& path, Sync sync) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return fail(errno);
+    const int code = sync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return code == 0 ? succeed() : fail(code);
+}
+
+}  // namespace
+
+bool syncFolder(const std::string& path) { return syncThrough(path, ::fsync); }
+
+bool syncFileSystem(const std::string& path) { return syncThrough(path, ::syncfs); }
 
 bool readWholeFile(const std::string& path, std::string& bytes) {
     bytes.clear();

@@ -18,6 +18,7 @@ bool folderExists(const std::string& path);
 bool deleteFile(const std::string& path);
 bool copyFile(const std::string& from, const std::string& to, bool failIfExists);  // content and permission bits; never creates folders
 bool moveFile(const std::string& from, const std::string& to);                     // no replace, same file system only, no folders created
+bool renamePath(const std::string& from, const std::string& to);                   // a file or a whole folder at once; no replace, same file system only
 bool createFolder(const std::string& path);  // one level: fails when it exists or the parent is missing
 bool removeFolder(const std::string& path);  // an empty folder
 bool isReadOnly(const std::string& path);
@@ -35,6 +36,11 @@ bool listFolder(const std::string& path, std::vector<FolderEntry>& entries);
 // The file system that holds path (its device number).
 bool fileSystemOf(const std::string& path, std::uint64_t& device);
 bool pathExists(const std::string& path);  // anything at all, a dangling link too
+
+// Durability: what a folder lists, or everything written to the file system
+// that holds path, reaches the disk before these return.
+bool syncFolder(const std::string& path);
+bool syncFileSystem(const std::string& path);
 
 // The whole content of a regular file; false for a folder or an unreadable file.
 bool readWholeFile(const std::string& path, std::string& bytes);
