@@ -1,0 +1,292 @@
+#include "workspace/change_journal.h"
+
+#include "platform/error.h"
+#include "platform/files.h"
+
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quill {
+
+namespace {
+
+constexpr char kFieldSeparator = '\t';
+
+struct TypeName {
+    JournalRecord::Type type;
+    const char* name;
+    int paths;  // 0, 1 or 2 path fields
+    bool text;  // one text field
+};
+
+constexpr TypeName kTypes[] = {
+    {JournalRecord::Type::Begin, "begin", 0, true},   {JournalRecord::Type::WorkFolder, "work", 1, false},
+    {JournalRecord::Type::Scratch, "scratch", 1, false}, {JournalRecord::Type::Folder, "folder", 1, false},
+    {JournalRecord::Type::Move, "move", 2, false},    {JournalRecord::Type::Aside, "aside", 2, false},
+    {JournalRecord::Type::Undone, "undone", 0, true}, {JournalRecord::Type::Commit, "commit", 0, false},
+};
+
+const TypeName& nameOf(JournalRecord::Type type) {
+    for (const auto& entry : kTypes) {
+        if (entry.type == type) return entry;
+    }
+    return kTypes[0];
+}
+
+// Control characters and the escape character itself; every other byte,
+// UTF-8 or not, stays as it is.
+std::string escape(const std::string& field) {
+    std::string out;
+    out.reserve(field.size());
+    for (const char ch : field) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (ch == '\\') out += "\\\\";
+        else if (ch == '\t') out += "\\t";
+        else if (ch == '\n') out += "\\n";
+        else if (ch == '\r') out += "\\r";
+        else if (c < 0x20 || c == 0x7f) {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool unescape(const std::string& field, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] != '\\') {
+            out += field[i];
+            continue;
+        }
+        if (++i == field.size()) return false;
+        switch (field[i]) {
+        case '\\': out += '\\'; break;
+        case 't': out += '\t'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 'x': {
+            if (i + 2 >= field.size()) return false;
+            const int high = hexValue(field[i + 1]);
+            const int low = hexValue(field[i + 2]);
+            if (high < 0 || low < 0) return false;
+            out += static_cast<char>(high * 16 + low);
+            i += 2;
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+std::uint32_t checkSum(const std::string& text) {
+    return static_cast<std::uint32_t>(
+        crc32(0L, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
+}
+
+// A relative path that stays inside the folder: a record that points anywhere
+// else was not written by us.
+bool isInsidePath(const std::string& path) {
+    if (path.empty() || path.front() == platform::kSeparator) return false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = path.find(platform::kSeparator, start);
+        const std::string level = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (level.empty() || level == "." || level == "..") return false;
+        if (end == std::string::npos) return true;
+        start = end + 1;
+    }
+}
+
+bool validText(const JournalRecord& record) {
+    if (record.type == JournalRecord::Type::Begin) return record.text == "installation" || record.text == "update";
+    if (record.type == JournalRecord::Type::Undone) {
+        return !record.text.empty() && record.text.size() < 10 &&
+               record.text.find_first_not_of("0123456789") == std::string::npos;
+    }
+    return true;
+}
+
+bool parseLine(const std::string& line, JournalRecord& record) {
+    if (line.size() < 10 || line[8] != ' ') return false;
+    std::uint32_t sum = 0;
+    for (int i = 0; i < 8; ++i) {
+        const int digit = hexValue(line[i]);
+        if (digit < 0) return false;
+        sum = sum * 16 + static_cast<std::uint32_t>(digit);
+    }
+    const std::string content = line.substr(9);
+    if (checkSum(content) != sum) return false;
+
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = content.find(kFieldSeparator, start);
+        fields.push_back(content.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    const TypeName* kind = nullptr;
+    for (const auto& entry : kTypes) {
+        if (fields[0] == entry.name) kind = &entry;
+    }
+    if (!kind || fields.size() != 1u + static_cast<std::size_t>(kind->paths) + (kind->text ? 1u : 0u)) return false;
+
+    record = JournalRecord{};
+    record.type = kind->type;
+    std::size_t next = 1;
+    if (kind->paths >= 1 && !(unescape(fields[next++], record.path) && isInsidePath(record.path))) return false;
+    if (kind->paths >= 2 && !(unescape(fields[next++], record.to) && isInsidePath(record.to))) return false;
+    if (kind->text && !unescape(fields[next++], record.text)) return false;
+    return validText(record);
+}
+
+std::string folderOf(const std::string& path) {
+    const auto cut = path.find_last_of(platform::kSeparator);
+    return cut == std::string::npos ? std::string(".") : path.substr(0, cut + 1);
+}
+
+[[noreturn]] void raiseJournalError(const std::string& path, int error) {
+    throw AppError("The journal of changes \"" + path + "\" cannot be written. " + platform::systemErrorText(error));
+}
+
+void (*g_pointHook)() = nullptr;
+
+}  // namespace
+
+std::string journalPath(const std::string& appDir) { return appDir + ".final_inst.journal"; }
+
+std::string journalLine(const JournalRecord& record) {
+    const TypeName& kind = nameOf(record.type);
+    std::string content = kind.name;
+    if (kind.paths >= 1) content += kFieldSeparator + escape(record.path);
+    if (kind.paths >= 2) content += kFieldSeparator + escape(record.to);
+    if (kind.text) content += kFieldSeparator + escape(record.text);
+    char sum[10];
+    std::snprintf(sum, sizeof sum, "%08x ", static_cast<unsigned>(checkSum(content)));
+    return sum + content + "\n";
+}
+
+std::vector<JournalRecord> parseJournal(const std::string& bytes, std::size_t& validSize) {
+    std::vector<JournalRecord> records;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = bytes.find('\n', start);
+        JournalRecord record;
+        if (end == std::string::npos || !parseLine(bytes.substr(start, end - start), record)) break;
+        records.push_back(std::move(record));
+        start = end + 1;
+    }
+    validSize = start;
+    return records;
+}
+
+JournalFile JournalFile::create(const std::string& path, const JournalRecord& first) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) raiseJournalError(path, errno);
+    JournalFile file(path, fd, 0);
+    try {
+        file.append({first}, true);
+    } catch (...) {
+        ::close(file.fd_);
+        file.fd_ = -1;
+        ::unlink(path.c_str());
+        throw;
+    }
+    // The journal is no use if a crash can lose its name.
+    if (!platform::syncFolder(folderOf(path))) raiseJournalError(path, platform::lastError());
+    return file;
+}
+
+JournalFile JournalFile::reopen(const std::string& path, std::size_t validSize) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) raiseJournalError(path, errno);
+    JournalFile file(path, fd, validSize);
+    // What follows a torn line could never be read back.
+    if (::ftruncate(fd, static_cast<off_t>(validSize)) != 0) raiseJournalError(path, errno);
+    return file;
+}
+
+JournalFile::JournalFile(JournalFile&& other) noexcept
+    : path_(std::move(other.path_)), fd_(other.fd_), size_(other.size_) {
+    other.fd_ = -1;
+}
+
+JournalFile& JournalFile::operator=(JournalFile&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        path_ = std::move(other.path_);
+        fd_ = other.fd_;
+        size_ = other.size_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+JournalFile::~JournalFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void JournalFile::append(const std::vector<JournalRecord>& records, bool durable) {
+    if (fd_ < 0) raiseJournalError(path_, EBADF);
+    std::string bytes;
+    for (const auto& record : records) bytes += journalLine(record);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            // A half line would hide every record after it.
+            [[maybe_unused]] const int cut = ::ftruncate(fd_, static_cast<off_t>(size_));
+            raiseJournalError(path_, error);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (durable && ::fdatasync(fd_) != 0) {
+        const int error = errno;
+        // Records the disk may not hold must not be acted on, here or by a rollback.
+        [[maybe_unused]] const int cut = ::ftruncate(fd_, static_cast<off_t>(size_));
+        raiseJournalError(path_, error);
+    }
+    size_ += bytes.size();
+    journalPoint();
+}
+
+void JournalFile::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+void removeJournal(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        throw AppError("The journal of changes \"" + path + "\" cannot be removed. " + platform::systemErrorText(errno));
+    }
+    platform::syncFolder(folderOf(path));
+    journalPoint();
+}
+
+void setJournalPointHook(void (*hook)()) { g_pointHook = hook; }
+
+void journalPoint() {
+    if (g_pointHook) g_pointHook();
+}
+
+}  // namespace quill

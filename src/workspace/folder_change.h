@@ -1,0 +1,102 @@
+// A change of the application folder that nothing leaves half done. Every step
+// is in the journal on disk before it is made; after an error the change is
+// undone from those records, and after a killed process the next start undoes
+// it the same way, or completes it once it was committed.
+//
+// What keeps a second crash during the undoing harmless: a move's source
+// exists when the move is recorded and no other step of the change puts
+// anything there, so a move is done exactly when its source is gone and its
+// target is there; folders, scratch files and copies start from free names.
+#pragma once
+
+#include "workspace/change_journal.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+namespace quill {
+
+class FolderChange {
+public:
+    // Renames made together: their records reach the disk in one write, then
+    // the renames follow at once, so the folder is mixed for no longer than
+    // the renames themselves take.
+    class Burst {
+    public:
+        void makeFolder(const std::string& path);
+        void move(const std::string& from, const std::string& to);
+        void keepAside(const std::string& path, const std::string& kept);
+        bool empty() const { return steps_.empty(); }
+
+    private:
+        friend class FolderChange;
+        std::vector<JournalRecord> steps_;
+    };
+
+    // Begins a change of appDir (ending in a separator). Raises AppError when an
+    // unfinished change is still recorded there, or the journal cannot be written.
+    FolderChange(std::string appDir, ChangeKind kind);
+    // Undoes the change unless it was committed. Never raises: what cannot be
+    // undone now stays in the journal for the next start.
+    ~FolderChange();
+    FolderChange(const FolderChange&) = delete;
+    FolderChange& operator=(const FolderChange&) = delete;
+
+    // Each step is recorded first, then made; all paths are full paths inside
+    // appDir. Each raises AppError with the system's reason when it fails, and
+    // a step that failed needs no undoing.
+
+    // A folder for unpacking and keeping things aside; reused when it exists.
+    // It goes with everything in it when the change ends, whatever happens.
+    void makeWorkFolder(const std::string& path);
+    // A file the caller creates next, at a free name; it goes when the change ends.
+    void addScratchFile(const std::string& path);
+    // One level at a free name; removed on rollback when empty.
+    void makeFolder(const std::string& path);
+    // A file or a whole folder, by one rename: never replaces `to`, never copies.
+    void move(const std::string& from, const std::string& to);
+    // Moves the old `path` to `kept`, to come back on rollback and to go on commit.
+    void keepAside(const std::string& path, const std::string& kept);
+    // Copies to a temporary name beside `to`, then renames it there, so `to`
+    // never holds half a copy. Never replaces `to`.
+    void copy(const std::string& from, const std::string& to);
+
+    void carryOut(const Burst& burst);
+
+    // Every new file is in place: makes all of it durable, records so, then
+    // removes the kept files, the work folders and the journal. Raises when the
+    // commit cannot be recorded; the change is then still undone.
+    void commit();
+    // Undoes every step so far. Raises AppError when a step cannot be undone;
+    // the journal then stays, and the next start tries again.
+    void rollBack();
+
+private:
+    std::string relative(const std::string& path) const;
+    JournalRecord step(JournalRecord::Type type, const std::string& path, const std::string& to = {}) const;
+    void check(const JournalRecord& record, const std::set<std::string>& burstTargets) const;
+    void note(const JournalRecord& record);
+    void make(const JournalRecord& record);
+    void recordAndMake(const JournalRecord& record);
+
+    std::string appDir_;
+    JournalFile journal_;
+    std::set<std::string> sources_;
+    std::set<std::string> targets_;
+    bool finished_ = false;
+};
+
+struct RecoveredChange {
+    enum class Outcome { Nothing, RolledBack, Completed };
+    Outcome outcome = Outcome::Nothing;
+    ChangeKind kind = ChangeKind::Installation;
+};
+
+// Puts appDir in order after a change that a killed process left unfinished:
+// undoes it, or completes it when it was committed, then removes its work
+// folders and the journal. Returns what it did. Raises AppError when a step
+// cannot be undone; the journal then stays for the next try.
+RecoveredChange recoverUnfinishedChange(const std::string& appDir);
+
+}  // namespace quill

@@ -1,0 +1,26 @@
+// Two changes of an application folder shaped like the real installation and
+// update (work folders, a copy, files kept aside, backups, a burst of renames),
+// with names holding line breaks, tabs and backslashes. The journal's tests
+// and the crash harness run them and compare the folder with what is expected.
+#pragma once
+
+#include "support/tree_snapshot.h"
+
+#include <string>
+
+namespace quill::testing {
+
+// The folder as the organizer's setup and an earlier template left it.
+void makeSampleAppFolder(const std::string& app);
+
+// A template's db.fdb copied to db/db.fdb and its db folder moved to data/db,
+// the old ones kept aside until the commit.
+void runSampleInstallation(const std::string& app);
+TreeSnapshot afterSampleInstallation(const TreeSnapshot& before);
+
+// New program files moved into place in one burst, the replaced ones moved to
+// upgr_bak when they can be and kept aside otherwise.
+void runSampleUpdate(const std::string& app);
+TreeSnapshot afterSampleUpdate(const TreeSnapshot& before);
+
+}  // namespace quill::testing
