@@ -1,0 +1,22 @@
+// SIGTERM, SIGINT and SIGHUP turned into bytes on a pipe, so the program's
+// event loop can end the program at a point of its own choosing instead of
+// being stopped in the middle of a step.
+#pragma once
+
+namespace quill::platform {
+
+// Installs the handlers and returns the pipe's end to watch for reading, or -1
+// when no pipe could be made (the signals then keep their usual effect). Later calls only put the
+// handlers back. Nothing is blocked or ignored, so child processes start with
+// the usual dispositions, and the pipe is not inherited.
+int watchTerminationSignals();
+
+// Puts the handlers back when a library has replaced them (the Firebird
+// client does at its first attachment); does nothing before
+// watchTerminationSignals().
+void reclaimTerminationSignals();
+
+// Empties the pipe; returns the last signal that arrived, 0 when none did.
+int takeTerminationSignal();
+
+}  // namespace quill::platform
