@@ -4,6 +4,7 @@
 #include "catalogue/firebird_error.h"
 #include "platform/code_page_converter.h"
 #include "platform/error.h"
+#include "platform/termination_signals.h"
 
 #include <ibase.h>
 
@@ -313,6 +314,9 @@ void FirebirdConnection::open() {
     isc_db_handle db = 0;
     isc_attach_database(status, static_cast<short>(database.size()), database.c_str(), &db,
                         static_cast<short>(dpb.size()), dpb.data());
+    // The client takes SIGINT and SIGTERM at its first attachment and would cut
+    // this connection off on them; the program ends in its own orderly way.
+    platform::reclaimTerminationSignals();
     checkFirebird(status);
     handle_ = db;
     try {
