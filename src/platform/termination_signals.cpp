@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <unistd.h>
 
 namespace quill::platform {
@@ -13,6 +14,8 @@ constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 int g_readEnd = -1;
 int g_writeEnd = -1;
+// Ignored when the program started (nohup, a background job): they stay so.
+bool g_ignored[std::size(kSignals)] = {};
 
 void onSignal(int signal) {
     const int savedErrno = errno;
@@ -28,7 +31,12 @@ void installHandlers() {
     sigemptyset(&action.sa_mask);
     // Blocking calls of the step that runs go on; the loop sees the byte after.
     action.sa_flags = SA_RESTART;
-    for (const int signal : kSignals) ::sigaction(signal, &action, nullptr);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        ::sigaction(kSignals[i], g_ignored[i] ? &ignore : &action, nullptr);
+    }
 }
 
 }  // namespace
@@ -39,6 +47,11 @@ int watchTerminationSignals() {
         if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
         g_readEnd = ends[0];
         g_writeEnd = ends[1];
+        for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+            struct sigaction old {};
+            ::sigaction(kSignals[i], nullptr, &old);
+            g_ignored[i] = old.sa_handler == SIG_IGN;
+        }
     }
     installHandlers();
     return g_readEnd;

@@ -36,3 +36,21 @@ TEST(TerminationSignals, StillEndTheProgramsThatThisOneStarts) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "signal " << signal;
     }
 }
+
+TEST(TerminationSignals, StayIgnoredWhenTheProgramWasStartedIgnoringThem) {
+    // A fresh process, since the first call decides; started as nohup starts one.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ::signal(SIGHUP, SIG_IGN);
+            if (platform::watchTerminationSignals() < 0) ::_exit(1);
+            ::raise(SIGHUP);
+            if (platform::takeTerminationSignal() != 0) ::_exit(2);
+            // A library that takes the signal over does not get to keep it.
+            ::signal(SIGHUP, SIG_DFL);
+            platform::reclaimTerminationSignals();
+            ::raise(SIGHUP);
+            ::_exit(platform::takeTerminationSignal() == 0 ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
