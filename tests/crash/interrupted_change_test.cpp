@@ -2,6 +2,7 @@
 // (after each journal point, and at random moments), then recovers as the next
 // start does, and compares the whole folder with how it was before the change
 // and how an uninterrupted change leaves it: it must be one or the other.
+#include "support/child_program.h"
 #include "support/journal_crash.h"
 #include "support/sample_changes.h"
 #include "support/temp_folder.h"
@@ -10,15 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
-#include <csignal>
 #include <random>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 using namespace quill;
@@ -32,53 +28,19 @@ struct ChildRun {
     int exitCode = -1;
     int points = 0;
     long long micros = 0;
-    std::string outcome;
 };
 
-// Runs the child program; killAfterMicros >= 0 kills it that long after it
-// said it was ready.
+// The change child; killAfterMicros >= 0 kills it that long after it is ready.
 ChildRun runChild(const std::vector<std::string>& args, long long killAfterMicros = -1) {
-    int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("no pipe");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::close(out[0]);
-        ::close(out[1]);
-        std::vector<char*> argv;
-        std::string program = QUILL_CHANGE_CHILD;
-        argv.push_back(program.data());
-        std::vector<std::string> copies = args;
-        for (auto& arg : copies) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string text;
-    char buffer[256];
-    bool killSent = false;
-    for (;;) {
-        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-        if (killAfterMicros >= 0 && !killSent && text.find("ready\n") != std::string::npos) {
-            std::this_thread::sleep_for(std::chrono::microseconds(killAfterMicros));
-            ::kill(pid, SIGKILL);
-            killSent = true;
-        }
-    }
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    const ChildProgramEnd end = runChildProgram(QUILL_CHANGE_CHILD, args, killAfterMicros);
     ChildRun run;
-    run.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    const auto at = text.find("points ");
+    run.killed = end.killed;
+    run.exitCode = end.exitCode;
+    const auto at = end.output.find("points ");
     if (at != std::string::npos) {
-        std::istringstream in(text.substr(at));
+        std::istringstream in(end.output.substr(at));
         std::string word;
-        in >> word >> run.points >> word >> run.micros >> word >> run.outcome;
+        in >> word >> run.points >> word >> run.micros;
     }
     return run;
 }
@@ -164,7 +126,7 @@ TEST_P(InterruptedChange, AKillAtARandomMomentLeavesAllOldOrAllNewAfterOneRecove
     std::mt19937 random(seed);
     // A little past the change's own length, so some kills land on its last steps.
     std::uniform_int_distribution<long long> moment(0, micros + micros / 4);
-    for (int run = 0; run < 40; ++run) {
+    for (int run = 0; run < 25; ++run) {
         TempFolder app;
         makeSampleAppFolder(app.path());
         const long long at = moment(random);
