@@ -1,5 +1,7 @@
 #include "message_boxes.h"
 
+#include "termination.h"
+
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -25,6 +27,8 @@ protected:
 };
 
 int run(const QString& caption, QMessageBox::Icon icon, const std::string& text, bool yesNo) {
+    // Nobody is left to answer once the program is ending: OK, or No.
+    if (endRequested()) return 0;
     CentredBox box;
     box.setWindowTitle(caption);
     box.setIcon(icon);
