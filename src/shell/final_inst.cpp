@@ -1,10 +1,13 @@
 // final_inst: finishes the Quillary setup. Fixes the application folder (or
-// refuses to start, with exit code 1, when it has none), shows "Finalizing
-// Setup" and runs the message loop until that window closes.
+// refuses to start, with exit code 1, when it has none), puts right a change
+// that a killed run left unfinished, shows "Finalizing Setup" and runs the
+// message loop until that window closes or a termination signal comes.
 #include "Unit4.h"
 #include "_tempinst.h"
 
 #include "message_boxes.h"
+#include "startup_recovery.h"
+#include "termination.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "workspace/app_dir.h"
@@ -35,6 +38,9 @@ int main(int argc, char* argv[]) {
     if (geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    // The Firebird client is loaded with the program but takes the signals
+    // only at its first attachment, when the catalogue takes them back.
+    quill::endOnTerminationSignals();
     // Boxes may close while no window of ours is visible (between "Next >>" and
     // the main window); only closing "Finalizing Setup" ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -51,6 +57,10 @@ int main(int argc, char* argv[]) {
         quill::messageBoxes().error(e.what());
         return 1;
     }
+
+    quill::putRightAnUnfinishedChange(quill::AppDir, quill::messageBoxes());
+    // A signal that came while a box waited ended that box's loop only.
+    if (quill::endRequested()) return 0;
 
     quill::TForm4 form4;
     quill::Form4 = &form4;

@@ -1,0 +1,41 @@
+#include "startup_recovery.h"
+
+#include "message_boxes.h"
+#include "workspace/folder_change.h"
+
+#include <exception>
+
+namespace quill {
+
+namespace {
+
+std::string whatWasDone(const RecoveredChange& change) {
+    const bool installation = change.kind == ChangeKind::Installation;
+    if (change.outcome == RecoveredChange::Outcome::Completed) {
+        return installation ? "The program was stopped just as it finished installing a template. The installation "
+                              "has been completed: the new template is in place."
+                            : "The program was stopped just as it finished updating the program files. The update "
+                              "has been completed: the new program files are in place.";
+    }
+    return installation ? "The program was stopped while it was installing a template. The installation has been "
+                          "undone: the database and its data folder are as they were before."
+                        : "The program was stopped while it was updating the program files. The update has been "
+                          "undone: the program files are as they were before.";
+}
+
+}  // namespace
+
+void putRightAnUnfinishedChange(const std::string& appDir, MessageBoxes& boxes) {
+    RecoveredChange change;
+    try {
+        change = recoverUnfinishedChange(appDir);
+    } catch (const std::exception& e) {
+        boxes.error(std::string("The program was stopped while it was changing its files, and they could not be put "
+                                "back in order:\n") +
+                    e.what() + "\nThe program will try again the next time it starts.");
+        return;
+    }
+    if (change.outcome != RecoveredChange::Outcome::Nothing) boxes.information(whatWasDone(change));
+}
+
+}  // namespace quill

@@ -1,0 +1,82 @@
+// At start-up a change that a killed run left unfinished is put right, and the
+// user reads in a box what was done, or why it could not be done.
+#include "startup_recovery.h"
+
+#include "recording_boxes.h"
+#include "support/child_program.h"
+#include "support/sample_changes.h"
+#include "support/temp_folder.h"
+#include "support/tree_snapshot.h"
+#include "workspace/change_journal.h"
+
+#include <QtTest>
+
+#include <filesystem>
+
+using namespace quill;
+using namespace quill::testing;
+
+namespace {
+
+// Runs a sample change in a child process killed at that journal point (0:
+// never); returns the points a whole run passes.
+int runSampleChange(const std::string& kind, const std::string& app, int killAt) {
+    const ChildProgramEnd end =
+        runChildProgram(QUILL_CHANGE_CHILD, {"change", kind, app, "--kill-at", std::to_string(killAt)});
+    const auto at = end.output.find("points ");
+    return at == std::string::npos ? 0 : std::stoi(end.output.substr(at + 7));
+}
+
+}  // namespace
+
+class StartupRecoveryTest : public QObject {
+    Q_OBJECT
+private slots:
+    void saysWhatWasPutRight() {
+        TempFolder app;
+        makeSampleAppFolder(app.path());
+        const TreeSnapshot before = snapshotTree(app.path());
+        RecordingBoxes boxes;
+        putRightAnUnfinishedChange(app.path(), boxes);
+        QVERIFY(boxes.shown.empty());
+
+        runSampleChange("installation", app.path(), 5);
+        putRightAnUnfinishedChange(app.path(), boxes);
+        QCOMPARE(boxes.shown, (std::vector<std::string>{
+                                  "info:The program was stopped while it was installing a template. The installation "
+                                  "has been undone: the database and its data folder are as they were before."}));
+        QCOMPARE(treeDifferences(before, snapshotTree(app.path())), std::string());
+
+        TempFolder counted;
+        makeSampleAppFolder(counted.path());
+        const int points = runSampleChange("update", counted.path(), 0);
+        QVERIFY(points > 1);
+        runSampleChange("update", app.path(), points - 1);
+        boxes.shown.clear();
+        putRightAnUnfinishedChange(app.path(), boxes);
+        QCOMPARE(boxes.shown, (std::vector<std::string>{
+                                  "info:The program was stopped just as it finished updating the program files. The "
+                                  "update has been completed: the new program files are in place."}));
+        QCOMPARE(treeDifferences(afterSampleUpdate(before), snapshotTree(app.path())), std::string());
+    }
+
+    void saysWhyWhenTheFolderCannotBePutRight() {
+        TempFolder app;
+        makeSampleAppFolder(app.path());
+        // Killed after the new program file moved in.
+        runSampleChange("update", app.path(), 10);
+        if (!setImmutable(app / "quillary.exe", true)) QSKIP("no immutable files here");
+        RecordingBoxes boxes;
+        putRightAnUnfinishedChange(app.path(), boxes);
+        setImmutable(app / "quillary.exe", false);
+        QCOMPARE(boxes.shown.size(), std::size_t(1));
+        const std::string start = "error:The program was stopped while it was changing its files, and they could not "
+                                  "be put back in order:\nCannot move \"" + app.path() + "quillary.exe\"";
+        QCOMPARE(boxes.shown[0].substr(0, start.size()), start);
+        QVERIFY(boxes.shown[0].find("\nThe program will try again the next time it starts.") != std::string::npos);
+        QVERIFY(std::filesystem::exists(journalPath(app.path())));
+    }
+};
+
+QTEST_MAIN(StartupRecoveryTest)
+#include "startup_recovery_test.moc"
