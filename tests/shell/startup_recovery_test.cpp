@@ -7,11 +7,8 @@
 #include "support/sample_changes.h"
 #include "support/temp_folder.h"
 #include "support/tree_snapshot.h"
-#include "workspace/change_journal.h"
 
 #include <QtTest>
-
-#include <filesystem>
 
 using namespace quill;
 using namespace quill::testing;
@@ -60,9 +57,10 @@ private slots:
         QCOMPARE(treeDifferences(afterSampleUpdate(before), snapshotTree(app.path())), std::string());
     }
 
-    void saysWhyWhenTheFolderCannotBePutRight() {
+    void saysWhyWhenTheFolderCannotBePutRightAndTriesAgainAtTheNextStart() {
         TempFolder app;
         makeSampleAppFolder(app.path());
+        const TreeSnapshot before = snapshotTree(app.path());
         // Killed after the new program file moved in.
         runSampleChange("update", app.path(), 10);
         if (!setImmutable(app / "quillary.exe", true)) QSKIP("no immutable files here");
@@ -74,7 +72,12 @@ private slots:
                                   "be put back in order:\nCannot move \"" + app.path() + "quillary.exe\"";
         QCOMPARE(boxes.shown[0].substr(0, start.size()), start);
         QVERIFY(boxes.shown[0].find("\nThe program will try again the next time it starts.") != std::string::npos);
-        QVERIFY(std::filesystem::exists(journalPath(app.path())));
+
+        boxes.shown.clear();
+        putRightAnUnfinishedChange(app.path(), boxes);
+        QCOMPARE(boxes.shown.size(), std::size_t(1));
+        QCOMPARE(boxes.shown[0].substr(0, 5), std::string("info:"));
+        QCOMPARE(treeDifferences(before, snapshotTree(app.path())), std::string());
     }
 };
 
