@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -201,6 +202,8 @@ std::vector<JournalRecord> parseJournal(const std::string& bytes, std::size_t& v
 JournalFile JournalFile::create(const std::string& path, const JournalRecord& first) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) raiseJournalError(path, errno);
+    // Held until the change ends, or until the process dies however it dies.
+    ::flock(fd, LOCK_EX | LOCK_NB);
     JournalFile file(path, fd, 0);
     try {
         file.append({first}, true);
@@ -215,12 +218,30 @@ JournalFile JournalFile::create(const std::string& path, const JournalRecord& fi
     return file;
 }
 
-JournalFile JournalFile::reopen(const std::string& path, std::size_t validSize) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0) raiseJournalError(path, errno);
-    JournalFile file(path, fd, validSize);
+std::optional<JournalFile> JournalFile::takeOver(const std::string& path, std::vector<JournalRecord>& records) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+    if (fd < 0) {
+        throw AppError("The journal of changes \"" + path + "\" cannot be read. " + platform::systemErrorText(errno));
+    }
+    JournalFile file(path, fd, 0);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) return std::nullopt;
+        raiseJournalError(path, errno);
+    }
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(bytes.size()));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            throw AppError("The journal of changes \"" + path + "\" cannot be read. " + platform::systemErrorText(errno));
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    records = parseJournal(bytes, file.size_);
     // What follows a torn line could never be read back.
-    if (::ftruncate(fd, static_cast<off_t>(validSize)) != 0) raiseJournalError(path, errno);
+    if (file.size_ < bytes.size() && ::ftruncate(fd, static_cast<off_t>(file.size_)) != 0) raiseJournalError(path, errno);
     return file;
 }
 

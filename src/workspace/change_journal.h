@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,11 +44,14 @@ std::vector<JournalRecord> parseJournal(const std::string& bytes, std::size_t& v
 // reason; a failed append leaves the file as it was before it.
 class JournalFile {
 public:
-    // A new journal holding `first`, on disk with its folder entry before this returns.
-    // Raises when one exists already.
+    // A new journal holding `first`, on disk with its folder entry before this
+    // returns. Raises when one exists already. While it is open no other
+    // process takes it over.
     static JournalFile create(const std::string& path, const JournalRecord& first);
-    // An existing journal, cut back to its `validSize` bytes.
-    static JournalFile reopen(const std::string& path, std::size_t validSize);
+    // An existing journal with its records, cut back to them so that records
+    // appended now can be read back. Nothing when a running program still
+    // holds it; raises when it cannot be opened or read.
+    static std::optional<JournalFile> takeOver(const std::string& path, std::vector<JournalRecord>& records);
 
     JournalFile(JournalFile&& other) noexcept;
     JournalFile& operator=(JournalFile&& other) noexcept;

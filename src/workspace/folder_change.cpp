@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
 #include <system_error>
 
@@ -271,13 +272,10 @@ RecoveredChange recoverUnfinishedChange(const std::string& appDir) {
     RecoveredChange result;
     const std::string path = journalPath(appDir);
     if (!platform::pathExists(path)) return result;
-    std::string bytes;
-    if (!platform::readWholeFile(path, bytes)) {
-        throw AppError("The journal of changes \"" + path + "\" cannot be read. " +
-                       platform::systemErrorText(platform::lastError()));
-    }
-    std::size_t validSize = 0;
-    const std::vector<JournalRecord> records = parseJournal(bytes, validSize);
+    std::vector<JournalRecord> records;
+    std::optional<JournalFile> journal = JournalFile::takeOver(path, records);
+    // Another copy of the program is making that change right now.
+    if (!journal) return result;
 
     // Without a whole first record nothing was changed yet.
     if (!records.empty() && records.front().type == Type::Begin) {
@@ -302,13 +300,13 @@ RecoveredChange recoverUnfinishedChange(const std::string& appDir) {
             }
             result.outcome = RecoveredChange::Outcome::Completed;
         } else {
-            JournalFile journal = JournalFile::reopen(path, validSize);
-            for (std::size_t i = undoneFrom; i-- > 0;) undoStep(appDir, steps[i], i, journal);
+            for (std::size_t i = undoneFrom; i-- > 0;) undoStep(appDir, steps[i], i, *journal);
             result.outcome = RecoveredChange::Outcome::RolledBack;
         }
         // The journal may go only once what it put right is on the disk.
         if (!platform::syncFileSystem(appDir)) raiseSystemError(platform::lastError());
     }
+    // Removed while still held, so no other start takes over what is gone.
     removeJournal(path);
     return result;
 }

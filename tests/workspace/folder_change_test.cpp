@@ -12,6 +12,8 @@
 #include "support/tree_snapshot.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -135,6 +137,31 @@ TEST_F(SampleFolder, ACommitThatDidNotReachTheDiskWholeIsRolledBack) {
     const std::string bytes = readFile(journal());
     writeFile(journal(), bytes.substr(0, bytes.size() - 3));
     EXPECT_EQ(recoverUnfinishedChange(dir.path()).outcome, Outcome::RolledBack);
+    EXPECT_EQ(treeDifferences(before, now()), "");
+}
+
+TEST_F(SampleFolder, AChangeThatAnotherRunningCopyIsMakingIsLeftAlone) {
+    int ready[2], go[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(go), 0);
+    char byte = 0;
+    const pid_t other = ::fork();
+    if (other == 0) {
+        {
+            FolderChange change(dir.path(), ChangeKind::Installation);
+            change.keepAside(dir / "db/db.fdb", dir / "db/.db.fdb.keep0");
+            [[maybe_unused]] const ssize_t told = ::write(ready[1], "r", 1);
+            [[maybe_unused]] const ssize_t heard = ::read(go[0], &byte, 1);
+        }
+        ::_exit(0);
+    }
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    const TreeSnapshot during = now();
+    EXPECT_EQ(recoverUnfinishedChange(dir.path()).outcome, Outcome::Nothing);
+    EXPECT_EQ(treeDifferences(during, now()), "");
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    int status = 0;
+    ::waitpid(other, &status, 0);
     EXPECT_EQ(treeDifferences(before, now()), "");
 }
 
