@@ -1,6 +1,6 @@
-// Opening a 20,000-template catalogue (FormShow from the first byte of the
-// download to a filled list) and a 5,000-row search, against isql-fb running the
-// same SELECT over the same database with its output thrown away.
+// Opening a 20,000-template catalogue (the window's FormShow: from the first
+// byte of the download to a filled list) and a 5,000-row search, against isql-fb
+// running the same SELECT over the same database with its output thrown away.
 #include "bench_support.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/search_statement.h"
@@ -55,15 +55,15 @@ public:
     }
     int selectedCategory() const override { return category; }
     void selectCategory(int index) override { category = index; }
-    std::string keywords() const override { return words; }
-    void setKeywords(const std::string& text) override { words = text; }
-    void setName(const std::string&) override {}
-    void setLicense(const std::string&) override {}
-    void setPrice(const std::string&) override {}
-    void setKeywordsDetail(const std::string&) override {}
-    void setDescription(const std::string&) override {}
-    void setNumber(const std::string&) override {}
-    void navigate(const std::string&) override {}
+    std::string searchWords() const override { return words; }
+    void setSearchWords(const std::string& text) override { words = text; }
+    void showName(const std::string&) override {}
+    void showLicense(const std::string&) override {}
+    void showPrice(const std::string&) override {}
+    void showKeywords(const std::string&) override {}
+    void showDescription(const std::string&) override {}
+    void showNumber(const std::string&) override {}
+    void showPreview(const std::string&) override {}
 };
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -145,22 +145,22 @@ int main() {
             SilentScreen screen;
             NullView view;
             HttpClient http;
-            std::string TempDir;
-            TemplateRecord TemplateLst;
+            std::string tempFolder;
+            TemplateRecord templateRecord;
             Catalogue catalogue(screen, view, http);
 
             const auto start = Clock::now();
-            catalogue.FormShow(TempDir, TemplateLst);
+            catalogue.open(tempFolder, templateRecord);
             const double show = seconds(Clock::now() - start);
             listed = view.ids.size();
 
             view.category = static_cast<int>(
                 std::find(view.categories.begin(), view.categories.end(), "Category 1") - view.categories.begin());
             const auto searchStart = Clock::now();
-            catalogue.Button1Click();
+            catalogue.search();
             const double searched = seconds(Clock::now() - searchStart);
             found = view.ids.size();
-            catalogue.FormDestroy();  // the embedded engine keeps a file to one process at a time
+            catalogue.close();  // the embedded engine keeps a file to one process at a time
 
             const double peerShow = timeIsql(database, root, all);
             const double peerSearch = timeIsql(database, root, search);

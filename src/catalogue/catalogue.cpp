@@ -2,8 +2,8 @@
 
 #include "catalogue/connection_params.h"
 #include "catalogue/search_statement.h"
+#include "catalogue/long_text.h"
 #include "platform/codepage.h"
-#include "catalogue/uField.h"
 #include "platform/files.h"
 #include "workspace/byte_sink.h"
 #include "workspace/failures.h"
@@ -22,125 +22,123 @@ const std::string kConnectionName = "temp.fdb";
 const std::string kFirstQuery = "SELECT * FROM TEMPLATES ORDER BY NAME";
 }  // namespace
 
-Catalogue::Catalogue(Screen& screen, CatalogueView& view, HttpClient& IdHTTP1)
-    : screen_(screen), view_(view), IdHTTP1_(IdHTTP1), SQLDataSet4(SQLConnection4) {
-    SQLConnection4.beforeConnect = [this] { SQLConnection4BeforeConnect(); };
+Catalogue::Catalogue(Screen& screen, CatalogueView& view, HttpClient& http)
+    : screen_(screen), view_(view), http_(http), query_(connection_) {
+    connection_.beforeConnect = [this] { loadConnectionParams(); };
 }
 
 Catalogue::~Catalogue() {
-    ignoringErrors([&] { FormDestroy(); });
+    ignoringErrors([&] { close(); });
 }
 
-void Catalogue::FormShow(std::string& TempDir, TemplateRecord& TemplateLst) {
+void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
     DataDir = AppDir + "data" + platform::kSeparator;
-    TempDir = AppDir + "temp" + platform::kSeparator;
-    ignoringErrors([&] { createFolderOrRaise(TempDir); });
+    tempFolder = AppDir + "temp" + platform::kSeparator;
+    ignoringErrors([&] { createFolderOrRaise(tempFolder); });
 
-    TemplateLst = TemplateRecord{};
-    prepareTemplatesIni(TemplateLst);
+    templateRecord = TemplateRecord{};
+    prepareTemplatesIni(templateRecord);
 
-    if (!platform::fileExists(TempDir + "temp.ini"))
-        platform::copyFile(AppDir + "db.ini", TempDir + "temp.ini", true);
+    if (!platform::fileExists(tempFolder + "temp.ini"))
+        platform::copyFile(AppDir + "db.ini", tempFolder + "temp.ini", true);
 
     const std::string catalogueZip = changeFileExt(CatalogueFileName, ".zip");
-    const std::string archivePath = TempDir + catalogueZip;
+    const std::string archivePath = tempFolder + catalogueZip;
     platform::deleteFile(archivePath);
     OutputFile archive(archivePath);  // left to the general display when it cannot be created
 
     screen_.setStatus("Downloading Template List...");
     const bool fetched = reportingErrors(screen_, "Could not download the template!", [&] {
         FileSink sink(archive);
-        IdHTTP1_.fetch(TemplatesUrl + catalogueZip, sink);
+        http_.fetch(TemplatesUrl + catalogueZip, sink);
     });
     archive.close();
     if (!fetched) return;
 
     bool catalogueThere = false;
     const bool unpacked = reportingOwnErrors(screen_, [&] {
-        unpackArchive(archivePath, TempDir);
+        unpackArchive(archivePath, tempFolder);
         screen_.processMessages();
-        catalogueThere = platform::fileExists(TempDir + CatalogueFileName);
+        catalogueThere = platform::fileExists(tempFolder + CatalogueFileName);
     });
     if (!unpacked || !catalogueThere) return;
 
     PrepareCatalogueIni();
-    runQuerySequence(kFirstQuery);
+    runQuery(kFirstQuery);
 
     view_.addCategory(kAllCategories);
     for (int i = 0; i < view_.categoryCount(); ++i)
         if (view_.categoryText(i) == kAllCategories) view_.selectCategory(i);
-    FillTemplateList();
+    listTemplates();
 }
 
-void Catalogue::SQLConnection4BeforeConnect() {
+void Catalogue::loadConnectionParams() {
     reportingErrors(screen_, "Could not load file : temp.ini", [&] {
-        if (SQLConnection4.connectionName() != kConnectionName) SQLConnection4.setConnectionName(kConnectionName);
-        if (!SQLConnection4.paramsLoaded()) {
-            SQLConnection4.params = readIniSection(AppDir + "temp" + platform::kSeparator + "temp.ini",
-                                                   SQLConnection4.connectionName());
-            SQLConnection4.setParamsLoaded(true);
+        if (connection_.connectionName() != kConnectionName) connection_.setConnectionName(kConnectionName);
+        if (!connection_.paramsLoaded()) {
+            connection_.params = readIniSection(AppDir + "temp" + platform::kSeparator + "temp.ini",
+                                                connection_.connectionName());
+            connection_.setParamsLoaded(true);
         }
-        SQLConnection4.setParam("user_name", CatalogueUser);
-        SQLConnection4.setParam("password", CataloguePassword);
+        connection_.setParam("user_name", CatalogueUser);
+        connection_.setParam("password", CataloguePassword);
     });
 }
 
-void Catalogue::runQuerySequence(const std::string& S) {
-    ClientDataSet4.close();
-    SQLDataSet4.close();
-    ClientDataSet4.indexFieldNames.clear();
-    SQLDataSet4.commandText = S;
-    // DataSetProvider4: fetch every row, rework the long text, hand the batch over.
-    RowBatch rows = SQLDataSet4.open();
-    SQLDataSet4.close();
-    DataSetProvider4GetData(rows);
-    ClientDataSet4.open(std::move(rows));
+void Catalogue::runQuery(const std::string& statement) {
+    rows_.close();
+    query_.close();
+    query_.commandText = statement;
+    RowBatch rows = query_.open();
+    query_.close();
+    decodeLongText(rows);
+    rows_.open(std::move(rows));
 }
 
-void Catalogue::FillTemplateList() {
+void Catalogue::listTemplates() {
     view_.clearTemplates();
     std::unordered_set<std::string> known;
     for (int i = 0; i < view_.categoryCount(); ++i) known.insert(platform::foldCase(view_.categoryText(i)));
 
-    ClientDataSet4.first();
-    while (!ClientDataSet4.eof()) {
-        const std::int32_t id = ClientDataSet4.fieldInt("ID");
-        view_.addTemplate(ClientDataSet4.fieldText("NAME"), id);
-        const std::string category = ClientDataSet4.fieldText("CATEGORY");
+    rows_.first();
+    while (!rows_.eof()) {
+        const std::int32_t id = rows_.fieldInt("ID");
+        view_.addTemplate(rows_.fieldText("NAME"), id);
+        const std::string category = rows_.fieldText("CATEGORY");
         if (known.insert(platform::foldCase(category)).second) view_.addCategory(category);
-        ClientDataSet4.next();
+        rows_.next();
     }
     if (view_.templateCount() > 0) view_.selectTemplate(0);
-    ListBox1Click();
+    showSelected();
 }
 
-void Catalogue::ListBox1Click() {
+void Catalogue::showSelected() {
     const int index = view_.selectedTemplate();
     if (index < 0) return;
     const std::string text = view_.templateText(index);
     const std::int32_t id = view_.templateId(index);
-    ClientDataSet4.locate("ID", std::to_string(id));
+    rows_.locate("ID", std::to_string(id));
 
-    view_.setName(text);
-    view_.setLicense(ClientDataSet4.fieldText("LICENSE"));
-    view_.setPrice(formatCurrency(ClientDataSet4.fieldAmount("PRICE")));
-    view_.setKeywordsDetail(ClientDataSet4.fieldText("KEYWORDS"));
-    view_.setDescription(ClientDataSet4.fieldText("DESCRIPTION"));
-    view_.setNumber(ClientDataSet4.fieldText("NUMBER"));
-    const std::string url = ClientDataSet4.fieldText("URL");
-    view_.navigate(url.empty() ? "about:blank" : url);
+    view_.showName(text);
+    view_.showLicense(rows_.fieldText("LICENSE"));
+    view_.showPrice(formatCurrency(rows_.fieldAmount("PRICE")));
+    view_.showKeywords(rows_.fieldText("KEYWORDS"));
+    view_.showDescription(rows_.fieldText("DESCRIPTION"));
+    view_.showNumber(rows_.fieldText("NUMBER"));
+    const std::string url = rows_.fieldText("URL");
+    view_.showPreview(url.empty() ? "about:blank" : url);
     screen_.setStatus("Click on Download button to download the template.");
 }
 
-void Catalogue::Button1Click() {
+void Catalogue::search() {
     const int index = view_.selectedCategory();
     const std::string category = index >= 0 ? view_.categoryText(index) : std::string();
-    runQuerySequence(buildSearchStatement(index, category, view_.keywords()));
-    FillTemplateList();
+    runQuery(buildSearchStatement(index, category, view_.searchWords()));
+    listTemplates();
 }
 
-void Catalogue::Button2Click() {
-    view_.setKeywords("");
+void Catalogue::clearSearch() {
+    view_.setSearchWords("");
     // By text: the empty category sorts ahead of " All Categories". Without it
     // (the show step stopped early) nothing is chosen, which filters nothing either.
     int all = -1;
@@ -150,17 +148,17 @@ void Catalogue::Button2Click() {
             break;
         }
     view_.selectCategory(all);
-    Button1Click();
+    search();
 }
 
 std::string Catalogue::currentText(const std::string& field) const {
-    return ClientDataSet4.fieldText(field);
+    return rows_.fieldText(field);
 }
 
-void Catalogue::FormDestroy() {
-    ClientDataSet4.close();
-    SQLDataSet4.close();
-    SQLConnection4.close();
+void Catalogue::close() {
+    rows_.close();
+    query_.close();
+    connection_.close();
 }
 
 }  // namespace quill

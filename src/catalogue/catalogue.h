@@ -19,55 +19,56 @@ namespace quill {
 
 class Catalogue {
 public:
-    Catalogue(Screen& screen, CatalogueView& view, HttpClient& IdHTTP1);
-    ~Catalogue();  // closes everything quietly when FormDestroy did not run
+    Catalogue(Screen& screen, CatalogueView& view, HttpClient& http);
+    ~Catalogue();  // closes everything quietly when close() did not run
     Catalogue(const Catalogue&) = delete;
     Catalogue& operator=(const Catalogue&) = delete;
 
-    // Sets DataDir and TempDir, loads TemplateLst, downloads and unpacks the
-    // catalogue, opens it and fills the list. Failures of the download and the
+    // Sets DataDir and tempFolder, loads templateRecord, downloads and unpacks the
+    // catalogue, opens it and lists its templates. Failures of the download and the
     // unpacking are shown here; others (temp.zip not creatable, the connection,
     // the statement) propagate to the caller's general error display.
-    void FormShow(std::string& TempDir, TemplateRecord& TemplateLst);
+    void open(std::string& tempFolder, TemplateRecord& templateRecord);
 
-    // Refills the template list and the category box from ClientDataSet4 and
-    // selects the first template. Raises on a closed result set or a missing column.
-    void FillTemplateList();
-    // Shows the selected template's details and preview; raises like FillTemplateList.
-    void ListBox1Click();
-    // Search: runs the statement built from the category box and the keywords.
-    // Raises the database's error when it rejects it or cannot be reached.
-    void Button1Click();
-    // Clear: empties the keywords, selects " All Categories" (nothing when the box
+    // Refills the template list and the category box from the result set and
+    // shows the first template. Raises on a closed result set or a missing column.
+    void listTemplates();
+    // Shows the selected template's details and preview; raises like listTemplates.
+    void showSelected();
+    // Runs the statement built from the chosen category and the keywords, and
+    // lists what it finds. Raises the database's error when it rejects it or
+    // cannot be reached.
+    void search();
+    // Empties the keywords, chooses " All Categories" (nothing when the box
     // lacks it) and searches, which lists every template.
-    void Button2Click();
+    void clearSearch();
 
-    // A column of ClientDataSet4's current row as text; raises when the result
+    // A column of the result set's current row as text; raises when the result
     // set is closed or lacks the column.
     std::string currentText(const std::string& field) const;
 
-    // Closes ClientDataSet4, SQLDataSet4 and SQLConnection4, in that order.
-    void FormDestroy();
+    // Closes the result set, the query and the connection, in that order.
+    void close();
 
-    // Runs before each attachment of SQLConnection4: loads its parameters once from
-    // temp.ini's section "temp.fdb" and forces the login. Shows "Could not load
-    // file : temp.ini" when that fails; raises nothing.
-    void SQLConnection4BeforeConnect();
+    // Runs the statement and loads all its rows into the result set, long text
+    // decoded as UTF-8. Raises the database's error; the result set is then closed.
+    void runQuery(const std::string& statement);
 
-    // Runs statement S and loads all its rows into ClientDataSet4, long text
-    // decoded as UTF-8. Raises the database's error; ClientDataSet4 is then closed.
-    void runQuerySequence(const std::string& S);
-
-    const ClientDataSet& clientDataSet() const { return ClientDataSet4; }
-    const FirebirdConnection& connection() const { return SQLConnection4; }
+    const ClientDataSet& rows() const { return rows_; }
+    const FirebirdConnection& connection() const { return connection_; }
 
 private:
+    // Runs before each attachment: loads the connection's parameters once from
+    // temp.ini's section "temp.fdb" and forces the login. Shows "Could not load
+    // file : temp.ini" when that fails; raises nothing.
+    void loadConnectionParams();
+
     Screen& screen_;
     CatalogueView& view_;
-    HttpClient& IdHTTP1_;
-    FirebirdConnection SQLConnection4;
-    SqlDataSet SQLDataSet4;
-    ClientDataSet ClientDataSet4;
+    HttpClient& http_;
+    FirebirdConnection connection_;
+    SqlDataSet query_;
+    ClientDataSet rows_;
 };
 
 }  // namespace quill

@@ -1,4 +1,4 @@
-// ClientDataSet4: the in-memory result set the handlers read and move through.
+// The in-memory result set the catalogue lists, shows and moves through.
 #pragma once
 
 #include "catalogue/row_batch.h"
@@ -11,8 +11,6 @@ namespace quill {
 
 class ClientDataSet {
 public:
-    std::string indexFieldNames;  // no sort order of its own; cleared before each open
-
     // Takes the rows; the current row is then the first.
     void open(RowBatch rows);
     void close();

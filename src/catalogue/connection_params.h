@@ -1,4 +1,4 @@
-// Loading SQLConnection4's parameters from an INI file's section.
+// Loading the catalogue connection's parameters from an INI file's section.
 #pragma once
 
 #include <string>

@@ -1,5 +1,5 @@
-// SQLConnection4: one attachment to a Firebird database through fbclient's
-// embedded engine, opened on first use and kept until closed.
+// One attachment to a Firebird database through fbclient's embedded engine,
+// opened on first use and kept until closed.
 #pragma once
 
 #include "catalogue/row_batch.h"

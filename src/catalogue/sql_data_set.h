@@ -1,4 +1,4 @@
-// SQLDataSet4: the catalogue query, a statement text run on the connection.
+// The catalogue query: a statement text run on the connection.
 #pragma once
 
 #include "catalogue/firebird_connection.h"

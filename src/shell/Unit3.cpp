@@ -69,7 +69,7 @@ void TForm3::FormCreate() {
     platform::createFolder(AppDir + "temp");
 }
 
-void TForm3::FormDestroy() { catalogue->FormDestroy(); }
+void TForm3::FormDestroy() { catalogue->close(); }
 
 void TForm3::runModal() {
     guarded([this] { FormShow(); });
@@ -81,18 +81,18 @@ void TForm3::runModal() {
     exec();
 }
 
-void TForm3::FormShow() { catalogue->FormShow(TempDir, TemplateLst); }
+void TForm3::FormShow() { catalogue->open(TempDir, TemplateLst); }
 
 void TForm3::ListBox1Click() {
-    guarded([this] { catalogue->ListBox1Click(); });
+    guarded([this] { catalogue->showSelected(); });
 }
 
 void TForm3::Button1Click() {
-    guarded([this] { catalogue->Button1Click(); });
+    guarded([this] { catalogue->search(); });
 }
 
 void TForm3::Button2Click() {
-    guarded([this] { catalogue->Button2Click(); });
+    guarded([this] { catalogue->clearSearch(); });
 }
 
 void TForm3::BitBtn1Click() {
@@ -219,14 +219,14 @@ void TForm3::addCategory(const std::string& text) {
 
 int TForm3::selectedCategory() const { return ui->ComboBox1->currentIndex(); }
 void TForm3::selectCategory(int index) { ui->ComboBox1->setCurrentIndex(index); }
-std::string TForm3::keywords() const { return ui->Edit2->text().toStdString(); }
-void TForm3::setKeywords(const std::string& text) { ui->Edit2->setText(q(text)); }
-void TForm3::setName(const std::string& text) { ui->Edit1->setText(q(text)); }
-void TForm3::setLicense(const std::string& text) { ui->Edit3->setText(q(text)); }
-void TForm3::setPrice(const std::string& text) { ui->Edit4->setText(q(text)); }
-void TForm3::setKeywordsDetail(const std::string& text) { ui->Edit5->setText(q(text)); }
-void TForm3::setDescription(const std::string& text) { ui->Memo1->setPlainText(q(text)); }
-void TForm3::setNumber(const std::string& text) { ui->Edit6->setText(q(text)); }
-void TForm3::navigate(const std::string& url) { ui->WebBrowser1->setUrl(QUrl(q(url))); }
+std::string TForm3::searchWords() const { return ui->Edit2->text().toStdString(); }
+void TForm3::setSearchWords(const std::string& text) { ui->Edit2->setText(q(text)); }
+void TForm3::showName(const std::string& text) { ui->Edit1->setText(q(text)); }
+void TForm3::showLicense(const std::string& text) { ui->Edit3->setText(q(text)); }
+void TForm3::showPrice(const std::string& text) { ui->Edit4->setText(q(text)); }
+void TForm3::showKeywords(const std::string& text) { ui->Edit5->setText(q(text)); }
+void TForm3::showDescription(const std::string& text) { ui->Memo1->setPlainText(q(text)); }
+void TForm3::showNumber(const std::string& text) { ui->Edit6->setText(q(text)); }
+void TForm3::showPreview(const std::string& url) { ui->WebBrowser1->setUrl(QUrl(q(url))); }
 
 }  // namespace quill

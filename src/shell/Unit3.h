@@ -63,15 +63,15 @@ public:
     void addCategory(const std::string& text) override;
     int selectedCategory() const override;
     void selectCategory(int index) override;
-    std::string keywords() const override;
-    void setKeywords(const std::string& text) override;
-    void setName(const std::string& text) override;
-    void setLicense(const std::string& text) override;
-    void setPrice(const std::string& text) override;
-    void setKeywordsDetail(const std::string& text) override;
-    void setDescription(const std::string& text) override;
-    void setNumber(const std::string& text) override;
-    void navigate(const std::string& url) override;
+    std::string searchWords() const override;
+    void setSearchWords(const std::string& text) override;
+    void showName(const std::string& text) override;
+    void showLicense(const std::string& text) override;
+    void showPrice(const std::string& text) override;
+    void showKeywords(const std::string& text) override;
+    void showDescription(const std::string& text) override;
+    void showNumber(const std::string& text) override;
+    void showPreview(const std::string& url) override;
 
     Ui::TForm3* form() const { return ui.get(); }
     bool inputBlocked() const;

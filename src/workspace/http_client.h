@@ -1,4 +1,4 @@
-// IdHTTP1: the one HTTP client of the main window, on libcurl's easy interface.
+// The one HTTP client of the main window, on libcurl's easy interface.
 // It keeps its cookies and its open connection for its whole life.
 #pragma once
 

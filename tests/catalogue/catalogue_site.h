@@ -1,4 +1,4 @@
-// One kind of world for the catalogue handlers: a fresh application folder with
+// One kind of world for the catalogue: a fresh application folder with
 // the organizer's db.ini, the vendor site on the built-in host serving temp.zip
 // built from real Firebird rows, and the window's recording screen and view.
 #pragma once
@@ -30,7 +30,7 @@ public:
     // Builds a catalogue database in the vendor folder; returns its path.
     std::string buildDatabase(const std::vector<vendorkit::TemplateRow>& rows, const std::string& name = "cat.fdb");
 
-    void show() { catalogue->FormShow(TempDir, TemplateLst); }
+    void show() { catalogue->open(tempFolder, templateRecord); }
 
     static const std::string kDbIni;   // the organizer's connection settings
     std::string catalogueUrlPath() const;  // "/quillary-web-templates/temp.zip"
@@ -42,8 +42,8 @@ public:
     HttpClient http;
     vendorkit::HttpServer* server = nullptr;  // shared by every test of the program
     std::unique_ptr<Catalogue> catalogue;
-    std::string TempDir;
-    TemplateRecord TemplateLst;
+    std::string tempFolder;
+    TemplateRecord templateRecord;
 };
 
 }  // namespace quill::testing

@@ -42,7 +42,7 @@ TEST_F(CatalogueShow, OpensTheCatalogueAndShowsTheFirstTemplateWithoutAClick) {
     site.publish(threeTemplates());
     site.show();
 
-    EXPECT_EQ(site.TempDir, AppDir + "temp/");
+    EXPECT_EQ(site.tempFolder, AppDir + "temp/");
     EXPECT_EQ(DataDir, AppDir + "data/");
     EXPECT_EQ(site.view.names(), (Strings{"Bob's Garage", "Cash Book", "Home Inventory", "Recipes"}));
     EXPECT_EQ(site.view.templates[1].second, 1);
@@ -50,9 +50,9 @@ TEST_F(CatalogueShow, OpensTheCatalogueAndShowsTheFirstTemplateWithoutAClick) {
     EXPECT_EQ(site.view.selectedCategory(), 0);
     EXPECT_EQ(site.view.selectedTemplate(), 0);
     EXPECT_EQ(site.view.name, "Bob's Garage");
-    EXPECT_EQ(site.view.keywordsDetail, "car repair");
+    EXPECT_EQ(site.view.keywords, "car repair");
     EXPECT_EQ(site.view.number, "N2");
-    EXPECT_EQ(site.view.navigations, (Strings{"http://127.0.0.1/preview/2.html"}));
+    EXPECT_EQ(site.view.previews, (Strings{"http://127.0.0.1/preview/2.html"}));
     EXPECT_EQ(site.screen.status, "Click on Download button to download the template.");
     EXPECT_TRUE(site.screen.boxes().empty());
     EXPECT_EQ(site.catalogue->currentText("FILE"), "template2.zip");
@@ -62,7 +62,7 @@ TEST_F(CatalogueShow, OpensTheCatalogueAndShowsTheFirstTemplateWithoutAClick) {
 
     // Selecting another item moves the current row to it.
     site.view.selectTemplate(1);
-    site.catalogue->ListBox1Click();
+    site.catalogue->showSelected();
     EXPECT_EQ(site.view.name, "Cash Book");
     EXPECT_EQ(site.view.description, "Keeps the caf\xC3\xA9's accounts");
     EXPECT_EQ(site.view.price, "$1,999.00");
@@ -77,7 +77,7 @@ TEST_F(CatalogueShow, PreparesTempIniFromDbIniAndTemplatesIni) {
               "[temp.fdb]\r\nDatabase=" + AppDir + "temp/temp.fdb\r\nUser_Name=organizer\r\nPassword=secret\r\n"
               "ServerCharSet=UTF8\r\nSQLDialect=3\r\nBlobSize=-1\r\n");
     EXPECT_EQ(readFile(AppDir + "data/templates.ini"), "Main=db\r\n");
-    EXPECT_EQ(site.TemplateLst.lines.lines(), Strings{"Main=db"});
+    EXPECT_EQ(site.templateRecord.lines.lines(), Strings{"Main=db"});
     // The forced login replaced the organizer's.
     EXPECT_EQ(site.catalogue->connection().param("user_name"), "SYSDBA");
     EXPECT_EQ(site.catalogue->connection().param("password"), "quietbird");
@@ -88,7 +88,7 @@ TEST_F(CatalogueShow, WithoutADataFolderTheTemplatesListStillHoldsMain) {
     site.publish(threeTemplates());
     site.show();
     EXPECT_FALSE(platform::fileExists(AppDir + "data/templates.ini"));
-    EXPECT_EQ(site.TemplateLst.lines.lines(), Strings{"Main=db"});
+    EXPECT_EQ(site.templateRecord.lines.lines(), Strings{"Main=db"});
     EXPECT_EQ(site.view.templateCount(), 4);
 }
 
@@ -161,7 +161,7 @@ TEST_F(CatalogueShow, WithoutDbIniTheConnectionCannotLoadItsSettings) {
     EXPECT_EQ(site.screen.boxes(), Strings{"error:Could not load file : temp.ini"});
     EXPECT_FALSE(site.catalogue->connection().connected());
     EXPECT_EQ(site.view.categoryCount(), 0);
-    EXPECT_FALSE(site.catalogue->clientDataSet().active());
+    EXPECT_FALSE(site.catalogue->rows().active());
 }
 
 TEST_F(CatalogueShow, AnEmptyDbIniLeavesTempIniEmptyAndTheCatalogueUnreachable) {
@@ -182,7 +182,7 @@ TEST_F(CatalogueShow, ALaterSearchReachesACatalogueLeftByAnEarlierRun) {
     ASSERT_EQ(site.screen.boxes(), Strings{"error:Could not download the template!"});
     ASSERT_FALSE(site.catalogue->connection().connected());
 
-    site.catalogue->Button1Click();
+    site.catalogue->search();
     EXPECT_TRUE(site.catalogue->connection().connected());
     EXPECT_EQ(site.view.templateCount(), 4);
     EXPECT_EQ(site.screen.boxes().size(), 1u);
@@ -191,9 +191,9 @@ TEST_F(CatalogueShow, ALaterSearchReachesACatalogueLeftByAnEarlierRun) {
 
     // Without " All Categories", Clear chooses nothing and still lists everything.
     ASSERT_TRUE(site.view.chooseCategory("Business"));
-    site.catalogue->Button1Click();
+    site.catalogue->search();
     EXPECT_EQ(site.view.names(), Strings{"Cash Book"});
-    site.catalogue->Button2Click();
+    site.catalogue->clearSearch();
     EXPECT_EQ(site.view.selectedCategory(), -1);
     EXPECT_EQ(site.view.templateCount(), 4);
 }
@@ -214,7 +214,7 @@ TEST_F(CatalogueShow, AMissingColumnStopsAtThatColumnKeepingEarlierFields) {
     }
     EXPECT_EQ(site.view.name, "Only");
     EXPECT_EQ(site.view.number, "7");
-    EXPECT_TRUE(site.view.navigations.empty());
+    EXPECT_TRUE(site.view.previews.empty());
 }
 
 class CatalogueBrowse : public ::testing::Test {
@@ -235,8 +235,8 @@ protected:
     }
     Strings search(const std::string& category, const std::string& keywords) {
         EXPECT_TRUE(site.view.chooseCategory(category)) << category;
-        site.view.keywordsText = keywords;
-        site.catalogue->Button1Click();
+        site.view.searchWordsText = keywords;
+        site.catalogue->search();
         return site.view.names();
     }
     CatalogueSite site;
@@ -246,12 +246,12 @@ TEST_F(CatalogueBrowse, AnEmptyCategorySortsFirstAndAnEmptyUrlShowsABlankPage) {
     EXPECT_EQ(site.view.categories, (Strings{"", " All Categories", "Auto", "Business", "home"}));
     EXPECT_EQ(site.view.categoryText(site.view.selectedCategory()), " All Categories");
     EXPECT_EQ(site.view.name, "Blank Page");
-    EXPECT_EQ(site.view.navigations.back(), "about:blank");
+    EXPECT_EQ(site.view.previews.back(), "about:blank");
 
     site.view.selectTemplate(6);
-    site.catalogue->ListBox1Click();
+    site.catalogue->showSelected();
     EXPECT_EQ(site.view.name, "Spaces");
-    EXPECT_EQ(site.view.navigations.back(), "  ");
+    EXPECT_EQ(site.view.previews.back(), "  ");
 }
 
 TEST_F(CatalogueBrowse, EveryCategoryFiltersIncludingTheFirstAndTheEmptyOne) {
@@ -276,40 +276,40 @@ TEST_F(CatalogueBrowse, KeywordsMatchNamesKeywordsAndNumbersAsTyped) {
 
 TEST_F(CatalogueBrowse, ASearchWithoutMatchesEmptiesTheListAndKeepsTheDetails) {
     const std::string name = site.view.name;
-    const std::size_t navigations = site.view.navigations.size();
+    const std::size_t navigations = site.view.previews.size();
     site.screen.setStatus("before");
     EXPECT_EQ(search("Business", "nothing-like-this"), Strings{});
     EXPECT_EQ(site.view.selectedTemplate(), -1);
     EXPECT_EQ(site.view.name, name);
-    EXPECT_EQ(site.view.navigations.size(), navigations);
+    EXPECT_EQ(site.view.previews.size(), navigations);
     EXPECT_EQ(site.screen.status, "before");
 }
 
 TEST_F(CatalogueBrowse, ClearResetsKeywordsAndCategoryAndListsEverything) {
     search("Auto", "car");
-    site.catalogue->Button2Click();
-    EXPECT_EQ(site.view.keywordsText, "");
+    site.catalogue->clearSearch();
+    EXPECT_EQ(site.view.searchWordsText, "");
     EXPECT_EQ(site.view.categoryText(site.view.selectedCategory()), " All Categories");
     EXPECT_EQ(site.view.templateCount(), 7);
     EXPECT_EQ(site.view.selectedTemplate(), 0);
 }
 
 TEST_F(CatalogueBrowse, AFailedQueryKeepsTheListAndClosesTheResultSetUntilALaterSearch) {
-    EXPECT_THROW(site.catalogue->runQuerySequence("SELECT * FROM NO_SUCH_TABLE"), AppError);
+    EXPECT_THROW(site.catalogue->runQuery("SELECT * FROM NO_SUCH_TABLE"), AppError);
     EXPECT_EQ(site.view.templateCount(), 7);
-    EXPECT_FALSE(site.catalogue->clientDataSet().active());
-    EXPECT_THROW(site.catalogue->ListBox1Click(), AppError);
+    EXPECT_FALSE(site.catalogue->rows().active());
+    EXPECT_THROW(site.catalogue->showSelected(), AppError);
     EXPECT_THROW(site.catalogue->currentText("FILE"), AppError);
 
-    site.catalogue->Button2Click();
-    EXPECT_TRUE(site.catalogue->clientDataSet().active());
+    site.catalogue->clearSearch();
+    EXPECT_TRUE(site.catalogue->rows().active());
     EXPECT_EQ(site.catalogue->currentText("NAME"), "Blank Page");
 }
 
-TEST_F(CatalogueBrowse, FormDestroyClosesTheResultSetTheQueryAndTheConnection) {
+TEST_F(CatalogueBrowse, CloseClosesTheResultSetTheQueryAndTheConnection) {
     ASSERT_TRUE(site.catalogue->connection().connected());
-    site.catalogue->FormDestroy();
-    EXPECT_FALSE(site.catalogue->clientDataSet().active());
+    site.catalogue->close();
+    EXPECT_FALSE(site.catalogue->rows().active());
     EXPECT_FALSE(site.catalogue->connection().connected());
     EXPECT_THROW(site.catalogue->currentText("NAME"), AppError);
     // Another attachment, as the organizer's would, now finds the file free.

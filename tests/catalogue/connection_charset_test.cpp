@@ -3,7 +3,7 @@
 #include "catalogue/catalogue_site.h"
 #include "catalogue/firebird_charset.h"
 #include "catalogue/firebird_connection.h"
-#include "catalogue/uField.h"
+#include "catalogue/long_text.h"
 #include "platform/code_page_converter.h"
 #include "platform/error.h"
 #include "support/temp_folder.h"
@@ -45,17 +45,17 @@ TEST(CatalogueText, ShowsAndFindsAccentedTextThroughAWin1252Connection) {
     EXPECT_EQ(site.view.names(), (Strings{"Cr\u00E8me br\u00FBl\u00E9e", "Who Am I?"}));
     EXPECT_EQ(site.view.categories, (Strings{" All Categories", "Caf\u00E9", "Games"}));
     EXPECT_EQ(site.view.name, "Cr\u00E8me br\u00FBl\u00E9e");
-    EXPECT_EQ(site.view.keywordsDetail, "dessert cr\u00E8me");
+    EXPECT_EQ(site.view.keywords, "dessert cr\u00E8me");
     EXPECT_EQ(site.view.number, "N\u00B07");
     EXPECT_EQ(site.view.license, "\u20AC 5");
     EXPECT_EQ(site.view.description, "Caf\u00E9 au lait");
-    EXPECT_EQ(site.view.navigations.back(), "http://127.0.0.1/preview/cr\u00E8me.html");
+    EXPECT_EQ(site.view.previews.back(), "http://127.0.0.1/preview/cr\u00E8me.html");
     EXPECT_EQ(site.catalogue->currentText("FILE"), "cr\u00E8me.zip");
 
     auto search = [&](const std::string& category, const std::string& keywords) {
         EXPECT_TRUE(site.view.chooseCategory(category)) << category;
-        site.view.keywordsText = keywords;
-        site.catalogue->Button1Click();
+        site.view.searchWordsText = keywords;
+        site.catalogue->search();
         return site.view.names();
     };
     EXPECT_EQ(search(" All Categories", "cr\u00E8me"), Strings{"Cr\u00E8me br\u00FBl\u00E9e"});
@@ -93,7 +93,7 @@ TEST_F(ConnectionCharset, FollowsFirebirdsNamesAndLeavesNoneAndOctetsAlone) {
         EXPECT_EQ(rows.at(0, 1).text, "\xC3\xA8\xFF") << charset;  // binary, as stored
         // Long text reaches the window through the provider's UTF-8 reading:
         // the UTF8 blob Firebird turned into the connection's set, and the NONE one it did not.
-        DataSetProvider4GetData(rows);
+        decodeLongText(rows);
         EXPECT_EQ(rows.at(0, 2).text, "Caf\u00E9") << charset;
         EXPECT_EQ(rows.at(0, 3).text, "Caf\u00E9") << charset;
     }

@@ -1,4 +1,4 @@
-// A CatalogueView that keeps what the handlers put into the controls, with the
+// A CatalogueView that keeps what the catalogue puts into the controls, with the
 // category box sorted the way the real drop-down list sorts it.
 #pragma once
 
@@ -19,9 +19,9 @@ public:
     int selected = -1;
     std::vector<std::string> categories;
     int category = -1;
-    std::string keywordsText;
-    std::string name, license, price, keywordsDetail, description, number;
-    std::vector<std::string> navigations;
+    std::string searchWordsText;
+    std::string name, license, price, keywords, description, number;
+    std::vector<std::string> previews;
     int clears = 0;
 
     void clearTemplates() override {
@@ -51,16 +51,16 @@ public:
     int selectedCategory() const override { return category; }
     void selectCategory(int index) override { category = index; }
 
-    std::string keywords() const override { return keywordsText; }
-    void setKeywords(const std::string& text) override { keywordsText = text; }
+    std::string searchWords() const override { return searchWordsText; }
+    void setSearchWords(const std::string& text) override { searchWordsText = text; }
 
-    void setName(const std::string& text) override { name = text; }
-    void setLicense(const std::string& text) override { license = text; }
-    void setPrice(const std::string& text) override { price = text; }
-    void setKeywordsDetail(const std::string& text) override { keywordsDetail = text; }
-    void setDescription(const std::string& text) override { description = text; }
-    void setNumber(const std::string& text) override { number = text; }
-    void navigate(const std::string& url) override { navigations.push_back(url); }
+    void showName(const std::string& text) override { name = text; }
+    void showLicense(const std::string& text) override { license = text; }
+    void showPrice(const std::string& text) override { price = text; }
+    void showKeywords(const std::string& text) override { keywords = text; }
+    void showDescription(const std::string& text) override { description = text; }
+    void showNumber(const std::string& text) override { number = text; }
+    void showPreview(const std::string& url) override { previews.push_back(url); }
 
     // Selects the category with this text; false when the box lacks it.
     bool chooseCategory(const std::string& text) {

@@ -1,7 +1,7 @@
-// The rows of real Firebird databases, from the statement to ClientDataSet4.
+// The rows of real Firebird databases, from the statement to the result set.
 #include "catalogue/client_data_set.h"
 #include "catalogue/firebird_connection.h"
-#include "catalogue/uField.h"
+#include "catalogue/long_text.h"
 #include "platform/error.h"
 #include "support/temp_folder.h"
 #include "vendorkit/catalogue_builder.h"
@@ -23,7 +23,7 @@ protected:
     void load(const std::string& sql) {
         data.close();
         RowBatch rows = connection.fetchAll(sql);
-        DataSetProvider4GetData(rows);
+        decodeLongText(rows);
         data.open(std::move(rows));
     }
     void catalogue(const std::vector<TemplateRow>& rows) {
