@@ -5,11 +5,11 @@
 #include "platform/code_page_converter.h"
 #include "platform/error.h"
 #include "platform/termination_signals.h"
+#include "workspace/line_list.h"
 
 #include <ibase.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -21,17 +21,6 @@ namespace quill {
 static_assert(sizeof(isc_db_handle) == sizeof(unsigned int), "the header keeps the handle as unsigned int");
 
 namespace {
-
-bool sameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
-}
-
-std::string lineName(const std::string& line) {
-    return line.substr(0, line.find('='));
-}
 
 void addDpbText(std::string& dpb, char tag, const std::string& value) {
     // Clumplets carry a one-byte length.
@@ -264,22 +253,10 @@ void FirebirdConnection::setConnectionName(const std::string& name) {
     name_ = name;
 }
 
-std::string FirebirdConnection::param(const std::string& name) const {
-    for (const auto& line : params)
-        if (sameName(lineName(line), name)) {
-            const auto eq = line.find('=');
-            return eq == std::string::npos ? std::string() : line.substr(eq + 1);
-        }
-    return {};
-}
+std::string FirebirdConnection::param(const std::string& name) const { return valueOfName(params, name); }
 
 void FirebirdConnection::setParam(const std::string& name, const std::string& value) {
-    for (auto& line : params)
-        if (sameName(lineName(line), name)) {
-            line = name + "=" + value;
-            return;
-        }
-    params.push_back(name + "=" + value);
+    setNameValue(params, name, value);
 }
 
 bool FirebirdConnection::connected() const { return handle_ != 0; }

@@ -28,11 +28,12 @@ public:
     bool paramsLoaded() const { return paramsLoaded_; }
     void setParamsLoaded(bool loaded) { paramsLoaded_ = loaded; }
 
-    // name=value lines. Database, user_name, password, ServerCharSet (UTF8 when
-    // absent), SQLDialect (3 when absent) and RoleName are used; others ignored.
+    // name=value lines, read and set as a LineList's. Database, user_name,
+    // password, ServerCharSet (UTF8 when absent), SQLDialect (3 when absent) and
+    // RoleName are used; others ignored. An empty value reads as an absent one.
     std::vector<std::string> params;
-    std::string param(const std::string& name) const;  // "" when absent; names without regard to case
-    // Replaces the first line of that name (without regard to case), or appends one.
+    std::string param(const std::string& name) const;  // "" when absent
+    // Replaces the first line of that name, or appends one; "" removes it.
     void setParam(const std::string& name, const std::string& value);
 
     // Runs before every attachment attempt.

@@ -129,31 +129,37 @@ void LineList::setLine(int index, const std::string& text) {
     lines_[static_cast<std::size_t>(index)] = text;
 }
 
-int LineList::indexOfName(const std::string& name) const {
-    for (int i = 0; i < count(); ++i) {
-        const std::string& text = lines_[static_cast<std::size_t>(i)];
+int LineList::indexOfName(const std::string& name) const { return quill::indexOfName(lines_, name); }
+
+std::string LineList::value(const std::string& name) const { return valueOfName(lines_, name); }
+
+void LineList::setValue(const std::string& name, const std::string& value) { setNameValue(lines_, name, value); }
+
+int indexOfName(const std::vector<std::string>& lines, std::string_view name) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view text = lines[i];
         const auto eq = text.find('=');
-        if (eq == std::string::npos) continue;
-        if (platform::sameTextIgnoringCase(std::string_view(text).substr(0, eq), name)) return i;
+        if (eq == std::string_view::npos) continue;
+        if (platform::sameTextIgnoringCase(text.substr(0, eq), name)) return static_cast<int>(i);
     }
     return -1;
 }
 
-std::string LineList::value(const std::string& name) const {
-    const int index = indexOfName(name);
+std::string valueOfName(const std::vector<std::string>& lines, std::string_view name) {
+    const int index = indexOfName(lines, name);
     if (index < 0) return {};
-    const std::string& text = lines_[static_cast<std::size_t>(index)];
+    const std::string& text = lines[static_cast<std::size_t>(index)];
     return text.substr(text.find('=') + 1);
 }
 
-void LineList::setValue(const std::string& name, const std::string& value) {
-    const int index = indexOfName(name);
+void setNameValue(std::vector<std::string>& lines, const std::string& name, const std::string& value) {
+    const int index = indexOfName(lines, name);
     if (value.empty()) {
-        if (index >= 0) lines_.erase(lines_.begin() + index);
+        if (index >= 0) lines.erase(lines.begin() + index);
         return;
     }
-    if (index >= 0) setLine(index, name + "=" + value);
-    else append(name + "=" + value);
+    if (index >= 0) lines[static_cast<std::size_t>(index)] = name + "=" + value;
+    else lines.push_back(name + "=" + value);
 }
 
 }  // namespace quill

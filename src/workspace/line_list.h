@@ -1,9 +1,11 @@
 // An ordered list of text lines that remembers the encoding of the file it was
 // loaded from, read and set as name=value lines (templates.ini, temp.ini,
-// upg_info.txt). Lines are UTF-8 in memory.
+// upg_info.txt). Lines are UTF-8 in memory. The name=value rules are also
+// offered for plain lists of lines, such as the catalogue connection's parameters.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quill {
@@ -24,12 +26,9 @@ public:
     void clear() { lines_.clear(); }
     const std::vector<std::string>& lines() const { return lines_; }
 
-    // Index of the first line whose name (text before its first "=") equals
-    // `name` without regard to case, names taken whole; -1 when none.
+    // As indexOfName, valueOfName and setNameValue below.
     int indexOfName(const std::string& name) const;
-    std::string value(const std::string& name) const;  // "" when absent
-    // Replaces the found line by name + "=" + value, or appends it; an empty
-    // value deletes the found line.
+    std::string value(const std::string& name) const;
     void setValue(const std::string& name, const std::string& value);
 
     TextEncoding encoding() const { return encoding_; }
@@ -41,5 +40,15 @@ private:
 
 // Decodes file bytes as loadFromFile does: the mark picks the encoding.
 std::vector<std::string> decodeLines(const std::string& bytes, TextEncoding& encoding);
+
+// Index of the first line whose name (text before its first "=") equals `name`
+// without regard to case, names taken whole; a line without "=" has no name.
+// -1 when none.
+int indexOfName(const std::vector<std::string>& lines, std::string_view name);
+// The text after the first "=" of that line; "" when there is none.
+std::string valueOfName(const std::vector<std::string>& lines, std::string_view name);
+// Replaces that line by name + "=" + value, or appends one; an empty value
+// deletes the line instead, since empty and absent read alike.
+void setNameValue(std::vector<std::string>& lines, const std::string& name, const std::string& value);
 
 }  // namespace quill

@@ -218,6 +218,11 @@ TEST_F(Records, ParametersAreForcedByNameWithoutRegardToCase) {
                                         "RoleName=R"}));
     EXPECT_EQ(connection.param("database"), "x");
     EXPECT_EQ(connection.dialect(), 1);
+    // An empty value drops the line: empty and absent mean the same to the connection.
+    connection.setParam("sqldialect", "");
+    EXPECT_EQ(connection.params,
+              (std::vector<std::string>{"DataBase=x", "user_name=SYSDBA", "password=quietbird", "RoleName=R"}));
+    EXPECT_EQ(connection.dialect(), 3);
     connection.params.clear();
     EXPECT_EQ(connection.dialect(), 3);
 }
