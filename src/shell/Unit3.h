@@ -73,7 +73,6 @@ public:
     void showNumber(const std::string& text) override;
     void showPreview(const std::string& url) override;
 
-    Ui::TForm3* form() const { return ui.get(); }
     bool inputBlocked() const;
 
 public slots:

@@ -1,6 +1,6 @@
 // The three box kinds and the general error display, as the user meets them.
-#include "error_display.h"
-#include "message_boxes.h"
+#include "shell/error_display.h"
+#include "shell/message_boxes.h"
 
 #include <QAbstractButton>
 #include <QApplication>

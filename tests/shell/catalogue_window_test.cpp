@@ -1,17 +1,19 @@
 // The main window's browsing controls against a real catalogue served on the
 // built-in vendor host: the category box with Search and Clear, and the
 // template list's picks.
-#include "Unit3.h"
 #include "recording_boxes.h"
+#include "shell/Unit3.h"
 #include "support/temp_folder.h"
 #include "support/vendor_host.h"
-#include "ui_Unit3.h"
 #include "vendorkit/catalogue_builder.h"
+#include "window_controls.h"
 #include "workspace/names.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QWebEngineView>
@@ -20,6 +22,7 @@
 #include <memory>
 
 using namespace quill;
+using testing::control;
 
 namespace {
 
@@ -38,6 +41,28 @@ std::vector<vendorkit::TemplateRow> catalogueRows() {
     none.category.reset();  // NULL
     return {row(1, "Cash Book", "Business"), row(2, "Bob's Garage", "Auto"), row(3, "Recipes", "Home"), blank, none};
 }
+
+// The main window's browsing controls, found by the names the window gives them.
+struct BrowsingControls {
+    explicit BrowsingControls(const QWidget& form)
+        : ComboBox1(control<QComboBox>(form, "ComboBox1")),
+          Button1(control<QPushButton>(form, "Button1")),
+          Button2(control<QPushButton>(form, "Button2")),
+          ListBox1(control<QListWidget>(form, "ListBox1")),
+          Edit1(control<QLineEdit>(form, "Edit1")),
+          Memo1(control<QPlainTextEdit>(form, "Memo1")),
+          WebBrowser1(control<QWebEngineView>(form, "WebBrowser1")),
+          StatusBar1(control<QStatusBar>(form, "StatusBar1")) {}
+
+    QComboBox* ComboBox1;
+    QPushButton* Button1;
+    QPushButton* Button2;
+    QListWidget* ListBox1;
+    QLineEdit* Edit1;
+    QPlainTextEdit* Memo1;
+    QWebEngineView* WebBrowser1;
+    QStatusBar* StatusBar1;
+};
 
 QStringList names(QListWidget* list) {
     QStringList out;
@@ -66,6 +91,7 @@ private slots:
     }
 
     void cleanup() {
+        controls.reset();
         form.reset();  // detaches from the catalogue before its folder goes
         scope.reset();
         vendor.reset();
@@ -77,7 +103,7 @@ private slots:
         testing::makeFolders(AppDir + "temp");
         vendorkit::createCatalogueDatabase(AppDir + "temp/temp.fdb", catalogueRows());
         testing::writeFile(AppDir + "temp/temp.ini", "[temp.fdb]\r\nDatabase=" + AppDir + "temp/temp.fdb\r\n");
-        Ui::TForm3* ui = showForm();
+        const BrowsingControls* ui = showForm();
         QCOMPARE(boxes.shown, std::vector<std::string>{"error:Could not download the template!"});
         QCOMPARE(ui->ComboBox1->count(), 0);
 
@@ -100,7 +126,7 @@ private slots:
 
     void theEmptyCategoryListsTemplatesWithoutOne() {
         publish(catalogueRows());
-        Ui::TForm3* ui = showForm();
+        const BrowsingControls* ui = showForm();
         QCOMPARE(ui->ComboBox1->currentText(), QString(" All Categories"));
         QCOMPARE(ui->ComboBox1->itemText(0), QString());
 
@@ -115,7 +141,7 @@ private slots:
 
     void everyPickOfATemplateRunsTheSelectionStepOnce() {
         publish(catalogueRows());
-        Ui::TForm3* ui = showForm();
+        const BrowsingControls* ui = showForm();
         QListWidget* list = ui->ListBox1;
         QCOMPARE(list->currentRow(), 0);  // Blank Page
         // Each run of the step fills the description once.
@@ -143,7 +169,7 @@ private slots:
 
     void theListKeepsOneTemplateSelected() {
         publish(catalogueRows());
-        Ui::TForm3* ui = showForm();
+        const BrowsingControls* ui = showForm();
         QListWidget* list = ui->ListBox1;
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
         QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(1)});
@@ -174,15 +200,16 @@ private:
     }
 
     // FormShow, then the window on the screen at its designed size.
-    Ui::TForm3* showForm() {
+    const BrowsingControls* showForm() {
         form = std::make_unique<TForm3>();
         form->FormShow();
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get())) qFatal("the main window never showed");
-        return form->form();
+        controls = std::make_unique<BrowsingControls>(*form);
+        return controls.get();
     }
 
-    void leavePreview(Ui::TForm3* ui) {
+    void leavePreview(const BrowsingControls* ui) {
         ui->WebBrowser1->setUrl(QUrl("about:blank"));
         ui->StatusBar1->showMessage("Done");
         ui->Edit1->clear();
@@ -198,6 +225,7 @@ private:
     testing::RecordingBoxes boxes;
     std::unique_ptr<testing::BoxesScope> scope;
     std::unique_ptr<TForm3> form;
+    std::unique_ptr<BrowsingControls> controls;
 };
 
 QTEST_MAIN(CatalogueWindowTest)

@@ -1,7 +1,7 @@
 // Message boxes that answer at once and remember what they were asked to show.
 #pragma once
 
-#include "message_boxes.h"
+#include "shell/message_boxes.h"
 
 #include <string>
 #include <vector>

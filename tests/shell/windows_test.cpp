@@ -1,27 +1,30 @@
 // The three windows as the user meets them: their look, the main window's
 // layout when it grows, the key filter, the default button and blocked input.
-#include "Unit3.h"
-#include "Unit4.h"
-#include "_tempinst.h"
-#include "error_display.h"
-#include "recording_boxes.h"
-#include "ui_Unit3.h"
-#include "ui_Unit4.h"
 #include "platform/error.h"
+#include "recording_boxes.h"
+#include "shell/_tempinst.h"
+#include "shell/error_display.h"
+#include "shell/Unit3.h"
+#include "shell/Unit4.h"
+#include "window_controls.h"
 #include "workspace/names.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
-#include <QWebEngineView>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace quill;
+using testing::control;
 
 namespace {
 
@@ -36,8 +39,8 @@ class WindowsTest : public QObject {
 private slots:
     void finishingWindowLooksAsDesigned() {
         TForm4 form;
-        auto* label = form.findChild<QLabel*>("Label1");
-        auto* next = form.findChild<QPushButton*>("BitBtn1");
+        auto* label = control<QLabel>(form, "Label1");
+        auto* next = control<QPushButton>(form, "BitBtn1");
         QCOMPARE(form.windowTitle(), QString("Finalizing Setup"));
         QCOMPARE(form.size(), QSize(645, 136));
         QCOMPARE(form.minimumSize(), form.maximumSize());
@@ -57,7 +60,8 @@ private slots:
         testing::RecordingBoxes boxes;
         testing::BoxesScope scope(boxes);
         TForm3 form;
-        Ui::TForm3* ui = form.form();
+        const auto at = [&](const char* name) { return inWindow(control(form, name)); };
+        const auto placed = [&](const char* name) { return control(form, name)->geometry(); };
         QCOMPARE(form.windowTitle(), QString("Download Template and Update Program Files"));
         for (QSize size : {QSize(838, 574), QSize(1280, 900)}) {
             form.resize(size);
@@ -65,25 +69,25 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(&form));
             QCOMPARE(form.size(), size);
             const int w = size.width(), h = size.height();
-            QCOMPARE(inWindow(ui->StatusBar1), QRect(0, h - 19, w, 19));
-            QCOMPARE(inWindow(ui->Panel6), QRect(0, h - 60, w, 41));
-            QCOMPARE(inWindow(ui->Panel2), QRect(0, 0, 401, h - 60));
-            QCOMPARE(inWindow(ui->Panel4), QRect(401, 0, w - 401, h - 60));
-            QCOMPARE(inWindow(ui->Panel3), QRect(1, 1, 399, 111));
-            QCOMPARE(inWindow(ui->Label1).topLeft(), QPoint(1, 112));
-            QCOMPARE(inWindow(ui->ListBox1), QRect(1, 128, 399, h - 60 - 1 - 272 - 128));
-            QCOMPARE(inWindow(ui->Panel5), QRect(1, h - 60 - 1 - 272, 399, 272));
-            QCOMPARE(ui->BitBtn1->geometry(), QRect(473, 10, 105, 25));
-            QCOMPARE(ui->ComboBox1->geometry(), QRect(8, 24, 378, 24));
-            QCOMPARE(ui->Memo1->geometry(), QRect(8, 151, 378, 114));
-            QCOMPARE(inWindow(ui->WebBrowser1), QRect(402, 1, w - 403, h - 62));
+            QCOMPARE(at("StatusBar1"), QRect(0, h - 19, w, 19));
+            QCOMPARE(at("Panel6"), QRect(0, h - 60, w, 41));
+            QCOMPARE(at("Panel2"), QRect(0, 0, 401, h - 60));
+            QCOMPARE(at("Panel4"), QRect(401, 0, w - 401, h - 60));
+            QCOMPARE(at("Panel3"), QRect(1, 1, 399, 111));
+            QCOMPARE(at("Label1").topLeft(), QPoint(1, 112));
+            QCOMPARE(at("ListBox1"), QRect(1, 128, 399, h - 60 - 1 - 272 - 128));
+            QCOMPARE(at("Panel5"), QRect(1, h - 60 - 1 - 272, 399, 272));
+            QCOMPARE(placed("BitBtn1"), QRect(473, 10, 105, 25));
+            QCOMPARE(placed("ComboBox1"), QRect(8, 24, 378, 24));
+            QCOMPARE(placed("Memo1"), QRect(8, 151, 378, 114));
+            QCOMPARE(at("WebBrowser1"), QRect(402, 1, w - 403, h - 62));
         }
-        QVERIFY(!ui->Edit3->isVisible() && !ui->Edit4->isVisible());
-        QVERIFY(!ui->Label6->isVisible() && !ui->Label7->isVisible());
-        QCOMPARE(ui->Label5->buddy(), ui->Edit2);
-        QCOMPARE(ui->Label3->buddy(), ui->Memo1);
-        QCOMPARE(ui->Label1->buddy(), ui->ListBox1);
-        const QIcon picture = ui->BitBtn1->icon();
+        QVERIFY(!control(form, "Edit3")->isVisible() && !control(form, "Edit4")->isVisible());
+        QVERIFY(!control(form, "Label6")->isVisible() && !control(form, "Label7")->isVisible());
+        QCOMPARE(control<QLabel>(form, "Label5")->buddy(), control(form, "Edit2"));
+        QCOMPARE(control<QLabel>(form, "Label3")->buddy(), control(form, "Memo1"));
+        QCOMPARE(control<QLabel>(form, "Label1")->buddy(), control(form, "ListBox1"));
+        const QIcon picture = control<QPushButton>(form, "BitBtn1")->icon();
         QVERIFY(!picture.pixmap(16, 16, QIcon::Normal).isNull());
         QVERIFY(picture.pixmap(16, 16, QIcon::Normal).toImage() != picture.pixmap(16, 16, QIcon::Disabled).toImage());
         QCOMPARE(form.font().pixelSize(), 13);
@@ -97,7 +101,8 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QApplication::clipboard()->setText("pasted");
-        for (QLineEdit* field : {form.form()->Edit1, form.form()->Edit5, form.form()->Edit6}) {
+        for (const char* name : {"Edit1", "Edit5", "Edit6"}) {
+            auto* field = control<QLineEdit>(form, name);
             field->setText("Contacts");
             field->setFocus();
             field->setCursorPosition(3);
@@ -118,18 +123,18 @@ private slots:
         TForm3 form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        Ui::TForm3* ui = form.form();
-        QSignalSpy download(ui->BitBtn1, &QPushButton::clicked);
-        QSignalSpy search(ui->Button1, &QPushButton::clicked);
+        QSignalSpy download(control<QPushButton>(form, "BitBtn1"), &QPushButton::clicked);
+        QSignalSpy search(control<QPushButton>(form, "Button1"), &QPushButton::clicked);
         int expected = 0;
-        for (QWidget* field : {static_cast<QWidget*>(ui->Edit2), static_cast<QWidget*>(ui->ListBox1),
-                               static_cast<QWidget*>(ui->Edit1), static_cast<QWidget*>(ui->Edit5)}) {
+        for (const char* name : {"Edit2", "ListBox1", "Edit1", "Edit5"}) {
+            QWidget* field = control(form, name);
             field->setFocus();
             QTest::keyClick(field, Qt::Key_Return);
             QCOMPARE(download.count(), ++expected);
         }
-        ui->Memo1->setFocus();
-        QTest::keyClick(ui->Memo1, Qt::Key_Return);
+        QWidget* memo = control(form, "Memo1");
+        memo->setFocus();
+        QTest::keyClick(memo, Qt::Key_Return);
         QCOMPARE(download.count(), expected);
         QCOMPARE(search.count(), 0);
         // Nothing is selected, so Download did nothing at all.
@@ -152,15 +157,16 @@ private slots:
         TForm3 form;
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QSignalSpy download(form.form()->BitBtn1, &QPushButton::clicked);
+        auto* downloadButton = control<QPushButton>(form, "BitBtn1");
+        QSignalSpy download(downloadButton, &QPushButton::clicked);
         form.setInputBlocked(true);
-        QTest::mouseClick(form.form()->BitBtn1, Qt::LeftButton);
-        QTest::keyClick(form.form()->Edit2, Qt::Key_Return);
+        QTest::mouseClick(downloadButton, Qt::LeftButton);
+        QTest::keyClick(control(form, "Edit2"), Qt::Key_Return);
         form.close();
         QCOMPARE(download.count(), 0);
         QVERIFY(form.isVisible());
         form.setInputBlocked(false);
-        QTest::mouseClick(form.form()->BitBtn1, Qt::LeftButton);
+        QTest::mouseClick(downloadButton, Qt::LeftButton);
         QCOMPARE(download.count(), 1);
     }
 
@@ -181,7 +187,7 @@ private slots:
 
     void progressWindowForBothUses() {
         TTemplateWaitForm wait;
-        auto* label = wait.findChild<QLabel*>("Label1");
+        auto* label = control<QLabel>(wait, "Label1");
         QCOMPARE(wait.windowTitle(), QString("Template Installation"));
         QCOMPARE(wait.size(), QSize(440, 69));
         QVERIFY(wait.windowFlags() & Qt::WindowStaysOnTopHint);
@@ -197,7 +203,7 @@ private slots:
         QCOMPARE(label->pos(), QPoint(16, 14));
         QVERIFY(label->width() < designedWidth);
         QVERIFY(wait.barVisible());
-        QCOMPARE(wait.findChild<QProgressBar*>("ProgressBar1")->geometry(), QRect(0, 53, 440, 16));
+        QCOMPARE(control<QProgressBar>(wait, "ProgressBar1")->geometry(), QRect(0, 53, 440, 16));
         QCOMPARE(wait.position(), 50);
     }
 
@@ -247,7 +253,7 @@ private slots:
             firstHidden = !form4->isVisible();
             if (Form3) Form3->close();
         });
-        QTest::keyClick(form4->findChild<QPushButton*>("BitBtn1"), Qt::Key_Return);
+        QTest::keyClick(control<QPushButton>(*form4, "BitBtn1"), Qt::Key_Return);
         QVERIFY(sawMain);
         QVERIFY(firstHidden);
         QVERIFY(Form3 == nullptr);
