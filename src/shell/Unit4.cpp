@@ -1,8 +1,8 @@
-#include "Unit4.h"
+#include "shell/Unit4.h"
 
-#include "Unit3.h"
-#include "_tempinst.h"
-#include "error_display.h"
+#include "shell/_tempinst.h"
+#include "shell/error_display.h"
+#include "shell/Unit3.h"
 #include "ui_Unit4.h"
 
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "_tempinst.h"
+#include "shell/_tempinst.h"
 
 #include "ui__tempinst.h"
 

@@ -1,8 +1,8 @@
-#include "error_display.h"
+#include "shell/error_display.h"
 
-#include "message_boxes.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "shell/message_boxes.h"
 
 #include <QString>
 

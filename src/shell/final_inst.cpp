@@ -2,14 +2,14 @@
 // refuses to start, with exit code 1, when it has none), puts right a change
 // that a killed run left unfinished, shows "Finalizing Setup" and runs the
 // message loop until that window closes or a termination signal comes.
-#include "Unit4.h"
-#include "_tempinst.h"
+#include "shell/_tempinst.h"
+#include "shell/Unit4.h"
 
-#include "message_boxes.h"
-#include "startup_recovery.h"
-#include "termination.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "shell/message_boxes.h"
+#include "shell/startup_recovery.h"
+#include "shell/termination.h"
 #include "workspace/app_dir.h"
 #include "workspace/format_settings.h"
 #include "workspace/names.h"

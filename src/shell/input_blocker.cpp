@@ -1,4 +1,4 @@
-#include "input_blocker.h"
+#include "shell/input_blocker.h"
 
 #include <QApplication>
 #include <QEvent>

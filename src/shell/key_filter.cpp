@@ -1,4 +1,4 @@
-#include "key_filter.h"
+#include "shell/key_filter.h"
 
 #include <QEvent>
 #include <QKeyEvent>

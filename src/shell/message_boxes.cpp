@@ -1,4 +1,4 @@
-#include "message_boxes.h"
+#include "shell/message_boxes.h"
 
 #include "termination.h"
 

@@ -1,4 +1,4 @@
-#include "single_choice_list.h"
+#include "shell/single_choice_list.h"
 
 #include <QMouseEvent>
 

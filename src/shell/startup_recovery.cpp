@@ -1,6 +1,6 @@
-#include "startup_recovery.h"
+#include "shell/startup_recovery.h"
 
-#include "message_boxes.h"
+#include "shell/message_boxes.h"
 #include "workspace/folder_change.h"
 
 #include <exception>

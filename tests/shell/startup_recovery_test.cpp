@@ -1,6 +1,6 @@
 // At start-up a change that a killed run left unfinished is put right, and the
 // user reads in a box what was done, or why it could not be done.
-#include "startup_recovery.h"
+#include "shell/startup_recovery.h"
 
 #include "recording_boxes.h"
 #include "support/child_program.h"

@@ -1,7 +1,7 @@
 // A termination signal ends the program's event loops, the modal loop of an
 // open box as well, so the program can end while a box waits for an answer.
-#include "message_boxes.h"
-#include "termination.h"
+#include "shell/message_boxes.h"
+#include "shell/termination.h"
 
 #include <QApplication>
 #include <QEventLoop>
