@@ -96,18 +96,20 @@ void TForm3::Button2Click() {
 }
 
 void TForm3::BitBtn1Click() {
-    guarded([this] {
-        const int index = ui->ListBox1->currentRow();
-        DownloadContext context{*this,
-                                IdHTTP1,
-                                TempDir,
-                                TemplateLst,
-                                index,
-                                index >= 0 ? templateText(index) : std::string(),
-                                [this] { return catalogue->currentText("FILE"); },
-                                [this] { update.CheckForUpdate(*this, IdHTTP1); }};
-        quill::BitBtn1Click(context);
-    });
+    guarded([this] { downloadSelected(); });
+}
+
+void TForm3::downloadSelected() {
+    const int index = ui->ListBox1->currentRow();
+    DownloadContext context{*this,
+                            IdHTTP1,
+                            TempDir,
+                            TemplateLst,
+                            index,
+                            index >= 0 ? templateText(index) : std::string(),
+                            [this] { return catalogue->currentText("FILE"); },
+                            [this] { update.CheckForUpdate(*this, IdHTTP1); }};
+    quill::BitBtn1Click(context);
 }
 
 void TForm3::keepMaximised(int triesLeft) {

@@ -89,6 +89,8 @@ protected:
 private:
     void FormCreate();
     void FormDestroy();
+    // Hands the download of the selected template what it needs of this window.
+    void downloadSelected();
     void keepMaximised(int triesLeft);
 
     std::unique_ptr<Ui::TForm3> ui;
