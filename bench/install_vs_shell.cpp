@@ -98,7 +98,7 @@ double runOurs(const std::string& app, HttpClient& http) {
                             [] {}};
     ::sync();
     const auto start = std::chrono::steady_clock::now();
-    BitBtn1Click(context);
+    downloadSelectedTemplate(context);
     const double seconds = secondsSince(start);
     if (!fs::is_regular_file(app + "db/db.fdb") || !fs::is_directory(app + "data/db/f0")) {
         throw std::runtime_error("the installation did not finish");

@@ -120,12 +120,12 @@ int main(int argc, char** argv) {
             AppDir = app;
             UpdateUrl = server.url("/update/");
             ProgramUpdate update;
-            update.UpdateFileName = "update.zip";
+            update.offeredFileName = "update.zip";
             SilentScreen screen;
             ::sync();  // no writeback left over from setting up
             begin = std::chrono::steady_clock::now();
             cpu = threadCpuSeconds();
-            update.ApplyProgramUpdate(screen, http);
+            update.installUpdate(screen, http);
             const double total = secondsSince(begin);
             const double workCpu = threadCpuSeconds() - cpu - fetchCpu;
             bestOursCpu = std::min(bestOursCpu, workCpu);

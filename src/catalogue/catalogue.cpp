@@ -63,7 +63,7 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
     });
     if (!unpacked || !catalogueThere) return;
 
-    PrepareCatalogueIni();
+    prepareCatalogueIni();
     runQuery(kFirstQuery);
 
     view_.addCategory(kAllCategories);

@@ -28,17 +28,17 @@ void checkStaysInside(const std::string& name) {
 
 std::string downloadAndInstall(DownloadContext& context) {
     Screen& screen = context.screen;
-    const std::string file = context.readFile();
+    const std::string file = context.currentFileName();
     screen.setStatus("Downloading Template File...");
     checkStaysInside(file);
-    const std::string localCopy = context.TempDir + file;
+    const std::string localCopy = context.tempFolder + file;
     platform::deleteFile(localCopy);
     {
         // Straight to disk: a template can be hundreds of megabytes.
         OutputFile out(localCopy);
         FileSink sink(out);
         try {
-            context.IdHTTP1.fetch(TemplatesUrl + file, sink);
+            context.http.fetch(TemplatesUrl + file, sink);
             out.close();
         } catch (...) {
             platform::deleteFile(localCopy);  // no partial copy passes for a download
@@ -50,11 +50,11 @@ std::string downloadAndInstall(DownloadContext& context) {
     std::string result;
     {
         ProgressWindowScope progress(screen);
-        result = InstallTemplate(screen, localCopy);
+        result = installTemplate(screen, localCopy);
     }
     if (!result.empty()) {
         screen.showInformation("Template installed successfully.");
-        ignoringErrors([&] { recordInstalledTemplate(context.TemplateLst, result); });
+        ignoringErrors([&] { recordInstalledTemplate(context.templateRecord, result); });
     } else {
         screen.showError("Template installation failed!!!");
     }
@@ -63,7 +63,7 @@ std::string downloadAndInstall(DownloadContext& context) {
 
 }  // namespace
 
-void BitBtn1Click(DownloadContext& context) {
+void downloadSelectedTemplate(DownloadContext& context) {
     if (context.selectedIndex < 0) return;
     const std::string question =
         "Are you sure you want to download this Database Template: \r" + context.selectedText + " ?";
@@ -76,7 +76,7 @@ void BitBtn1Click(DownloadContext& context) {
     } catch (...) {
         failure = std::current_exception();
     }
-    if (context.CheckForUpdate) context.CheckForUpdate();
+    if (context.updateCheck) context.updateCheck();
     if (failure) std::rethrow_exception(failure);
 }
 

@@ -1,5 +1,5 @@
 // The "Download" button: confirms, fetches the chosen template's archive into
-// TempDir, installs it under the progress window and records it in templates.ini.
+// the temp folder, installs it under the progress window and records it in templates.ini.
 #pragma once
 
 #include "workspace/app_files.h"
@@ -14,18 +14,18 @@ namespace quill {
 // What the main window hands over to a download.
 struct DownloadContext {
     Screen& screen;
-    HttpClient& IdHTTP1;
-    std::string TempDir;               // AppDir + "temp/"
-    TemplateRecord& TemplateLst;
-    int selectedIndex = -1;            // ListBox1's selected item, -1 for none
+    HttpClient& http;
+    std::string tempFolder;            // AppDir + "temp/"
+    TemplateRecord& templateRecord;    // templates.ini as the main window holds it
+    int selectedIndex = -1;            // the template list's selected item, -1 for none
     std::string selectedText;          // that item's text
-    std::function<std::string()> readFile;     // FILE of the catalogue's current row
-    std::function<void()> CheckForUpdate;      // the last step of every confirmed download
+    std::function<std::string()> currentFileName;  // FILE of the catalogue's current row
+    std::function<void()> updateCheck;             // the last step of every confirmed download
 };
 
-// Does nothing without a selection or without Yes. Once confirmed, CheckForUpdate
+// Does nothing without a selection or without Yes. Once confirmed, updateCheck
 // always runs last; a failed fetch or save of the archive then raises AppError
 // (left to the general error display). Installation failures are shown here.
-void BitBtn1Click(DownloadContext& context);
+void downloadSelectedTemplate(DownloadContext& context);
 
 }  // namespace quill

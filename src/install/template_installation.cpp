@@ -127,7 +127,7 @@ std::string templateArchiveName(const std::string& fileName) {
     return sameIgnoringCase ? fileName : zip;
 }
 
-std::string InstallTemplate(Screen& screen, const std::string& FileName) {
+std::string installTemplate(Screen& screen, const std::string& downloadedFile) {
     std::string result;
     InputBlockScope blockInput(screen);
     std::string workFolder;
@@ -144,7 +144,7 @@ std::string InstallTemplate(Screen& screen, const std::string& FileName) {
         AppDbDir = AppDir + "db" + platform::kSeparator;
 
         screen.processMessages();
-        const std::string archive = templateArchiveName(FileName);
+        const std::string archive = templateArchiveName(downloadedFile);
 
         reportingOwnErrors(screen, [&] {
             unpackArchive(archive, workFolder);

@@ -14,6 +14,6 @@ std::string templateArchiveName(const std::string& fileName);
 
 // Returns "db" on success and "" on failure. Shows its own error boxes, never
 // raises. Sets AppDbDir; blocks input and shows the hourglass while it runs.
-std::string InstallTemplate(Screen& screen, const std::string& FileName);
+std::string installTemplate(Screen& screen, const std::string& downloadedFile);
 
 }  // namespace quill

@@ -108,8 +108,8 @@ void TForm3::downloadSelected() {
                             index,
                             index >= 0 ? templateText(index) : std::string(),
                             [this] { return catalogue->currentText("FILE"); },
-                            [this] { update.CheckForUpdate(*this, IdHTTP1); }};
-    quill::BitBtn1Click(context);
+                            [this] { update.checkForUpdate(*this, IdHTTP1); }};
+    quill::downloadSelectedTemplate(context);
 }
 
 void TForm3::keepMaximised(int triesLeft) {

@@ -14,7 +14,7 @@ namespace quill {
 
 namespace {
 
-// UpdateFileName comes from the update site: it may name a subfolder's file,
+// offeredFileName comes from the update site: it may name a subfolder's file,
 // read as an entry name is, but never one outside AppDir.
 std::string localCopyPath(const std::string& name) {
     if (isUnsafeEntryName(name)) throw AppError("Unsafe file name: " + name);
@@ -28,14 +28,14 @@ void pauseAndPump(Screen& screen) {
 
 }  // namespace
 
-void ProgramUpdate::ApplyProgramUpdate(Screen& screen, HttpClient& IdHTTP1) {
+void ProgramUpdate::installUpdate(Screen& screen, HttpClient& http) {
     const std::string backupFolder = AppDir + "upgr_bak" + platform::kSeparator;
     std::string archive;
     bool success = false;
     InputBlockScope blockInput(screen);
     {
         ProgressWindowScope progress(screen);
-        const std::string address = UpdateUrl + UpdateFileName;
+        const std::string address = UpdateUrl + offeredFileName;
         FileReplacement replacement(AppDir, backupFolder);
 
         bool archiveCreated = false;
@@ -46,7 +46,7 @@ void ProgramUpdate::ApplyProgramUpdate(Screen& screen, HttpClient& IdHTTP1) {
             screen.setStatus("Downloading Latest Program Version...");
             screen.processMessages();
 
-            archive = localCopyPath(UpdateFileName);
+            archive = localCopyPath(offeredFileName);
             // An older file of that name comes back if the update fails.
             replacement.keepAside(archive);
             // Straight to disk, so the archive never sits in memory; what a failed
@@ -54,7 +54,7 @@ void ProgramUpdate::ApplyProgramUpdate(Screen& screen, HttpClient& IdHTTP1) {
             OutputFile out(archive);
             archiveCreated = true;
             FileSink sink(out);
-            reportingOwnErrors(screen, [&] { IdHTTP1.fetch(address, sink); });
+            reportingOwnErrors(screen, [&] { http.fetch(address, sink); });
             screen.setProgressPosition(50);
             pauseAndPump(screen);
             out.close();

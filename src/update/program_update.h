@@ -11,26 +11,26 @@ namespace quill {
 
 class ProgramUpdate {
 public:
-    std::string UpdateVersion;    // "version" of ProductSection in version.ini
-    std::string UpdateFileName;   // "file" of the same section
+    std::string offeredVersion;    // "version" of ProductSection in version.ini
+    std::string offeredFileName;   // "file" of the same section
 
     // Sets the process-wide decimal separator and short date format, creates
-    // upgr_bak, reads upg_info.txt, then runs ReadProgramVersion and
-    // FetchUpdateInfo. Shows nothing unless an update runs.
-    void CheckForUpdate(Screen& screen, HttpClient& IdHTTP1);
+    // upgr_bak, reads upg_info.txt, then runs readInstalledVersion and
+    // fetchOfferedVersion. Shows nothing unless an update runs.
+    void checkForUpdate(Screen& screen, HttpClient& http);
 
     // CurrentVersion from AppDir + ProgramExeName's version resource; kept when there is none.
-    void ReadProgramVersion();
+    void readInstalledVersion();
 
-    // Replaces version.ini, reads UpdateVersion and UpdateFileName; runs
-    // ApplyProgramUpdate when the offered version is newer. Never raises for the check itself.
-    void FetchUpdateInfo(Screen& screen, HttpClient& IdHTTP1);
+    // Replaces version.ini, reads offeredVersion and offeredFileName; runs
+    // installUpdate when the offered version is newer. Never raises for the check itself.
+    void fetchOfferedVersion(Screen& screen, HttpClient& http);
 
-    // Downloads UpdateUrl + UpdateFileName, backs up the files it replaces into
+    // Downloads UpdateUrl + offeredFileName, backs up the files it replaces into
     // upgr_bak and unpacks it over AppDir; on success tells the user and closes
     // the main window. A failed update leaves AppDir and upgr_bak as they were.
     // Never raises.
-    void ApplyProgramUpdate(Screen& screen, HttpClient& IdHTTP1);
+    void installUpdate(Screen& screen, HttpClient& http);
 };
 
 }  // namespace quill

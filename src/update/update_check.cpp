@@ -11,28 +11,28 @@
 
 namespace quill {
 
-void ProgramUpdate::CheckForUpdate(Screen& screen, HttpClient& IdHTTP1) {
+void ProgramUpdate::checkForUpdate(Screen& screen, HttpClient& http) {
     formatSettings().shortDateFormat = "mm/dd/yy";
     formatSettings().decimalSeparator = ".";
     ignoringErrors([&] { createFolderOrRaise(AppDir + "upgr_bak" + platform::kSeparator); });
     ignoringErrors([&] { readUpdateInfo(); });
-    ReadProgramVersion();
-    FetchUpdateInfo(screen, IdHTTP1);
+    readInstalledVersion();
+    fetchOfferedVersion(screen, http);
 }
 
-void ProgramUpdate::ReadProgramVersion() {
+void ProgramUpdate::readInstalledVersion() {
     const auto version = platform::readFileVersion(AppDir + ProgramExeName);
     if (!version) return;
     CurrentVersion = std::to_string(version->major) + "." + std::to_string(version->minor);
 }
 
-void ProgramUpdate::FetchUpdateInfo(Screen& screen, HttpClient& IdHTTP1) {
+void ProgramUpdate::fetchOfferedVersion(Screen& screen, HttpClient& http) {
     bool newer = false;
     ignoringErrors([&] {
-        keepVersionIni(IdHTTP1, UpdateVersion, UpdateFileName);
-        newer = IsNewerVersion(CurrentVersion, UpdateVersion);
+        keepVersionIni(http, offeredVersion, offeredFileName);
+        newer = isNewerVersion(CurrentVersion, offeredVersion);
     });
-    if (newer) ApplyProgramUpdate(screen, IdHTTP1);
+    if (newer) installUpdate(screen, http);
 }
 
 }  // namespace quill

@@ -53,12 +53,12 @@ std::optional<long double> readDecimalNumber(const std::string& text) {
     return negative ? -value : value;
 }
 
-bool IsNewerVersion(const std::string& Installed, const std::string& Offered) {
-    const auto installed = readDecimalNumber(Installed).value_or(0);
-    const auto offered = readDecimalNumber(Offered).value_or(0);
-    if (installed != 0 && offered != 0) return offered > installed;
+bool isNewerVersion(const std::string& installed, const std::string& offered) {
+    const auto installedNumber = readDecimalNumber(installed).value_or(0);
+    const auto offeredNumber = readDecimalNumber(offered).value_or(0);
+    if (installedNumber != 0 && offeredNumber != 0) return offeredNumber > installedNumber;
     // UTF-16 order differs from UTF-8 byte order above the basic plane.
-    return platform::toUtf16(Installed) < platform::toUtf16(Offered);
+    return platform::toUtf16(installed) < platform::toUtf16(offered);
 }
 
 }  // namespace quill

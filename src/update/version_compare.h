@@ -10,8 +10,8 @@ namespace quill {
 // exponent. Nothing for any other text.
 std::optional<long double> readDecimalNumber(const std::string& text);
 
-// Both numbers non-zero: compared as numbers. Otherwise Installed sorts before
-// Offered by UTF-16 code values. Never fails.
-bool IsNewerVersion(const std::string& Installed, const std::string& Offered);
+// Both numbers non-zero: compared as numbers. Otherwise installed sorts before
+// offered by UTF-16 code values. Never fails.
+bool isNewerVersion(const std::string& installed, const std::string& offered);
 
 }  // namespace quill

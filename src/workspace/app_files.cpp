@@ -57,7 +57,7 @@ void recordInstalledTemplate(TemplateRecord& record, const std::string& result) 
     ignoringErrors([&] { record.lines.saveToFile(templatesIniPath()); });
 }
 
-void PrepareCatalogueIni() {
+void prepareCatalogueIni() {
     const std::string tempIni = tempFolder() + changeFileExt(CatalogueFileName, ".ini");
     if (!platform::fileExists(tempIni)) platform::copyFile(AppDir + "db.ini", tempIni, false);
     ignoringErrors([&] {
@@ -81,14 +81,14 @@ void readUpdateInfo() {
     }
 }
 
-void keepVersionIni(HttpClient& http, std::string& updateVersion, std::string& updateFileName) {
+void keepVersionIni(HttpClient& http, std::string& offeredVersion, std::string& offeredFileName) {
     MemorySink fetched;
     http.fetch(UpdateUrl + VersionFileName, fetched);
     const std::string versionIni = AppDir + changeFileExt(VersionFileName, ".ini");
     platform::deleteFile(versionIni);
     saveBytesToFile(fetched.bytes, versionIni);
-    updateVersion = platform::readProfileString(ProductSection, "version", "", versionIni);
-    updateFileName = platform::readProfileString(ProductSection, "file", "", versionIni);
+    offeredVersion = platform::readProfileString(ProductSection, "version", "", versionIni);
+    offeredFileName = platform::readProfileString(ProductSection, "file", "", versionIni);
 }
 
 }  // namespace quill

@@ -26,7 +26,7 @@ void recordInstalledTemplate(TemplateRecord& record, const std::string& result);
 
 // Rewrites AppDir + "temp/temp.ini" from db.ini: "[temp.fdb]" first, Database
 // pointing at the catalogue. Ignores every failure.
-void PrepareCatalogueIni();
+void prepareCatalogueIni();
 
 // Lines 1 to 3 of upg_info.txt replace ProgramExeName, UpdateUrl and
 // ProductSection when it has three or more lines.
@@ -35,6 +35,6 @@ void readUpdateInfo();
 // Fetches UpdateUrl + version.txt, replaces AppDir + version.ini with it and reads
 // "version" and "file" of ProductSection (empty when missing). Raises on a failed
 // fetch or save, leaving both outputs as they were.
-void keepVersionIni(HttpClient& http, std::string& updateVersion, std::string& updateFileName);
+void keepVersionIni(HttpClient& http, std::string& offeredVersion, std::string& offeredFileName);
 
 }  // namespace quill

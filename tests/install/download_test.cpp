@@ -18,7 +18,7 @@ TEST(DownloadAsks, NothingHappensWithoutASelection) {
     site.serveTemplate("contacts.zip");
     auto context = site.download("contacts.zip");
     context.selectedIndex = -1;
-    BitBtn1Click(context);
+    downloadSelectedTemplate(context);
     EXPECT_TRUE(site.screen.events.empty());
     EXPECT_TRUE(site.server->requests().empty());
 }
@@ -28,7 +28,7 @@ TEST(DownloadAsks, NoEndsTheDownloadWithoutAnUpdateCheck) {
     site.serveTemplate("contacts.zip");
     site.screen.answerYes = false;
     auto context = site.download("contacts.zip");
-    BitBtn1Click(context);
+    downloadSelectedTemplate(context);
     // A carriage return alone between the question and the name.
     EXPECT_EQ(site.screen.events,
               Events{"confirm:Are you sure you want to download this Database Template: \rContacts ?"});
@@ -41,7 +41,7 @@ TEST(DownloadInstalls, PutsTheTemplateInPlaceAndRecordsIt) {
     site.serveTemplate("contacts.zip");
     writeFile(site.TempDir + "contacts.zip", "an older download");
     auto context = site.download("contacts.zip");
-    BitBtn1Click(context);
+    downloadSelectedTemplate(context);
 
     const Events expected{
         "confirm:Are you sure you want to download this Database Template: \rContacts ?",
@@ -69,8 +69,8 @@ TEST(DownloadInstalls, TwoInstallationsLeaveOneMainLine) {
     TemplateSite site;
     site.serveTemplate("contacts.zip");
     auto context = site.download("contacts.zip");
-    BitBtn1Click(context);
-    BitBtn1Click(context);
+    downloadSelectedTemplate(context);
+    downloadSelectedTemplate(context);
     EXPECT_EQ(site.screen.count("info:Template installed successfully."), 2);
     EXPECT_EQ(readFile(DataDir + "templates.ini"), "[Templates]\r\nMain=db\r\nOther=1\r\n");
     EXPECT_EQ(readFile(DataDir + "db/notes.txt"), "new notes");
@@ -81,7 +81,7 @@ TEST(DownloadInstalls, OtherExtensionIsUnpackedFromItsZipName) {
     site.server->serveBytes("/quillary-web-templates/sales.dat", "not an archive");
     writeTemplateArchive(site.TempDir + "sales.zip", TemplateArchive{});
     auto context = site.download("sales.dat");
-    BitBtn1Click(context);
+    downloadSelectedTemplate(context);
     EXPECT_EQ(readFile(site.TempDir + "sales.dat"), "not an archive");
     EXPECT_EQ(site.screen.count("info:Template installed successfully."), 1);
     EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
@@ -92,7 +92,7 @@ TEST(DownloadInstalls, UnwritableTemplatesIniShowsSuccessOnly) {
     site.serveTemplate("contacts.zip");
     platform::setReadOnly(DataDir + "templates.ini", true);
     auto context = site.download("contacts.zip");
-    BitBtn1Click(context);
+    downloadSelectedTemplate(context);
     const Events boxes{"confirm:Are you sure you want to download this Database Template: \rContacts ?",
                        "info:Template installed successfully."};
     EXPECT_EQ(site.screen.boxes(), boxes);
@@ -106,7 +106,7 @@ TEST(DownloadFails, FailedFetchRunsTheUpdateCheckBeforeItsError) {
     const auto before = snapshotTree(AppDir);
     auto context = site.download("contacts.zip");  // not served: 404
     try {
-        BitBtn1Click(context);
+        downloadSelectedTemplate(context);
         FAIL() << "the fetch error must reach the general error display";
     } catch (const AppError& e) {
         EXPECT_EQ(std::string(e.what()), "HTTP/1.1 404 Not Found");
@@ -125,7 +125,7 @@ TEST(DownloadFails, CutDownloadLeavesNoPartialCopy) {
     response.sendOnly = 5000;
     site.server->route("/quillary-web-templates/contacts.zip", response);
     auto context = site.download("contacts.zip");
-    EXPECT_THROW(BitBtn1Click(context), AppError);
+    EXPECT_THROW(downloadSelectedTemplate(context), AppError);
     EXPECT_EQ(site.screen.events.back(), "check");
     EXPECT_FALSE(platform::fileExists(site.TempDir + "contacts.zip"));
     EXPECT_EQ(site.screen.progressWindows, 0);
@@ -136,7 +136,7 @@ TEST(DownloadFails, FileNamingAPlaceOutsideTheTempFolderIsRefused) {
     writeFile(AppDir + "victim.zip", "not to be touched");
     site.server->serveBytes("/victim.zip", "replacement");
     auto context = site.download("../victim.zip");
-    EXPECT_THROW(BitBtn1Click(context), AppError);
+    EXPECT_THROW(downloadSelectedTemplate(context), AppError);
     EXPECT_EQ(site.screen.events.back(), "check");
     EXPECT_EQ(readFile(AppDir + "victim.zip"), "not to be touched");
     EXPECT_TRUE(site.server->requests().empty());
@@ -149,7 +149,7 @@ TEST(DownloadFails, FailedInstallationLeavesTheRecordAndRunsTheCheck) {
     site.serveTemplate("contacts.zip", withoutDatabase);
     const auto before = snapshotTree(AppDir + "data/");
     auto context = site.download("contacts.zip");
-    BitBtn1Click(context);
+    downloadSelectedTemplate(context);
     const Events boxes{"confirm:Are you sure you want to download this Database Template: \rContacts ?",
                        "error:Template installation failed!!!"};
     EXPECT_EQ(site.screen.boxes(), boxes);
@@ -169,7 +169,7 @@ TEST(DownloadBlocksInput, NoSecondDownloadCanStartWhileInstalling) {
         EXPECT_TRUE(site.screen.progressAlive);
         EXPECT_TRUE(site.screen.busy);
     };
-    BitBtn1Click(context);
+    downloadSelectedTemplate(context);
     EXPECT_EQ(pumps, 3);
     EXPECT_FALSE(site.screen.blocked);
     EXPECT_FALSE(site.screen.busy);

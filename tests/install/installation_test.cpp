@@ -27,7 +27,7 @@ protected:
     std::string install(const TemplateArchive& archive) {
         writeTemplateArchive(site.TempDir + "contacts.zip", archive);
         before = snapshotTree(AppDir);
-        return InstallTemplate(site.screen, site.TempDir + "contacts.zip");
+        return installTemplate(site.screen, site.TempDir + "contacts.zip");
     }
     void expectNothingLost() {
         EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
@@ -67,7 +67,7 @@ TEST_F(FailedInstallation, MissingArchiveAndWorkFolderRaiseNothing) {
     // No data folder: the work folder cannot be made and nothing is unpacked.
     std::filesystem::remove_all(DataDir);
     before = snapshotTree(AppDir);
-    EXPECT_EQ(InstallTemplate(site.screen, site.TempDir + "missing.zip"), "");
+    EXPECT_EQ(installTemplate(site.screen, site.TempDir + "missing.zip"), "");
     ASSERT_EQ(site.screen.boxes().size(), 1u);
     EXPECT_NE(site.screen.boxes()[0].find("Cannot open file"), std::string::npos) << site.screen.boxes()[0];
     expectNothingLost();
@@ -76,7 +76,7 @@ TEST_F(FailedInstallation, MissingArchiveAndWorkFolderRaiseNothing) {
 TEST_F(FailedInstallation, EmptyArchiveShowsStreamReadError) {
     writeFile(site.TempDir + "contacts.zip", "");
     before = snapshotTree(AppDir);
-    EXPECT_EQ(InstallTemplate(site.screen, site.TempDir + "contacts.zip"), "");
+    EXPECT_EQ(installTemplate(site.screen, site.TempDir + "contacts.zip"), "");
     EXPECT_EQ(site.screen.boxes(), Events{"error:Stream read error"});
     expectNothingLost();
 }
@@ -125,7 +125,7 @@ TEST(Installation, ReplacesAReadOnlyDatabaseAndLeavesNoWorkFolder) {
     TemplateSite site;
     platform::setReadOnly(AppDir + "db/db.fdb", true);
     writeTemplateArchive(site.TempDir + "contacts.zip", TemplateArchive{});
-    EXPECT_EQ(InstallTemplate(site.screen, site.TempDir + "contacts.zip"), "db");
+    EXPECT_EQ(installTemplate(site.screen, site.TempDir + "contacts.zip"), "db");
     EXPECT_EQ(AppDbDir, AppDir + "db/");
     EXPECT_EQ(treeDifferences({{"db.fdb", "new database"}}, snapshotTree(AppDir + "db/")), "");
     for (const auto& [path, bytes] : snapshotTree(DataDir)) {
@@ -137,7 +137,7 @@ TEST(Installation, MissingDataFolderIsCreatedByTheUnpacking) {
     TemplateSite site;
     std::filesystem::remove_all(DataDir);
     writeTemplateArchive(site.TempDir + "contacts.zip", TemplateArchive{});
-    EXPECT_EQ(InstallTemplate(site.screen, site.TempDir + "contacts.zip"), "db");
+    EXPECT_EQ(installTemplate(site.screen, site.TempDir + "contacts.zip"), "db");
     EXPECT_EQ(readFile(DataDir + "db/notes.txt"), "new notes");
 }
 

@@ -34,7 +34,7 @@ TEST(ProgramUpdateSucceeds, BacksUpReplacedFilesAndUnpacksOverTheFolder) {
                                   {"help/manual.chm", "new manual"},  // upgr_bak has no help/: no backup
                                   {"plugins/", ""},                   // a folder entry is never moved
                                   {"plugins/q.dll", "new q"}});
-    site.update.ApplyProgramUpdate(site.screen, site.http);
+    site.update.installUpdate(site.screen, site.http);
 
     const TreeSnapshot expected{{"a.txt", "new a"},           {"new.txt", "new file"},
                                 {"help/", ""},                {"help/manual.chm", "new manual"},
@@ -60,7 +60,7 @@ TEST(ProgramUpdateSucceeds, SecondUpdateKeepsTheFirstBackup) {
     writeFile(AppDir + "a.txt", "second");
     writeFile(AppDir + "upgr_bak/a.txt", "first");
     site.serveArchive("upd.zip", {{"a.txt", "third"}});
-    site.update.ApplyProgramUpdate(site.screen, site.http);
+    site.update.installUpdate(site.screen, site.http);
     EXPECT_EQ(readFile(AppDir + "a.txt"), "third");
     EXPECT_EQ(readFile(AppDir + "upgr_bak/a.txt"), "first");
     EXPECT_TRUE(site.screen.closed);
@@ -73,7 +73,7 @@ TEST(ProgramUpdateSucceeds, SubfolderFileIsBackedUpWhenTheBackupHasTheSubfolder)
     writeFile(AppDir + "help/manual.chm", "old manual");
     writeFile(AppDir + "upd.zip", "an earlier archive");
     site.serveArchive("upd.zip", {{"help/manual.chm", "new manual"}});
-    site.update.ApplyProgramUpdate(site.screen, site.http);
+    site.update.installUpdate(site.screen, site.http);
     EXPECT_EQ(readFile(AppDir + "help/manual.chm"), "new manual");
     EXPECT_EQ(readFile(AppDir + "upgr_bak/help/manual.chm"), "old manual");
     EXPECT_FALSE(platform::fileExists(AppDir + "upd.zip"));
@@ -86,7 +86,7 @@ TEST(ProgramUpdateSucceeds, BackslashNamesAreBackedUpWhereTheyAreUnpacked) {
     makeFolders(AppDir + "upgr_bak/help");
     writeFile(AppDir + "help/manual.chm", "old manual");
     site.serveArchive("upd.zip", {{"help\\", ""}, {"help\\manual.chm", "new manual"}});
-    site.update.ApplyProgramUpdate(site.screen, site.http);
+    site.update.installUpdate(site.screen, site.http);
     const TreeSnapshot expected{{"help/", ""},
                                 {"help/manual.chm", "new manual"},
                                 {"upgr_bak/", ""},
@@ -104,7 +104,7 @@ TEST(ProgramUpdateSucceeds, ArchiveNamedInASubfolderIsSavedThere) {
         site.serveArchive(name, {{"a.txt", "new a"}});
         bool savedInSub = false;
         site.screen.onPump = [&] { savedInSub = savedInSub || platform::fileExists(AppDir + "sub/upd.zip"); };
-        site.update.ApplyProgramUpdate(site.screen, site.http);
+        site.update.installUpdate(site.screen, site.http);
         EXPECT_TRUE(savedInSub) << name;
         const TreeSnapshot expected{{"a.txt", "new a"}, {"sub/", ""}, {"upgr_bak/", ""}, {"upgr_bak/a.txt", "old a"}};
         EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "") << name;
@@ -126,7 +126,7 @@ protected:
     }
     void update() {
         before = snapshotTree(AppDir);
-        site.update.ApplyProgramUpdate(site.screen, site.http);
+        site.update.installUpdate(site.screen, site.http);
     }
     void expectNothingChanged() {
         EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
@@ -141,7 +141,7 @@ protected:
 };
 
 TEST_F(FailedProgramUpdate, FailedDownloadShowsBothErrors) {
-    site.update.UpdateFileName = "upd.zip";  // not served
+    site.update.offeredFileName = "upd.zip";  // not served
     update();
     EXPECT_EQ(site.screen.boxes(), (Events{"error:HTTP/1.1 404 Not Found", "error:Stream read error"}));
     EXPECT_EQ(progressEvents(site.screen.events),
@@ -211,8 +211,8 @@ TEST(ProgramUpdateRefuses, ArchiveNameOutsideTheApplicationFolder) {
         const std::string archive = readFile(site.siteFiles.path() + "victim.zip");
         site.server.serveBytes("/victim.zip", archive);
         site.server.serveBytes("/update/" + name, archive);
-        site.update.UpdateFileName = name;
-        site.update.ApplyProgramUpdate(site.screen, site.http);
+        site.update.offeredFileName = name;
+        site.update.installUpdate(site.screen, site.http);
         EXPECT_EQ(readFile(site.app.path() + "victim.zip"), "not to be touched") << name;
         EXPECT_EQ(treeDifferences({{"upgr_bak/", ""}, {"sub/", ""}}, snapshotTree(AppDir)), "") << name;
         EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.") << name;
@@ -228,7 +228,7 @@ TEST(ProgramUpdateBlocksInput, EveryPumpRunsWithInputBlocked) {
         EXPECT_TRUE(site.screen.blocked);
         EXPECT_TRUE(site.screen.progressAlive);
     };
-    site.update.ApplyProgramUpdate(site.screen, site.http);
+    site.update.installUpdate(site.screen, site.http);
     EXPECT_EQ(pumps, 4);
     EXPECT_FALSE(site.screen.blocked);
 }

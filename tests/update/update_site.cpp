@@ -32,7 +32,7 @@ void UpdateSite::serveArchive(const std::string& name, const std::vector<Archive
         zip.finish();
     }
     server.serveBytes("/update/" + name, readFile(path));
-    update.UpdateFileName = name;
+    update.offeredFileName = name;
 }
 
 int UpdateSite::requestsFor(const std::string& path) const {

@@ -32,7 +32,7 @@ public:
     ProgramUpdate update;
 
     void serveVersionFile(const std::string& text);
-    // Serves the archive as UpdateUrl + name and sets UpdateFileName to name.
+    // Serves the archive as UpdateUrl + name and sets offeredFileName to name.
     void serveArchive(const std::string& name, const std::vector<ArchiveEntry>& entries);
     int requestsFor(const std::string& path) const;
 };

@@ -5,27 +5,27 @@
 namespace quill {
 namespace {
 
-TEST(IsNewerVersion, ComparesNonZeroNumbersAsNumbers) {
-    EXPECT_TRUE(IsNewerVersion("1.0", "1.1"));
-    EXPECT_FALSE(IsNewerVersion("1.0", "1.0"));
-    EXPECT_FALSE(IsNewerVersion("1.1", "1.0"));
-    EXPECT_FALSE(IsNewerVersion("2.9", "2.10"));  // 2.10 reads as 2.1
-    EXPECT_TRUE(IsNewerVersion("9.0", "10.0"));   // not "1" < "9" as texts
-    EXPECT_FALSE(IsNewerVersion("1.0", " 1.0 "));
-    EXPECT_TRUE(IsNewerVersion("1.5", "2e0"));
-    EXPECT_FALSE(IsNewerVersion("-1", "-2"));
+TEST(NewerVersion, ComparesNonZeroNumbersAsNumbers) {
+    EXPECT_TRUE(isNewerVersion("1.0", "1.1"));
+    EXPECT_FALSE(isNewerVersion("1.0", "1.0"));
+    EXPECT_FALSE(isNewerVersion("1.1", "1.0"));
+    EXPECT_FALSE(isNewerVersion("2.9", "2.10"));  // 2.10 reads as 2.1
+    EXPECT_TRUE(isNewerVersion("9.0", "10.0"));   // not "1" < "9" as texts
+    EXPECT_FALSE(isNewerVersion("1.0", " 1.0 "));
+    EXPECT_TRUE(isNewerVersion("1.5", "2e0"));
+    EXPECT_FALSE(isNewerVersion("-1", "-2"));
 }
 
-TEST(IsNewerVersion, FallsBackToTextOrderWhenEitherIsZeroOrNoNumber) {
-    EXPECT_TRUE(IsNewerVersion("1.0", "1.0.1"));   // a prefix sorts first
-    EXPECT_FALSE(IsNewerVersion("1.0", ""));       // nothing sorts before an empty text
-    EXPECT_FALSE(IsNewerVersion("1.0", "0"));
-    EXPECT_TRUE(IsNewerVersion("0", "0.5"));
-    EXPECT_TRUE(IsNewerVersion("", "1.0"));
-    EXPECT_TRUE(IsNewerVersion("1,5", "1.5"));     // "," is no decimal point: "," < "."
-    EXPECT_FALSE(IsNewerVersion("a", "B"));        // capitals sort first
+TEST(NewerVersion, FallsBackToTextOrderWhenEitherIsZeroOrNoNumber) {
+    EXPECT_TRUE(isNewerVersion("1.0", "1.0.1"));   // a prefix sorts first
+    EXPECT_FALSE(isNewerVersion("1.0", ""));       // nothing sorts before an empty text
+    EXPECT_FALSE(isNewerVersion("1.0", "0"));
+    EXPECT_TRUE(isNewerVersion("0", "0.5"));
+    EXPECT_TRUE(isNewerVersion("", "1.0"));
+    EXPECT_TRUE(isNewerVersion("1,5", "1.5"));     // "," is no decimal point: "," < "."
+    EXPECT_FALSE(isNewerVersion("a", "B"));        // capitals sort first
     // By UTF-16 code values a character above the basic plane sorts before U+FFFD.
-    EXPECT_TRUE(IsNewerVersion("x\xF0\x9F\x98\x80", "x\xEF\xBF\xBD"));
+    EXPECT_TRUE(isNewerVersion("x\xF0\x9F\x98\x80", "x\xEF\xBF\xBD"));
 }
 
 TEST(ReadDecimalNumber, AcceptsTheDecimalForms) {

@@ -98,7 +98,7 @@ TEST_F(AppFolder, RecordNeverWritesOverATemplatesIniThatCouldNotBeLoaded) {
 
 TEST_F(AppFolder, CatalogueIniTakesDbIniWithTheDatabaseLineInItsPlace) {
     writeFile(AppDir + "db.ini", "[organizer]\r\nUser_Name=x\r\nDATABASE=x\r\nSQLDialect=3\r\n");
-    PrepareCatalogueIni();
+    prepareCatalogueIni();
     EXPECT_EQ(readFile(tempIni()),
               "[temp.fdb]\r\nUser_Name=x\r\nDatabase=" + AppDir + "temp/temp.fdb\r\nSQLDialect=3\r\n");
     EXPECT_EQ(readFile(AppDir + "db.ini"), "[organizer]\r\nUser_Name=x\r\nDATABASE=x\r\nSQLDialect=3\r\n");
@@ -106,22 +106,22 @@ TEST_F(AppFolder, CatalogueIniTakesDbIniWithTheDatabaseLineInItsPlace) {
 
 TEST_F(AppFolder, CatalogueIniGetsADatabaseLineLastWhenDbIniHasNone) {
     writeFile(AppDir + "db.ini", "[organizer]\nUser_Name=x\n");
-    PrepareCatalogueIni();
+    prepareCatalogueIni();
     EXPECT_EQ(readFile(tempIni()), "[temp.fdb]\r\nUser_Name=x\r\nDatabase=" + AppDir + "temp/temp.fdb\r\n");
 }
 
 TEST_F(AppFolder, EmptyDbIniLeavesAnEmptyCopyAndMissingDbIniNoFile) {
-    PrepareCatalogueIni();
+    prepareCatalogueIni();
     EXPECT_FALSE(platform::pathExists(tempIni()));
     writeFile(AppDir + "db.ini", "");
-    PrepareCatalogueIni();
+    prepareCatalogueIni();
     EXPECT_EQ(readFile(tempIni()), "");
 }
 
 TEST_F(AppFolder, CatalogueIniKeepsItsOwnLinesAndMarkOnTheNextRun) {
     writeFile(AppDir + "db.ini", "[organizer]\r\nDatabase=x\r\n");
     writeFile(tempIni(), "\xEF\xBB\xBF[old]\r\nDatabase=y\r\nCharSet=UTF8\r\n");
-    PrepareCatalogueIni();
+    prepareCatalogueIni();
     EXPECT_EQ(readFile(tempIni()),
               "\xEF\xBB\xBF[temp.fdb]\r\nDatabase=" + AppDir + "temp/temp.fdb\r\nCharSet=UTF8\r\n");
 }
