@@ -103,18 +103,6 @@ void putTemplateInPlace(const std::string& workFolder) {
     if (!oldDatabase.empty()) removeQuietly(oldDatabase);
 }
 
-// Restores the normal pointer however the installation ends.
-class BusyPointerScope {
-public:
-    explicit BusyPointerScope(Screen& screen) : screen_(screen) { screen_.setBusyPointer(true); }
-    ~BusyPointerScope() { screen_.setBusyPointer(false); }
-    BusyPointerScope(const BusyPointerScope&) = delete;
-    BusyPointerScope& operator=(const BusyPointerScope&) = delete;
-
-private:
-    Screen& screen_;
-};
-
 }  // namespace
 
 std::string templateArchiveName(const std::string& fileName) {

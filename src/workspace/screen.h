@@ -51,16 +51,23 @@ private:
     Screen& screen_;
 };
 
-// Blocks the main window's input for the life of a long step.
-class InputBlockScope {
+// Turns one of the screen's switches on for the life of a step and off again
+// however the step ends.
+template <void (Screen::*turn)(bool)>
+class SwitchedOnScope {
 public:
-    explicit InputBlockScope(Screen& screen) : screen_(screen) { screen_.setInputBlocked(true); }
-    ~InputBlockScope() { screen_.setInputBlocked(false); }
-    InputBlockScope(const InputBlockScope&) = delete;
-    InputBlockScope& operator=(const InputBlockScope&) = delete;
+    explicit SwitchedOnScope(Screen& screen) : screen_(screen) { (screen_.*turn)(true); }
+    ~SwitchedOnScope() { (screen_.*turn)(false); }
+    SwitchedOnScope(const SwitchedOnScope&) = delete;
+    SwitchedOnScope& operator=(const SwitchedOnScope&) = delete;
 
 private:
     Screen& screen_;
 };
+
+// No input to the main window while a long step runs.
+using InputBlockScope = SwitchedOnScope<&Screen::setInputBlocked>;
+// The hourglass while a step runs.
+using BusyPointerScope = SwitchedOnScope<&Screen::setBusyPointer>;
 
 }  // namespace quill
