@@ -1,35 +1,24 @@
 #include "install/template_download.h"
 
 #include "install/template_installation.h"
-#include "platform/error.h"
 #include "platform/files.h"
 #include "workspace/byte_sink.h"
 #include "workspace/failures.h"
 #include "workspace/file_ops.h"
 #include "workspace/names.h"
+#include "workspace/path_rules.h"
 
-#include <algorithm>
 #include <exception>
 
 namespace quill {
 
 namespace {
 
-// FILE comes from the downloaded catalogue; it must not name a place outside TempDir.
-void checkStaysInside(const std::string& name) {
-    bool unsafe = name.empty() ? false : name.front() == platform::kSeparator;
-    for (std::size_t start = 0; !unsafe && start <= name.size();) {
-        const auto end = std::min(name.find(platform::kSeparator, start), name.size());
-        unsafe = name.compare(start, end - start, "..") == 0;
-        start = end + 1;
-    }
-    if (unsafe) throw AppError("Unsafe file name: " + name);
-}
-
 std::string downloadAndInstall(DownloadContext& context) {
     Screen& screen = context.screen;
     const std::string file = context.currentFileName();
     screen.setStatus("Downloading Template File...");
+    // FILE comes from the downloaded catalogue; it must not name a place outside the temp folder.
     checkStaysInside(file);
     const std::string localCopy = context.tempFolder + file;
     platform::deleteFile(localCopy);

@@ -22,17 +22,12 @@ namespace quill {
 
 namespace {
 
-bool pathTaken(const std::string& path) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
-
 // A name beside `path` that nothing uses yet, for keeping the old file until
 // the new one is in place.
 std::string freeNameBeside(const std::string& folder, const std::string& name) {
     for (int k = 0;; ++k) {
         std::string candidate = folder + "." + name + ".keep" + std::to_string(k);
-        if (!pathTaken(candidate)) return candidate;
+        if (!platform::pathExists(candidate)) return candidate;
     }
 }
 
@@ -77,14 +72,14 @@ void putTemplateInPlace(const std::string& workFolder) {
 
     UndoList undo;
     std::string oldDatabase;
-    if (pathTaken(database)) {
+    if (platform::pathExists(database)) {
         oldDatabase = freeNameBeside(AppDbDir, "db.fdb");
         std::error_code ec;
         fs::rename(database, oldDatabase, ec);
         if (ec) throw AppError(platform::systemErrorText(ec.value()));
         undo.add([=] { renamePath(oldDatabase, database); });
     }
-    if (pathTaken(dataFolder)) {
+    if (platform::pathExists(dataFolder)) {
         // Inside the work folder, so the clean-up takes it away after a success.
         const std::string oldDataFolder = freeNameBeside(workFolder, "db");
         if (!renamePath(dataFolder, oldDataFolder)) throw AppError("The specified directory already exists");
@@ -145,7 +140,7 @@ std::string installTemplate(Screen& screen, const std::string& downloadedFile) {
 
         // A work folder that was never made is no failure of its own.
         ignoringErrors([&] {
-            if (pathTaken(workFolder)) deleteFolderTree(workFolder);
+            if (platform::pathExists(workFolder)) deleteFolderTree(workFolder);
         });
     }
     return result;

@@ -7,6 +7,7 @@
 #include "workspace/failures.h"
 #include "workspace/file_ops.h"
 #include "workspace/names.h"
+#include "workspace/path_rules.h"
 #include "workspace/zip_names.h"
 #include "workspace/zip_reader.h"
 
@@ -17,7 +18,7 @@ namespace {
 // offeredFileName comes from the update site: it may name a subfolder's file,
 // read as an entry name is, but never one outside AppDir.
 std::string localCopyPath(const std::string& name) {
-    if (isUnsafeEntryName(name)) throw AppError("Unsafe file name: " + name);
+    checkStaysInside(name);
     return AppDir + entryPath(name);
 }
 

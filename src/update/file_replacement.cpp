@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "workspace/file_ops.h"
+#include "workspace/path_rules.h"
 #include "workspace/zip_names.h"
 
 #include <cerrno>
@@ -21,11 +22,6 @@ namespace quill {
 namespace {
 
 constexpr char kSep = platform::kSeparator;
-
-bool pathTaken(const std::string& path) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(path, ec));
-}
 
 bool isFolder(const std::string& path) {
     std::error_code ec;
@@ -56,11 +52,6 @@ int whyNotWritable(const std::string& path) {
     return error;
 }
 
-std::string parentOf(const std::string& path) {
-    const auto cut = path.find_last_of(kSep, path.size() >= 2 ? path.size() - 2 : 0);
-    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
 }  // namespace
 
 FileReplacement::FileReplacement(std::string appDir, std::string backupDir)
@@ -79,7 +70,7 @@ const std::string& FileReplacement::workFolder() {
         // Inside appDir, so that every later move is a rename on one file system.
         for (int n = 0;; ++n) {
             const std::string candidate = appDir_ + ".upgr_work" + std::to_string(n) + kSep;
-            if (pathTaken(candidate)) continue;
+            if (platform::pathExists(candidate)) continue;
             if (!platform::createFolder(candidate)) throw AppError(platform::systemErrorText(platform::lastError()));
             workFolder_ = candidate;
             break;
@@ -97,7 +88,7 @@ void FileReplacement::keepAside(const std::string& path) {
 
 void FileReplacement::stage(ZipReader& reader) {
     stageFolder_ = workFolder() + "stage" + kSep;
-    if (!pathTaken(stageFolder_) && !platform::createFolder(stageFolder_)) {
+    if (!platform::pathExists(stageFolder_) && !platform::createFolder(stageFolder_)) {
         throw AppError(platform::systemErrorText(platform::lastError()));
     }
     for (std::size_t i = 0; i < reader.count(); ++i) {
@@ -119,8 +110,8 @@ void FileReplacement::backUp(const std::string& name) {
 void FileReplacement::ensureFolders(const std::string& folder, const std::string& target) {
     if (folder.size() <= appDir_.size()) return;
     if (isFolder(folder)) return;
-    if (pathTaken(folder)) throw AppError(cannotCreateFileText(target, ENOTDIR));
-    ensureFolders(parentOf(folder), target);
+    if (platform::pathExists(folder)) throw AppError(cannotCreateFileText(target, ENOTDIR));
+    ensureFolders(parentFolderOf(folder), target);
     if (!platform::createFolder(folder)) throw AppError(cannotCreateFileText(target, platform::lastError()));
     undo_.push_back([=] { platform::removeFolder(folder); });
 }
@@ -135,8 +126,8 @@ void FileReplacement::place(const std::vector<ZipEntry>& entries) {
         }
         // A name stored twice was staged once, holding its last copy.
         if (!placed.insert(target).second) continue;
-        ensureFolders(parentOf(target), target);
-        if (pathTaken(target)) {
+        ensureFolders(parentFolderOf(target), target);
+        if (platform::pathExists(target)) {
             if (isFolder(target)) throw AppError(cannotCreateFileText(target, EISDIR));
             if (const int error = whyNotWritable(target)) throw AppError(cannotCreateFileText(target, error));
             const std::string aside = workFolder() + "aside" + std::to_string(asideCount_++);

@@ -1,8 +1,8 @@
 #include "workspace/file_ops.h"
 
-#include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "workspace/path_rules.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -16,8 +16,6 @@ namespace quill {
 using platform::kSeparator;
 
 namespace {
-
-constexpr std::size_t kMaxPath = 260;
 
 std::string quotedFileText(const char* what, const std::string& path, int error) {
     return std::string(what) + " \"" + platform::fullPath(path) + "\". " + platform::systemErrorText(error);
@@ -35,11 +33,8 @@ std::string withSeparator(const std::string& folder) {
 }
 
 void checkPathText(const std::string& full) {
-    if (platform::toUtf16(full).size() >= kMaxPath) throw AppError("The specified path is too long");
-    for (const char ch : full) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 32 || ch == '"' || ch == '<' || ch == '>' || ch == '|') throw AppError("Invalid characters in path");
-    }
+    checkPathLength(full);
+    checkPathCharacters(full);
 }
 
 void deleteContents(const std::string& folder) {

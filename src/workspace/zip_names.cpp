@@ -41,19 +41,4 @@ std::string entryPath(std::string_view name) {
     return path;
 }
 
-bool isUnsafeEntryName(std::string_view name) {
-    if (name.empty()) return false;
-    if (name[0] == '/' || name[0] == '\\') return true;
-    auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
-    if (name.size() >= 2 && isLetter(name[0]) && name[1] == ':') return true;
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        std::size_t end = name.find_first_of("/\\", start);
-        if (end == std::string_view::npos) end = name.size();
-        if (name.substr(start, end - start) == "..") return true;
-        start = end + 1;
-    }
-    return false;
-}
-
 }  // namespace quill

@@ -1,9 +1,9 @@
 #include "workspace/zip_reader.h"
 
-#include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "workspace/file_ops.h"
+#include "workspace/path_rules.h"
 #include "workspace/zip_names.h"
 
 #include <algorithm>
@@ -22,7 +22,6 @@ constexpr std::size_t kMaxCommentSize = 65535;
 constexpr std::size_t kCentralHeaderSize = 46;
 constexpr std::size_t kLocalHeaderSize = 30;
 constexpr std::size_t kChunkSize = 256 * 1024;
-constexpr std::size_t kMaxPath = 260;
 constexpr std::uint16_t kUtf8NameFlag = 0x0800;
 
 const char* const kStreamReadError = "Stream read error";
@@ -84,13 +83,6 @@ bool readAt(int fd, std::uint64_t offset, unsigned char* out, std::size_t size) 
         size -= static_cast<std::size_t>(n);
     }
     return true;
-}
-
-std::size_t pathLength(const std::string& path) { return platform::toUtf16(path).size(); }
-
-std::string parentOf(const std::string& path) {
-    std::size_t slash = path.rfind(platform::kSeparator);
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 // Every missing level; failures are left for the file creation to report.
@@ -173,7 +165,7 @@ void ZipReader::Impl::readDirectory(const std::string& path) {
             throw AppError(kErrorReadingZip);
         e.name = (e.flags & kUtf8NameFlag) ? name : cp437ToUtf8(name);
         // Checked before anything is written, so a hostile archive leaves no trace.
-        if (isUnsafeEntryName(e.name)) throw AppError("Unsafe entry name: " + e.name);
+        if (leavesItsFolder(e.name)) throw AppError("Unsafe entry name: " + e.name);
         entries.push_back(std::move(e));
     }
 }
@@ -280,7 +272,7 @@ void ZipReader::extract(std::size_t index, const std::string& folder) {
     if (e.method != 0 && e.method != 8) throw AppError("Item not found");
 
     const std::string targetPath = targetPathFor(folder, e.name);
-    createFolders(parentOf(targetPath));
+    createFolders(folderPartOf(targetPath));
     if (!targetPath.empty() && targetPath.back() == platform::kSeparator) return;
 
     OutputFile file(targetPath);
@@ -290,11 +282,8 @@ void ZipReader::extract(std::size_t index, const std::string& folder) {
 
 std::string ZipReader::targetPathFor(const std::string& folder, const std::string& entryName) {
     const std::string path = folder + entryPath(entryName);
-    for (char ch : path) {
-        auto c = static_cast<unsigned char>(ch);
-        if (c < 32 || ch == '"' || ch == '<' || ch == '>' || ch == '|') throw AppError("Invalid characters in path");
-    }
-    if (pathLength(parentOf(path)) >= kMaxPath) throw AppError("The specified path is too long");
+    checkPathCharacters(path);
+    checkPathLength(folderPartOf(path));
     return path;
 }
 

@@ -3,6 +3,7 @@
 #include "install/template_download.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "support/error_of.h"
 #include "support/tree_snapshot.h"
 #include "workspace/names.h"
 
@@ -132,14 +133,18 @@ TEST(DownloadFails, CutDownloadLeavesNoPartialCopy) {
 }
 
 TEST(DownloadFails, FileNamingAPlaceOutsideTheTempFolderIsRefused) {
-    TemplateSite site;
-    writeFile(AppDir + "victim.zip", "not to be touched");
-    site.server->serveBytes("/victim.zip", "replacement");
-    auto context = site.download("../victim.zip");
-    EXPECT_THROW(downloadSelectedTemplate(context), AppError);
-    EXPECT_EQ(site.screen.events.back(), "check");
-    EXPECT_EQ(readFile(AppDir + "victim.zip"), "not to be touched");
-    EXPECT_TRUE(site.server->requests().empty());
+    // Read as every name that must stay inside a folder is: "\\" separates levels too.
+    for (const std::string name : {"../victim.zip", "..\\victim.zip"}) {
+        TemplateSite site;
+        writeFile(AppDir + "victim.zip", "not to be touched");
+        site.server->serveBytes("/victim.zip", "replacement");
+        auto context = site.download(name);
+        EXPECT_EQ(errorOf([&] { downloadSelectedTemplate(context); }), "Unsafe file name: " + name);
+        EXPECT_EQ(site.screen.events.back(), "check") << name;
+        EXPECT_EQ(readFile(AppDir + "victim.zip"), "not to be touched") << name;
+        EXPECT_TRUE(site.server->requests().empty()) << name;
+        EXPECT_EQ(treeDifferences({}, snapshotTree(site.TempDir)), "") << name;
+    }
 }
 
 TEST(DownloadFails, FailedInstallationLeavesTheRecordAndRunsTheCheck) {

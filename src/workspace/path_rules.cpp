@@ -1,0 +1,56 @@
+#include "workspace/path_rules.h"
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/files.h"
+
+namespace quill {
+
+namespace {
+
+constexpr std::size_t kMaxPath = 260;
+
+bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+}  // namespace
+
+bool leavesItsFolder(std::string_view name) {
+    if (name.empty()) return false;
+    if (name[0] == '/' || name[0] == '\\') return true;
+    if (name.size() >= 2 && isDriveLetter(name[0]) && name[1] == ':') return true;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        std::size_t end = name.find_first_of("/\\", start);
+        if (end == std::string_view::npos) end = name.size();
+        if (name.substr(start, end - start) == "..") return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+void checkStaysInside(const std::string& name) {
+    if (leavesItsFolder(name)) throw AppError("Unsafe file name: " + name);
+}
+
+void checkPathLength(const std::string& path) {
+    if (platform::toUtf16(path).size() >= kMaxPath) throw AppError("The specified path is too long");
+}
+
+void checkPathCharacters(const std::string& path) {
+    for (const char ch : path) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 32 || ch == '"' || ch == '<' || ch == '>' || ch == '|') throw AppError("Invalid characters in path");
+    }
+}
+
+std::string folderPartOf(const std::string& path) {
+    const auto cut = path.rfind(platform::kSeparator);
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string parentFolderOf(const std::string& path) {
+    const auto cut = path.find_last_of(platform::kSeparator, path.size() >= 2 ? path.size() - 2 : 0);
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+}  // namespace quill
