@@ -2,6 +2,7 @@
 // The libraries are built without coverage instrumentation, which would leave
 // the fuzzer blind; the units under test come in as source so they get it.
 #include "../src/platform/codepage.cpp"
+#include "../src/platform/ini_text.cpp"
 #include "../src/platform/profile.cpp"
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/ini_text.h"
 
 #include <algorithm>
 
@@ -10,13 +11,6 @@ namespace quill::platform {
 namespace {
 
 constexpr std::size_t kMaxValueUnits = 2047;
-
-std::string_view trimBlanks(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t");
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(" \t");
-    return s.substr(first, last - first + 1);
-}
 
 std::string decodeProfileText(std::string_view bytes) {
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
@@ -49,8 +43,8 @@ std::string cutToBuffer(std::string_view value) {
     return std::string(value.substr(0, std::min(pos, value.size())));
 }
 
-std::string cleanValue(std::string_view raw) {
-    std::string_view value = trimBlanks(raw);
+// The value comes without the blanks around it.
+std::string cleanValue(std::string_view value) {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
     }
@@ -62,28 +56,11 @@ std::string cleanValue(std::string_view raw) {
 std::string profileStringFromBytes(std::string_view fileBytes, const std::string& section,
                                    const std::string& key, const std::string& fallback) {
     const std::string text = decodeProfileText(fileBytes);
-    const std::string_view all(text);
-    bool inSection = false;
-    std::size_t pos = 0;
-    while (pos <= all.size()) {
-        const auto end = all.find_first_of("\r\n", pos);
-        const std::string_view rawLine = all.substr(pos, end == std::string_view::npos ? all.size() - pos : end - pos);
-        pos = end == std::string_view::npos ? all.size() + 1 : end + 1;
-        const std::string_view line = trimBlanks(rawLine);
-        if (line.empty() || line.front() == ';') continue;
-        if (line.front() == '[') {
-            // Only the first section of that name counts.
-            if (inSection) break;
-            const auto close = line.find(']');
-            const std::string_view name = line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
-            inSection = sameTextIgnoringCase(trimBlanks(name), trimBlanks(section));
-            continue;
-        }
-        if (!inSection) continue;
-        const auto eq = line.find('=');
-        const std::string_view name = trimBlanks(line.substr(0, eq));
-        if (!sameTextIgnoringCase(name, trimBlanks(key))) continue;
-        return eq == std::string_view::npos ? std::string() : cleanValue(line.substr(eq + 1));
+    for (const IniLine& line : iniSectionLines(text, section)) {
+        // Only the first section of that name counts.
+        if (line.sectionRun > 0) break;
+        if (!sameTextIgnoringCase(line.name, trimIniBlanks(key))) continue;
+        return line.hasValue ? cleanValue(line.value) : std::string();
     }
     return cutToBuffer(fallback);
 }

@@ -25,9 +25,9 @@ TEST(ProfileLookup, IgnoresCaseOfSectionAndKey) {
 }
 
 TEST(ProfileLookup, MissingSectionKeyOrFileGivesTheDefault) {
-    const std::string ini = "[Quillary]\nversion=2.5\n[Next]\nfile=x\n";
+    const std::string ini = "[Quillary]\nversion=2.5\n[Next]\nfile=x\n[quillary]\nfile=late\n";
     EXPECT_EQ(value(ini, "Absent", "version"), "<default>");
-    EXPECT_EQ(value(ini, "Quillary", "file"), "<default>");  // belongs to the next section
+    EXPECT_EQ(value(ini, "Quillary", "file"), "<default>");  // only the first section of the name counts
     EXPECT_EQ(value("", "Quillary", "version"), "<default>");
     TempFolder dir;
     EXPECT_EQ(readProfileString("Quillary", "version", "", dir / "missing.ini"), "");
