@@ -39,8 +39,7 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
     templateRecord = TemplateRecord{};
     prepareTemplatesIni(templateRecord);
 
-    if (!platform::fileExists(tempFolder + "temp.ini"))
-        platform::copyFile(AppDir + "db.ini", tempFolder + "temp.ini", true);
+    seedCatalogueIni(true);
 
     const std::string catalogueZip = changeFileExt(CatalogueFileName, ".zip");
     const std::string archivePath = tempFolder + catalogueZip;

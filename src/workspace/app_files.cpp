@@ -21,6 +21,8 @@ std::string templatesIniPath() { return DataDir + kTemplatesIni; }
 
 std::string tempFolder() { return AppDir + "temp" + platform::kSeparator; }
 
+std::string catalogueIniPath() { return tempFolder() + changeFileExt(CatalogueFileName, ".ini"); }
+
 // A file that loads with no lines yet holds more than its mark could not be
 // decoded; saving over it would lose what the organizer wrote.
 bool heldUndecodableText(const std::string& path, const LineList& lines) {
@@ -57,9 +59,14 @@ void recordInstalledTemplate(TemplateRecord& record, const std::string& result) 
     ignoringErrors([&] { record.lines.saveToFile(templatesIniPath()); });
 }
 
+void seedCatalogueIni(bool failIfExists) {
+    const std::string tempIni = catalogueIniPath();
+    if (!platform::fileExists(tempIni)) platform::copyFile(AppDir + "db.ini", tempIni, failIfExists);
+}
+
 void prepareCatalogueIni() {
-    const std::string tempIni = tempFolder() + changeFileExt(CatalogueFileName, ".ini");
-    if (!platform::fileExists(tempIni)) platform::copyFile(AppDir + "db.ini", tempIni, false);
+    const std::string tempIni = catalogueIniPath();
+    seedCatalogueIni(false);
     ignoringErrors([&] {
         LineList lines;
         lines.loadFromFile(tempIni);

@@ -24,7 +24,11 @@ void prepareTemplatesIni(TemplateRecord& record);
 // a templates.ini that exists but could not be read.
 void recordInstalledTemplate(TemplateRecord& record, const std::string& result);
 
-// Rewrites AppDir + "temp/temp.ini" from db.ini: "[temp.fdb]" first, Database
+// Copies AppDir + "db.ini" to AppDir + "temp/temp.ini" unless temp.ini is there
+// already; failIfExists as for platform::copyFile. Ignores every failure.
+void seedCatalogueIni(bool failIfExists);
+
+// Rewrites AppDir + "temp/temp.ini", seeded from db.ini: "[temp.fdb]" first, Database
 // pointing at the catalogue. Ignores every failure.
 void prepareCatalogueIni();
 
