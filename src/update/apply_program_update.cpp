@@ -1,6 +1,5 @@
 #include "update/program_update.h"
 
-#include "platform/error.h"
 #include "platform/files.h"
 #include "update/file_replacement.h"
 #include "workspace/byte_sink.h"
@@ -15,7 +14,10 @@ namespace quill {
 
 namespace {
 
-// offeredFileName comes from the update site: it may name a subfolder's file,
+const char* const kDownloading = "Downloading Latest Program Version...";
+const char* const kInstalled = "The program files installed successfully.";
+
+// The file name comes from the update site: it may name a subfolder's file,
 // read as an entry name is, but never one outside AppDir.
 std::string localCopyPath(const std::string& name) {
     checkStaysInside(name);
@@ -27,74 +29,100 @@ void pauseAndPump(Screen& screen) {
     screen.processMessages();
 }
 
+// One run of the update under the progress window. Whatever it changed in the
+// application folder comes back unless every file of the archive got in place.
+class UpdateRun {
+public:
+    UpdateRun(Screen& screen, HttpClient& http, const std::string& fileName)
+        : screen_(screen), http_(http), fileName_(fileName),
+          replacement_(AppDir, AppDir + "upgr_bak" + platform::kSeparator) {}
+
+    // True when the new program files are in place for good.
+    bool run() {
+        // Not getting as far as a saved archive shows nothing of its own.
+        const bool saved = ignoringErrors([&] {
+            showDownloadStarting();
+            saveArchive();
+        });
+        if (!saved) return giveUp();
+        screen_.setStatus("Extracting Latest Program Version...");
+        const bool replaced = reportingOwnErrors(screen_, [&] { replaceFiles(); });
+        screen_.setProgressPosition(100);
+        platform::deleteFile(archive_);
+        if (!replaced) return giveUp();
+        replacement_.commit();
+        return true;
+    }
+
+private:
+    void showDownloadStarting() {
+        screen_.setProgressBarVisible(true);
+        screen_.setProgressLabel(kDownloading);
+        screen_.setProgressPosition(0);
+        screen_.setStatus(kDownloading);
+        screen_.processMessages();
+    }
+
+    // Straight to disk, so the archive never sits in memory. A failed fetch is
+    // shown and leaves what it got for the reading to fail on; a copy that
+    // cannot be made or written raises.
+    void saveArchive() {
+        archive_ = localCopyPath(fileName_);
+        // An older file of that name comes back if the update fails.
+        replacement_.keepAside(archive_);
+        OutputFile out(archive_);
+        archiveCreated_ = true;
+        FileSink sink(out);
+        reportingOwnErrors(screen_, [&] { http_.fetch(UpdateUrl + fileName_, sink); });
+        screen_.setProgressPosition(50);
+        pauseAndPump(screen_);
+        out.close();
+    }
+
+    // Everything is unpacked and checked before the first file moves.
+    void replaceFiles() {
+        ZipReader reader;
+        reader.open(archive_);
+        replacement_.stage(reader);
+        const std::vector<ZipEntry> entries = reader.entries();
+        for (const auto& entry : entries) {
+            replacement_.backUp(entry.name);
+            pauseAndPump(screen_);
+        }
+        reader.close();
+        replacement_.place(entries);
+    }
+
+    bool giveUp() {
+        if (archiveCreated_) platform::deleteFile(archive_);
+        replacement_.rollback();
+        return false;
+    }
+
+    Screen& screen_;
+    HttpClient& http_;
+    const std::string fileName_;
+    FileReplacement replacement_;
+    std::string archive_;
+    bool archiveCreated_ = false;
+};
+
 }  // namespace
 
 void ProgramUpdate::installUpdate(Screen& screen, HttpClient& http) {
-    const std::string backupFolder = AppDir + "upgr_bak" + platform::kSeparator;
-    std::string archive;
-    bool success = false;
     InputBlockScope blockInput(screen);
+    bool installed = false;
     {
         ProgressWindowScope progress(screen);
-        const std::string address = UpdateUrl + offeredFileName;
-        FileReplacement replacement(AppDir, backupFolder);
-
-        bool archiveCreated = false;
-        ignoringErrors([&] {
-            screen.setProgressBarVisible(true);
-            screen.setProgressLabel("Downloading Latest Program Version...");
-            screen.setProgressPosition(0);
-            screen.setStatus("Downloading Latest Program Version...");
-            screen.processMessages();
-
-            archive = localCopyPath(offeredFileName);
-            // An older file of that name comes back if the update fails.
-            replacement.keepAside(archive);
-            // Straight to disk, so the archive never sits in memory; what a failed
-            // fetch got so far is what the reading below then fails on.
-            OutputFile out(archive);
-            archiveCreated = true;
-            FileSink sink(out);
-            reportingOwnErrors(screen, [&] { http.fetch(address, sink); });
-            screen.setProgressPosition(50);
-            pauseAndPump(screen);
-            out.close();
-            screen.setStatus("Extracting Latest Program Version...");
-
-            ZipReader reader;
-            reportingOwnErrors(screen, [&] {
-                reader.open(archive);
-                // Everything is unpacked and checked before the first file moves.
-                replacement.stage(reader);
-                const std::vector<ZipEntry> entries = reader.entries();
-                for (const auto& entry : entries) {
-                    replacement.backUp(entry.name);
-                    pauseAndPump(screen);
-                }
-                reader.close();
-                replacement.place(entries);
-                success = true;
-            });
-            reader.close();
-            screen.setProgressPosition(100);
-            platform::deleteFile(archive);
-        });
-
-        if (success) {
-            replacement.commit();
-        } else {
-            if (archiveCreated) platform::deleteFile(archive);
-            replacement.rollback();
-        }
+        installed = UpdateRun(screen, http, offeredFileName).run();
     }
-
-    if (success) {
-        screen.setStatus("The program files installed successfully.");
-        screen.showInformation("The program files installed successfully.");
-        screen.closeMainWindow();
-    } else {
+    if (!installed) {
         screen.setStatus("ERROR! Program Files download failed.");
+        return;
     }
+    screen.setStatus(kInstalled);
+    screen.showInformation(kInstalled);
+    screen.closeMainWindow();
 }
 
 }  // namespace quill
