@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -21,6 +22,8 @@ namespace fs = std::filesystem;
 namespace quill {
 
 namespace {
+
+constexpr int kWorkFolders = 100;  // tmp0 to tmp99
 
 // A name beside `path` that nothing uses yet, for keeping the old file until
 // the new one is in place.
@@ -98,6 +101,23 @@ void putTemplateInPlace(const std::string& workFolder) {
     if (!oldDatabase.empty()) removeQuietly(oldDatabase);
 }
 
+// This installation's own work folder, DataDir + "tmp<n>/" for a number drawn
+// at random, or the next one up (tmp99 wraps to tmp0) while that one is taken:
+// a folder an earlier run left behind is neither merged into this one nor
+// deleted with it. When the folder cannot be made for another reason (no
+// DataDir yet) the unpacking makes it. Raises when all hundred are taken.
+std::string createWorkFolder() {
+    std::mt19937 random(static_cast<std::mt19937::result_type>(
+        std::chrono::system_clock::now().time_since_epoch().count()));
+    const int first = std::uniform_int_distribution<int>(0, kWorkFolders - 1)(random);
+    for (int k = 0; k < kWorkFolders; ++k) {
+        const std::string folder = DataDir + "tmp" + std::to_string((first + k) % kWorkFolders);
+        if (platform::createFolder(folder) || platform::lastError() != EEXIST) return folder + platform::kSeparator;
+    }
+    throw AppError("Cannot create folder \"" + DataDir + "tmp" + std::to_string(first) + "\". " +
+                   platform::systemErrorText(EEXIST));
+}
+
 }  // namespace
 
 std::string templateArchiveName(const std::string& fileName) {
@@ -113,36 +133,30 @@ std::string templateArchiveName(const std::string& fileName) {
 std::string installTemplate(Screen& screen, const std::string& downloadedFile) {
     std::string result;
     InputBlockScope blockInput(screen);
+    BusyPointerScope busy(screen);
+
+    // The old data folder and database stay until the new ones are ready.
     std::string workFolder;
-    {
-        BusyPointerScope busy(screen);
+    const bool haveWorkFolder = reportingOwnErrors(screen, [&] { workFolder = createWorkFolder(); });
+    AppDbDir = AppDir + "db" + platform::kSeparator;
+    if (!haveWorkFolder) return result;
 
-        std::mt19937 random(static_cast<std::mt19937::result_type>(
-            std::chrono::system_clock::now().time_since_epoch().count()));
-        const int n = std::uniform_int_distribution<int>(0, 99)(random);
-        workFolder = DataDir + "tmp" + std::to_string(n) + platform::kSeparator;
+    screen.processMessages();
+    const std::string archive = templateArchiveName(downloadedFile);
 
-        // The old data folder and database stay until the new ones are ready.
-        ignoringErrors([&] { createFolderOrRaise(workFolder); });
-        AppDbDir = AppDir + "db" + platform::kSeparator;
-
+    reportingOwnErrors(screen, [&] {
+        unpackArchive(archive, workFolder);
         screen.processMessages();
-        const std::string archive = templateArchiveName(downloadedFile);
+        if (!platform::fileExists(workFolder + "db.fdb")) return;
+        screen.processMessages();
+        putTemplateInPlace(workFolder);
+        result = "db";
+    });
 
-        reportingOwnErrors(screen, [&] {
-            unpackArchive(archive, workFolder);
-            screen.processMessages();
-            if (!platform::fileExists(workFolder + "db.fdb")) return;
-            screen.processMessages();
-            putTemplateInPlace(workFolder);
-            result = "db";
-        });
-
-        // A work folder that was never made is no failure of its own.
-        ignoringErrors([&] {
-            if (platform::pathExists(workFolder)) deleteFolderTree(workFolder);
-        });
-    }
+    // A work folder that was never made is no failure of its own.
+    ignoringErrors([&] {
+        if (platform::pathExists(workFolder)) deleteFolderTree(workFolder);
+    });
     return result;
 }
 

@@ -98,6 +98,29 @@ TEST_F(FailedInstallation, OldDatabaseThatCannotBeSetAsideGivesTheSystemsReason)
     expectNothingLost();
 }
 
+// What a run that died in the middle leaves: its work folder with part of a template.
+void leaveWorkFolders(int except) {
+    for (int n = 0; n < 100; ++n) {
+        if (n == except) continue;
+        const std::string folder = DataDir + "tmp" + std::to_string(n) + "/";
+        makeFolders(folder + "db");
+        writeFile(folder + "db.fdb", "half a database");
+        writeFile(folder + "db/stray.txt", "from an earlier run");
+    }
+}
+
+TEST_F(FailedInstallation, AllHundredWorkFoldersTakenTouchesNothing) {
+    leaveWorkFolders(-1);
+    writeTemplateArchive(site.TempDir + "contacts.zip", TemplateArchive{});
+    before = snapshotTree(AppDir);
+    EXPECT_EQ(installTemplate(site.screen, site.TempDir + "contacts.zip"), "");
+    ASSERT_EQ(site.screen.boxes().size(), 1u);
+    const std::string box = site.screen.boxes()[0];
+    EXPECT_EQ(box.rfind("error:Cannot create folder \"" + DataDir + "tmp", 0), 0u) << box;
+    EXPECT_EQ(box.substr(box.size() - 13), ". File exists") << box;
+    expectNothingLost();
+}
+
 // The work folder of the running installation.
 std::string workFolder() {
     for (const auto& entry : std::filesystem::directory_iterator(DataDir)) {
@@ -131,6 +154,24 @@ TEST(Installation, ReplacesAReadOnlyDatabaseAndLeavesNoWorkFolder) {
     for (const auto& [path, bytes] : snapshotTree(DataDir)) {
         EXPECT_NE(path.rfind("tmp", 0), 0u) << path;
     }
+}
+
+TEST(Installation, WorkFoldersLeftByAnEarlierRunAreNeitherMergedNorDeleted) {
+    TemplateSite site;
+    leaveWorkFolders(42);
+    const TreeSnapshot leftovers = snapshotTree(DataDir);
+    writeTemplateArchive(site.TempDir + "contacts.zip", TemplateArchive{});
+    EXPECT_EQ(installTemplate(site.screen, site.TempDir + "contacts.zip"), "db");
+    EXPECT_TRUE(site.screen.boxes().empty());
+    EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
+    EXPECT_EQ(treeDifferences({{"a.frm", "form a"}}, snapshotTree(DataDir + "db/forms/")), "");
+    EXPECT_FALSE(platform::pathExists(DataDir + "db/stray.txt"));
+    // Every leftover as it was, and this run's own folder gone.
+    const auto workFolders = [](TreeSnapshot tree) {
+        std::erase_if(tree, [](const auto& entry) { return entry.first.rfind("tmp", 0) != 0; });
+        return tree;
+    };
+    EXPECT_EQ(treeDifferences(workFolders(leftovers), workFolders(snapshotTree(DataDir))), "");
 }
 
 TEST(Installation, MissingDataFolderIsCreatedByTheUnpacking) {
