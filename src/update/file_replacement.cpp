@@ -7,13 +7,9 @@
 #include "workspace/zip_names.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <filesystem>
 #include <set>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -38,18 +34,6 @@ void renameOrRaise(const std::string& from, const std::string& to) {
 void renameQuietly(const std::string& from, const std::string& to) {
     std::error_code ec;
     fs::rename(from, to, ec);
-}
-
-// Whether unpacking could write over the file: not read-only, not held open
-// by another program. Gives the errno the unpacking would fail with, else 0.
-int whyNotWritable(const std::string& path) {
-    if (platform::isReadOnly(path)) return EACCES;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    int error = 0;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) error = errno == EWOULDBLOCK ? EBUSY : errno;
-    ::close(fd);
-    return error;
 }
 
 }  // namespace

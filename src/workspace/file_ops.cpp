@@ -97,6 +97,40 @@ bool nearestExistingDevice(std::string path, std::uint64_t& device) {
     }
 }
 
+// An existing file opened to be written over, locked against other programs.
+struct FileInTheWay {
+    int fd = -1;
+    struct stat st {};
+};
+
+// The errno a write over the file at path fails with, or 0 with file open and locked.
+int openFileInTheWay(const std::string& path, FileInTheWay& file) {
+    // Non-blocking, so that a pipe of that name fails instead of waiting for a reader.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno;
+    int error = 0;
+    if (::fstat(fd, &file.st) != 0) error = errno;
+    else if (!S_ISREG(file.st.st_mode)) error = EACCES;
+    else if ((file.st.st_mode & S_IWUSR) == 0) error = EACCES;  // read-only, even for root
+    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) error = errno == EWOULDBLOCK ? EBUSY : errno;
+    if (error != 0) {
+        ::close(fd);
+        return error;
+    }
+    file.fd = fd;
+    return 0;
+}
+
+// Exclusive while written: a reader that holds a shared lock keeps us out.
+int lockedWhileWritten(int fd, const std::string& path) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        ::close(fd);
+        throw AppError(cannotCreateFileText(path, error));
+    }
+    return fd;
+}
+
 bool isInside(const std::string& folder, const std::string& parent) {
     const std::string prefix = withSeparator(parent);
     return folder.size() > prefix.size() && folder.compare(0, prefix.size(), prefix) == 0;
@@ -112,36 +146,43 @@ std::string cannotOpenFileText(const std::string& path, int error) {
     return quotedFileText("Cannot open file", path, error);
 }
 
-OutputFile::OutputFile(const std::string& path) : path_(path) {
-    // A new file is created outright; an existing one is opened without
-    // truncating so its read-only bit and lock can be checked first.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) {
-        fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            struct stat st {};
-            int error = 0;
-            if (::fstat(fd, &st) != 0) error = errno;
-            else if (!S_ISREG(st.st_mode)) error = EACCES;
-            else if ((st.st_mode & S_IWUSR) == 0) error = EACCES;  // read-only, even for root
-            if (error != 0) {
-                ::close(fd);
-                throw AppError(cannotCreateFileText(path, error));
-            }
-        }
+int whyNotWritable(const std::string& path) {
+    FileInTheWay file;
+    const int error = openFileInTheWay(path, file);
+    if (error == 0) ::close(file.fd);
+    return error;
+}
+
+OutputFile::OutputFile(const std::string& path, Overwrite overwrite) : path_(path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        fd_ = lockedWhileWritten(fd, path);
+        return;
     }
-    if (fd < 0) throw AppError(cannotCreateFileText(path, errno));
-    // Exclusive while written: a reader that holds a shared lock keeps us out.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
-        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
-        ::close(fd);
+    if (errno != EEXIST) throw AppError(cannotCreateFileText(path, errno));
+    FileInTheWay old;
+    if (const int error = openFileInTheWay(path, old)) throw AppError(cannotCreateFileText(path, error));
+    fd_ = old.fd;
+    // Not emptied now: the file system writes an emptied file out as it is closed.
+    if (overwrite == Overwrite::cutAtClose) {
+        oldBytes_ = static_cast<std::uint64_t>(old.st.st_size);
+    } else if (::ftruncate(fd_, 0) != 0) {
+        const int error = errno;
+        ::close(fd_);
+        fd_ = -1;
         throw AppError(cannotCreateFileText(path, error));
     }
-    fd_ = fd;
 }
 
 OutputFile::~OutputFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ < 0) return;
+    // Stopped half-way: what was written, and nothing of the old file after it.
+    cutOldBytes();
+    ::close(fd_);
+}
+
+bool OutputFile::cutOldBytes() {
+    return written_ >= oldBytes_ || ::ftruncate(fd_, static_cast<off_t>(written_)) == 0;
 }
 
 void OutputFile::write(const char* data, std::size_t size) {
@@ -154,15 +195,17 @@ void OutputFile::write(const char* data, std::size_t size) {
         }
         data += n;
         size -= static_cast<std::size_t>(n);
+        written_ += static_cast<std::uint64_t>(n);
     }
 }
 
 void OutputFile::close() {
     if (fd_ < 0) return;
+    const bool cut = cutOldBytes();
     const int fd = fd_;
     fd_ = -1;
     // A delayed write error shows only here; it must not pass for success.
-    if (::close(fd) != 0 && errno != EINTR) throw AppError("Stream write error");
+    if ((::close(fd) != 0 && errno != EINTR) || !cut) throw AppError("Stream write error");
 }
 
 void saveBytesToFile(const std::string& bytes, const std::string& path) {

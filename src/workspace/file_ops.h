@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace quill {
@@ -10,10 +11,30 @@ namespace quill {
 std::string cannotCreateFileText(const std::string& path, int error);
 std::string cannotOpenFileText(const std::string& path, int error);
 
-// A file created (replacing any file of that name) for writing as data arrives.
+// Why an existing file cannot be written over, as an errno: a folder or other
+// non-file, a read-only file (even for root), a file another program holds
+// locked, or the system's reason it cannot be opened for writing; 0 when it can.
+int whyNotWritable(const std::string& path);
+
+// How an existing file of the same name gives way to an OutputFile. Either
+// way it stays the same file (owner, permissions, other names), both fail
+// alike (see whyNotWritable), and a write that stops half-way leaves what was
+// written so far.
+enum class Overwrite {
+    // Emptied first. The file system writes a file emptied so out when it is
+    // closed, so the user's own files are on disk soon after a save.
+    emptyFirst,
+    // Written over from the start and cut where the new bytes end once they
+    // are all there: nothing waits for the disk, for what can be unpacked again.
+    cutAtClose,
+};
+
+// A file created (replacing any file of that name) for writing as data arrives,
+// held exclusively while it is written.
 class OutputFile {
 public:
-    explicit OutputFile(const std::string& path);  // raises "Cannot create file ..."
+    // Raises "Cannot create file ...".
+    explicit OutputFile(const std::string& path, Overwrite overwrite = Overwrite::emptyFirst);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -23,8 +44,12 @@ public:
     const std::string& path() const { return path_; }
 
 private:
+    bool cutOldBytes();
+
     std::string path_;
     int fd_ = -1;
+    std::uint64_t written_ = 0;
+    std::uint64_t oldBytes_ = 0;  // what is left of the old file to cut off, at most
 };
 
 // Creates or replaces the file with exactly these bytes.

@@ -275,7 +275,7 @@ void ZipReader::extract(std::size_t index, const std::string& folder) {
     createFolders(folderPartOf(targetPath));
     if (!targetPath.empty() && targetPath.back() == platform::kSeparator) return;
 
-    OutputFile file(targetPath);
+    OutputFile file(targetPath, Overwrite::cutAtClose);
     impl_->decodeInto(e, dataStart, file);
     file.close();
 }

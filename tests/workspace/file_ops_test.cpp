@@ -33,8 +33,11 @@ TEST(SaveBytes, CreatesOrReplacesWithExactlyTheBytes) {
     saveBytesToFile(std::string("a\0b", 3), dir / "f.bin");
     EXPECT_EQ(readFile(dir / "f.bin"), std::string("a\0b", 3));
     writeFile(dir / "f.bin", "a much longer old content");
+    // Written over in place: another name of the file sees the new bytes too.
+    ASSERT_EQ(::link((dir / "f.bin").c_str(), (dir / "g.bin").c_str()), 0);
     saveBytesToFile("new", dir / "f.bin");
     EXPECT_EQ(readFile(dir / "f.bin"), "new");
+    EXPECT_EQ(readFile(dir / "g.bin"), "new");
     saveBytesToFile("", dir / "f.bin");
     EXPECT_EQ(readFile(dir / "f.bin"), "");
 }

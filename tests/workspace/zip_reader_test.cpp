@@ -12,7 +12,10 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace quill {
 namespace {
@@ -294,6 +297,52 @@ TEST(ZipTargets, ReadOnlyFilesBadCharactersAndLongPaths) {
     std::string umlauts;
     for (std::size_t i = 0; i < justUnder.size(); ++i) umlauts += "\xC3\xBC";
     EXPECT_NO_THROW(ZipReader::targetPathFor(folder, umlauts + "/x"));
+}
+
+TEST(ZipTargets, FilesInTheWayFailOrAreWrittenOverKeepingTheFileItself) {
+    TempFolder temp;
+    const std::string out = temp / "out/";
+    testing::makeFolders(out + "folder.txt");
+    writeFile(out + "busy.txt", "held by another program");
+    const int holder = ::open((out + "busy.txt").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(holder, LOCK_SH), 0);
+    ASSERT_EQ(::mkfifo((out + "pipe.txt").c_str(), 0666), 0);
+    writeFile(out + "private.txt", std::string(100000, '#'));
+    chmod((out + "private.txt").c_str(), 0640);
+    writeFile(temp / "elsewhere.txt", "old");
+    ASSERT_EQ(::link((temp / "elsewhere.txt").c_str(), (out + "linked.txt").c_str()), 0);
+    writeFile(out + "cut.txt", std::string(300000, '#'));
+
+    const auto unpackOne = [&](const std::string& name, const ZipEntryOptions& options = {}) {
+        {
+            ZipWriter zip(temp / "t.zip");
+            zip.addFile(name, name == "cut.txt" ? varied(100000) : "new", options);
+        }
+        return errorOf([&] { unpackArchive(temp / "t.zip", out); });
+    };
+    const auto cannotCreate = [&](const std::string& name, int error) {
+        return "Cannot create file \"" + out + name + "\". " + platform::systemErrorText(error);
+    };
+    EXPECT_EQ(unpackOne("folder.txt"), cannotCreate("folder.txt", EISDIR));
+    EXPECT_EQ(unpackOne("busy.txt"), cannotCreate("busy.txt", EBUSY));
+    EXPECT_EQ(readFile(out + "busy.txt"), "held by another program");
+    ::close(holder);
+    // A pipe of that name fails instead of waiting for a reader.
+    EXPECT_EQ(unpackOne("pipe.txt"), cannotCreate("pipe.txt", ENXIO));
+
+    // Nothing of a longer old file is left, and it keeps its permissions and other names.
+    EXPECT_EQ(unpackOne("private.txt"), "<no error>");
+    EXPECT_EQ(readFile(out + "private.txt"), "new");
+    struct stat st {};
+    ASSERT_EQ(::stat((out + "private.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(unpackOne("linked.txt"), "<no error>");
+    EXPECT_EQ(readFile(temp / "elsewhere.txt"), "new");
+    // An entry that breaks off leaves what was written, none of the old bytes after it.
+    ZipEntryOptions damaged;
+    damaged.damageDeflate = true;
+    EXPECT_EQ(unpackOne("cut.txt", damaged), "data error");
+    EXPECT_EQ(readFile(out + "cut.txt").find('#'), std::string::npos);
 }
 
 TEST(ZipListing, CountNamesAndSizesInDirectoryOrder) {
