@@ -5,6 +5,7 @@
 
 // Compiled in here rather than taken from the library, so that the fuzzer's
 // coverage instrumentation sees the reader's branches.
+#include "../src/workspace/path_rules.cpp"
 #include "../src/workspace/zip_names.cpp"
 #include "../src/workspace/zip_reader.cpp"
 
