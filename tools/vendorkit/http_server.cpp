@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -522,6 +523,20 @@ bool HttpServer::sendResponse(Connection& connection, const HttpRequest& request
 
     std::size_t toSend = response.sendOnly ? std::min(*response.sendOnly, bodySize) : bodySize;
     std::size_t sent = 0;
+    const std::size_t rate = response.bytesPerSecond ? response.bytesPerSecond : bytesPerSecond_.load();
+    const auto start = std::chrono::steady_clock::now();
+    // A paced body goes out in twentieths of a second's worth, each when its time
+    // has come; false when the server stops meanwhile.
+    const std::size_t pacedPiece = std::max<std::size_t>(rate / 20, 1);
+    auto waitForPace = [&]() -> bool {
+        const auto due = start + std::chrono::microseconds(sent * 1000000 / rate);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return !stopping_;
+            pollfd wake{wakeRead_, POLLIN, 0};
+            if (poll(&wake, 1, static_cast<int>(left.count())) > 0) return false;
+        }
+    };
     std::vector<char> fileChunk;
     auto sendPiece = [&](std::size_t size) -> bool {
         if (fileFd < 0) {
@@ -543,6 +558,7 @@ bool HttpServer::sendResponse(Connection& connection, const HttpRequest& request
     if (response.framing == BodyFraming::Chunked) {
         std::size_t chunkSize = std::max<std::size_t>(response.chunkSize, 1);
         while (sent < toSend && !stopping_) {
+            if (rate && !waitForPace()) return false;
             std::size_t n = std::min(chunkSize, toSend - sent);
             char size[32];
             std::snprintf(size, sizeof size, "%zx\r\n", n);
@@ -552,7 +568,10 @@ bool HttpServer::sendResponse(Connection& connection, const HttpRequest& request
         return connection.sendAll("0\r\n\r\n") && keepAlive;
     }
 
-    if (fileFd >= 0 && connection.secure()) {
+    if (rate) {
+        while (sent < toSend)
+            if (!waitForPace() || !sendPiece(std::min(pacedPiece, toSend - sent))) return false;
+    } else if (fileFd >= 0 && connection.secure()) {
         for (std::size_t piece = 64 * 1024; sent < toSend && !stopping_;)
             if (!sendPiece(std::min(piece, toSend - sent))) return false;
     } else if (fileFd >= 0) {

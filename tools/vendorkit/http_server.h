@@ -48,6 +48,7 @@ struct HttpResponse {
     bool closeBeforeStatus = false;               // read the request, then close without a byte
     bool keepAlive = true;                        // false: "Connection: close" and close after the body
     std::size_t fillerHeaderLines = 0;            // extra "X-Filler-n: n" lines
+    std::size_t bytesPerSecond = 0;               // sends the body no faster than this; 0: the server's pace
 
     static HttpResponse ok(std::string body);
     static HttpResponse status(std::string statusLine, std::string body = {});
@@ -89,6 +90,10 @@ public:
     // hops redirects in a row.
     void redirectChain(const std::string& firstPath, int hops, const std::string& finalPath);
 
+    // Sends every body no faster than this, as a slow line would, unless its
+    // response sets a pace of its own; 0 (the start) sends at full speed.
+    void throttle(std::size_t bytesPerSecond) { bytesPerSecond_ = bytesPerSecond; }
+
     std::vector<HttpRequest> requests() const;
     int connectionCount() const { return connections_.load(); }
     void stop();
@@ -110,6 +115,7 @@ private:
     int wakeWrite_ = -1;
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
+    std::atomic<std::size_t> bytesPerSecond_{0};
     mutable std::mutex mutex_;
     std::map<std::string, HttpHandler> routes_;
     std::string folderRoot_;
