@@ -3,8 +3,10 @@
 #include "platform/error.h"
 #include "workspace/http_socket_errors.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <curl/curl.h>
 #include <exception>
@@ -19,6 +21,9 @@ constexpr int kRedirectLimit = 15;    // the 15th redirect in a row ends the fet
 constexpr int kMaxHeaderLines = 255;  // per response
 constexpr long kReceiveBuffer = 512 * 1024;
 constexpr const char* kClosedGracefully = "Connection Closed Gracefully.";
+// How often a running fetch lets its sink know, bytes or not: often enough for a
+// window that repaints and a cancel that is noticed at once.
+constexpr std::chrono::milliseconds kPulse{100};
 
 using Clock = std::chrono::steady_clock;
 
@@ -65,40 +70,40 @@ std::string resolveLocation(const std::string& base, const std::string& location
 
 struct HttpClient::Impl {
     CURL* curl = nullptr;
+    CURLM* multi = nullptr;  // drives the transfer, so the sink hears from it between bytes too
     curl_slist* headers = nullptr;
-    int stallSeconds = 60;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     // State of the one response being read.
     ByteSink* sink = nullptr;
     std::string statusLine;
     std::string location;
+    std::int64_t announcedLength = -1;
     int headerLines = 0;
     bool tooManyHeaders = false;
-    bool stalled = false;
+    bool bodyBegun = false;
     bool bodyStarted = false;
     bool bodyToSink = false;
     std::exception_ptr sinkError;
-    Clock::time_point lastByte;
+    Clock::time_point nextPulse;
 
     void startResponse(ByteSink* target) {
         sink = target;
         statusLine.clear();
         location.clear();
+        announcedLength = -1;
         headerLines = 0;
         tooManyHeaders = false;
-        stalled = false;
+        bodyBegun = false;
         bodyStarted = false;
         bodyToSink = false;
         sinkError = nullptr;
-        lastByte = Clock::now();
         errorBuffer[0] = '\0';
     }
 
     static size_t onHeader(char* data, size_t size, size_t count, void* self) {
         auto* impl = static_cast<Impl*>(self);
         std::size_t length = size * count;
-        impl->lastByte = Clock::now();
         std::string line(data, length);
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
         if (line.compare(0, 5, "HTTP/") == 0 && !impl->bodyStarted) {
@@ -106,29 +111,53 @@ struct HttpClient::Impl {
             impl->statusLine = line;
             impl->headerLines = 0;
             impl->location.clear();
+            impl->announcedLength = -1;
         } else if (!line.empty()) {
             if (++impl->headerLines > kMaxHeaderLines) {
                 impl->tooManyHeaders = true;
                 return 0;
             }
-            if (line.size() > 9 && strncasecmp(line.c_str(), "Location:", 9) == 0 && !impl->bodyStarted) {
-                std::size_t start = line.find_first_not_of(" \t", 9);
-                std::size_t end = line.find_last_not_of(" \t");
-                impl->location = start == std::string::npos ? std::string() : line.substr(start, end + 1 - start);
+            if (!impl->bodyStarted) impl->noteHeader(line);
+        } else if (!impl->bodyBegun) {
+            // The end of a head: a final 2xx one announces the body the sink gets.
+            int code = statusCode(impl->statusLine);
+            if (code >= 200 && code < 300) {
+                impl->bodyBegun = true;
+                try {
+                    impl->sink->begin(std::max<std::int64_t>(impl->announcedLength, -1));
+                } catch (...) {
+                    impl->sinkError = std::current_exception();
+                    return 0;
+                }
             }
         }
         return length;
     }
 
+    void noteHeader(const std::string& line) {
+        const std::size_t colon = line.find(':');
+        if (colon == std::string::npos) return;
+        const std::string name = line.substr(0, colon);
+        const std::size_t start = line.find_first_not_of(" \t", colon + 1);
+        const std::size_t end = line.find_last_not_of(" \t");
+        const std::string value = start == std::string::npos ? std::string() : line.substr(start, end + 1 - start);
+        if (strcasecmp(name.c_str(), "Location") == 0) {
+            location = value;
+        } else if (strcasecmp(name.c_str(), "Content-Length") == 0 && announcedLength != -2) {
+            char* rest = nullptr;
+            const long long length = std::strtoll(value.c_str(), &rest, 10);
+            announcedLength = !value.empty() && *rest == '\0' && length >= 0 ? length : -1;
+        } else if (strcasecmp(name.c_str(), "Transfer-Encoding") == 0) {
+            announcedLength = -2;  // chunks: any length given is not the body's
+        }
+    }
+
     static size_t onBody(char* data, size_t size, size_t count, void* self) {
         auto* impl = static_cast<Impl*>(self);
         std::size_t length = size * count;
-        impl->lastByte = Clock::now();
         if (!impl->bodyStarted) {
             impl->bodyStarted = true;
-            int code = statusCode(impl->statusLine);
-            impl->bodyToSink = code >= 200 && code < 300;
-            if (impl->bodyToSink) impl->reserveForBody();
+            impl->bodyToSink = impl->bodyBegun;
         }
         // Redirect and error bodies are read and dropped, never written to the target.
         if (!impl->bodyToSink) return length;
@@ -141,27 +170,36 @@ struct HttpClient::Impl {
         return length;
     }
 
-    // A body in memory is held once: room for the announced length up front, no doubling.
-    void reserveForBody() {
-        auto* memory = dynamic_cast<MemorySink*>(sink);
-        curl_off_t announced = -1;
-        if (!memory || curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) != CURLE_OK ||
-            announced <= 0)
-            return;
-        try {
-            memory->bytes.reserve(memory->bytes.size() + static_cast<std::size_t>(announced));
-        } catch (const std::exception&) {
-            // A length beyond memory: let the body grow as it arrives and fail then, if it must.
+    // Runs the transfer the easy handle is set up for, pulsing the sink between
+    // whatever libcurl does; what the sink's pulse raises ends it at once.
+    CURLcode perform() {
+        check(curl_multi_add_handle(multi, curl));
+        struct Detach {
+            Impl& impl;
+            ~Detach() { curl_multi_remove_handle(impl.multi, impl.curl); }
+        } detach{*this};
+        for (;;) {
+            int running = 0;
+            check(curl_multi_perform(multi, &running));
+            if (running == 0) break;
+            const Clock::time_point now = Clock::now();
+            if (now >= nextPulse) {
+                nextPulse = now + kPulse;
+                sink->pulse();
+            }
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextPulse - Clock::now());
+            check(curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<long long>(wait.count(), 0)), nullptr));
         }
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued))
+            if (message->msg == CURLMSG_DONE && message->easy_handle == curl) return message->data.result;
+        return CURLE_FAILED_INIT;
     }
 
-    static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        auto* impl = static_cast<Impl*>(self);
-        if (Clock::now() - impl->lastByte >= std::chrono::seconds(impl->stallSeconds)) {
-            impl->stalled = true;
-            return 1;
-        }
-        return 0;
+    static void check(CURLMcode rc) {
+        if (rc == CURLM_OK) return;
+        if (rc == CURLM_OUT_OF_MEMORY) throw std::bad_alloc();
+        throw AppError(curl_multi_strerror(rc));
     }
 
     [[noreturn]] void raiseFor(CURLcode rc) {
@@ -175,9 +213,6 @@ struct HttpClient::Impl {
             throw AppError(socketErrorText(wsa ? wsa : 10061));
         case CURLE_OPERATION_TIMEDOUT:
             throw AppError(socketErrorText(10060));
-        case CURLE_ABORTED_BY_CALLBACK:
-            if (stalled) throw AppError(socketErrorText(10060));
-            break;
         case CURLE_GOT_NOTHING:
         case CURLE_PARTIAL_FILE:
             // Closed before a status line, or before the body announced was all there.
@@ -200,6 +235,8 @@ HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {
     CURL* curl = curl_easy_init();
     if (!curl) throw std::bad_alloc();
     impl_->curl = curl;
+    impl_->multi = curl_multi_init();
+    if (!impl_->multi) throw std::bad_alloc();
     for (const char* header : {"Accept: text/html, */*,*.zip", "Accept-Encoding: identity",
                                "User-Agent: Mozilla/4.0 (compatible; Indy Library)"}) {
         curl_slist* grown = curl_slist_append(impl_->headers, header);
@@ -225,17 +262,22 @@ HttpClient::HttpClient() : impl_(std::make_unique<Impl>()) {
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, impl_.get());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Impl::onBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, impl_.get());
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Impl::onProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, impl_.get());
+    setStallTimeout(60);
 }
 
 HttpClient::~HttpClient() {
+    curl_multi_cleanup(impl_->multi);
     curl_easy_cleanup(impl_->curl);
     curl_slist_free_all(impl_->headers);
 }
 
-void HttpClient::setStallTimeout(int seconds) { impl_->stallSeconds = seconds > 0 ? seconds : 1; }
+void HttpClient::setStallTimeout(int seconds) {
+    const long limit = seconds > 0 ? seconds : 1;
+    // Less than a byte a second for that long, or a connection not made in that time.
+    curl_easy_setopt(impl_->curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(impl_->curl, CURLOPT_LOW_SPEED_TIME, limit);
+    curl_easy_setopt(impl_->curl, CURLOPT_CONNECTTIMEOUT, limit);
+}
 
 void HttpClient::trustOnlyForTests(const std::string& certificatesPem) {
     curl_blob blob{const_cast<char*>(certificatesPem.data()), certificatesPem.size(), CURL_BLOB_COPY};
@@ -246,6 +288,7 @@ void HttpClient::trustOnlyForTests(const std::string& certificatesPem) {
 void HttpClient::fetch(const std::string& url, ByteSink& sink) {
     std::string address = url;
     bool secure = false;
+    impl_->nextPulse = Clock::now() + kPulse;
     for (int redirects = 0;;) {
         std::string scheme = schemeOf(address);
         if (scheme != "http" && scheme != "https") throw AppError("Unknown Protocol");
@@ -255,7 +298,7 @@ void HttpClient::fetch(const std::string& url, ByteSink& sink) {
 
         impl_->startResponse(&sink);
         curl_easy_setopt(impl_->curl, CURLOPT_URL, address.c_str());
-        CURLcode rc = curl_easy_perform(impl_->curl);
+        CURLcode rc = impl_->perform();
         if (impl_->sinkError) std::rethrow_exception(impl_->sinkError);
         if (impl_->tooManyHeaders)
             throw AppError("The response has more than " + std::to_string(kMaxHeaderLines) + " header lines");

@@ -1,4 +1,4 @@
-// The one HTTP client of the main window, on libcurl's easy interface.
+// The one HTTP client of the main window, on libcurl.
 // It keeps its cookies and its open connection for its whole life.
 #pragma once
 
@@ -23,10 +23,12 @@ public:
     // "Unknown Protocol" (another scheme), "Redirect from HTTPS to HTTP refused",
     // "Too many redirects" (the 15th in a row), "The response has more than 255
     // header lines", or curl's own text for a TLS failure such as a certificate
-    // that does not verify. Whatever the sink raises ends the fetch and propagates.
+    // that does not verify. The sink is pulsed about ten times a second while
+    // the fetch runs; whatever the sink raises ends the fetch and propagates.
     void fetch(const std::string& url, ByteSink& sink);
 
-    // Seconds without a byte before a fetch gives up with 10060 (60 unless set).
+    // Seconds at less than a byte a second, or spent connecting, before a fetch
+    // gives up with 10060 (60 unless set).
     void setStallTimeout(int seconds);
 
     // Tests only: trust exactly these PEM certificates instead of the system's

@@ -229,16 +229,22 @@ TEST(HttpFetchFailures, AnErrorOrRedirectWhoseBodyBreaksOffStillCounts) {
     EXPECT_EQ(sink.bytes, "final");
 }
 
-TEST(HttpFetchFailures, AStalledServerTimesOut) {
+TEST(HttpFetchFailures, AStalledServerTimesOutWhileTheSinkKeepsBeingPulsed) {
+    struct CountingSink : MemorySink {
+        void pulse() override { ++pulses; }
+        int pulses = 0;
+    };
     HttpServer server;
     HttpResponse stall = HttpResponse::ok(std::string(1000, 's'));
     stall.stallAfterHeaders = true;
     server.route("/stall", stall);
     HttpClient client;
     client.setStallTimeout(1);
-    MemorySink sink;
+    CountingSink sink;
     EXPECT_EQ(fetchError(client, server.url("/stall"), sink), "Socket Error # 10060\r\nConnection timed out.");
     EXPECT_EQ(sink.bytes, "");
+    // Not a byte for a second or more, and the window was still to be served all along.
+    EXPECT_GE(sink.pulses, 8);
 }
 
 TEST(HttpFetchFailures, UnreachableHostsGiveSocketErrors) {
