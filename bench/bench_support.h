@@ -5,6 +5,7 @@
 #include "workspace/screen.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -31,6 +32,10 @@ public:
     void freeProgress() override {}
     void setInputBlocked(bool) override {}
     void closeMainWindow() override { closed = true; }
+    void beginTransfer(bool) override {}
+    void showTransfer(std::int64_t, std::int64_t) override {}
+    bool transferCancelled() override { return false; }
+    void endTransfer() override {}
     bool closed = false;
 };
 

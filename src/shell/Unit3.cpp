@@ -18,6 +18,8 @@
 #include <QWindow>
 #include <QWebEngineView>
 
+#include <algorithm>
+
 namespace quill {
 
 namespace {
@@ -179,8 +181,18 @@ void TForm3::freeProgress() {
     TemplateWaitForm = nullptr;
 }
 
-void TForm3::setInputBlocked(bool blocked) { blocker->setBlocked(blocked); }
+void TForm3::setInputBlocked(bool blocked) {
+    blockDepth = std::max(0, blockDepth + (blocked ? 1 : -1));
+    blocker->setBlocked(blockDepth > 0);
+}
+
 void TForm3::closeMainWindow() { done(QDialog::Accepted); }
+
+// Events are pumped while a download runs: a click must not start a second step inside it.
+void TForm3::beginTransfer(bool) { setInputBlocked(true); }
+void TForm3::showTransfer(std::int64_t, std::int64_t) {}
+bool TForm3::transferCancelled() { return false; }
+void TForm3::endTransfer() { setInputBlocked(false); }
 
 // --- CatalogueView ---
 

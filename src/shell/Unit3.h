@@ -49,6 +49,10 @@ public:
     void freeProgress() override;
     void setInputBlocked(bool blocked) override;
     void closeMainWindow() override;
+    void beginTransfer(bool shown) override;
+    void showTransfer(std::int64_t received, std::int64_t total) override;
+    bool transferCancelled() override;
+    void endTransfer() override;
 
     // CatalogueView
     void clearTemplates() override;
@@ -104,6 +108,7 @@ private:
     SwallowEnterFilter* memoEnter = nullptr;
     InputBlocker* blocker = nullptr;
     int busyDepth = 0;
+    int blockDepth = 0;  // a transfer blocks input inside a step that already does
 };
 
 }  // namespace quill

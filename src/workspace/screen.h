@@ -2,6 +2,7 @@
 // tests use a recording fake that also answers the boxes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace quill {
@@ -37,6 +38,17 @@ public:
 
     // Ends the main window's modal run once the current handler returns.
     virtual void closeMainWindow() = 0;
+
+    // A download runs from beginTransfer() to endTransfer(), and the main window
+    // takes no input meanwhile but a cancel. A shown transfer appears beside the
+    // status text, with how much has arrived and a way to cancel it, from its
+    // first showTransfer() on; a quiet one shows nothing.
+    virtual void beginTransfer(bool shown) = 0;
+    // received bytes so far; total -1 while the size is unknown.
+    virtual void showTransfer(std::int64_t received, std::int64_t total) = 0;
+    // True once the user has asked to stop the shown transfer.
+    virtual bool transferCancelled() = 0;
+    virtual void endTransfer() = 0;
 };
 
 // Frees the progress window whatever the guarded work does.

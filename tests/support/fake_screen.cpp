@@ -4,43 +4,64 @@
 
 namespace quill::testing {
 
+void FakeScreen::record(const std::string& event) {
+    if (transferRunning) {
+        duringTransfer.push_back({std::chrono::steady_clock::now(), event});
+    } else {
+        events.push_back(event);
+    }
+}
+
 void FakeScreen::setStatus(const std::string& text) {
     status = text;
-    events.push_back("status:" + text);
+    record("status:" + text);
 }
-void FakeScreen::showError(const std::string& text) { events.push_back("error:" + text); }
-void FakeScreen::showInformation(const std::string& text) { events.push_back("info:" + text); }
+void FakeScreen::showError(const std::string& text) { record("error:" + text); }
+void FakeScreen::showInformation(const std::string& text) { record("info:" + text); }
 bool FakeScreen::confirm(const std::string& text) {
-    events.push_back("confirm:" + text);
+    record("confirm:" + text);
     return answerYes;
 }
 void FakeScreen::processMessages() {
-    events.push_back("pump");
+    record("pump");
     if (onPump) onPump();
 }
 void FakeScreen::setBusyPointer(bool on) {
     busy = on;
-    events.push_back(on ? "busy:1" : "busy:0");
+    record(on ? "busy:1" : "busy:0");
 }
 void FakeScreen::showProgress() {
     progressAlive = true;
     ++progressWindows;
-    events.push_back("progress:show");
+    record("progress:show");
 }
-void FakeScreen::setProgressLabel(const std::string& text) { events.push_back("progress:label:" + text); }
-void FakeScreen::setProgressBarVisible(bool visible) { events.push_back(visible ? "progress:bar:1" : "progress:bar:0"); }
-void FakeScreen::setProgressPosition(int percent) { events.push_back("progress:pos:" + std::to_string(percent)); }
+void FakeScreen::setProgressLabel(const std::string& text) { record("progress:label:" + text); }
+void FakeScreen::setProgressBarVisible(bool visible) { record(visible ? "progress:bar:1" : "progress:bar:0"); }
+void FakeScreen::setProgressPosition(int percent) { record("progress:pos:" + std::to_string(percent)); }
 void FakeScreen::freeProgress() {
     progressAlive = false;
-    events.push_back("progress:free");
+    record("progress:free");
 }
 void FakeScreen::setInputBlocked(bool on) {
     blocked = on;
-    events.push_back(on ? "block:1" : "block:0");
+    record(on ? "block:1" : "block:0");
 }
 void FakeScreen::closeMainWindow() {
     closed = true;
-    events.push_back("close");
+    record("close");
+}
+
+void FakeScreen::beginTransfer(bool shown) {
+    record(shown ? "transfer:shown" : "transfer:quiet");
+    transferRunning = true;
+}
+void FakeScreen::showTransfer(std::int64_t received, std::int64_t total) {
+    record("shown:" + std::to_string(received) + "/" + std::to_string(total));
+}
+bool FakeScreen::transferCancelled() { return cancelAnswer; }
+void FakeScreen::endTransfer() {
+    transferRunning = false;
+    record("transfer:end");
 }
 
 std::vector<std::string> FakeScreen::boxes() const {

@@ -3,6 +3,8 @@
 
 #include "workspace/screen.h"
 
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,8 +16,19 @@ public:
     // Every call in order, such as "status:Downloading Template List...",
     // "error:...", "info:...", "confirm:...", "pump", "busy:1", "progress:show",
     // "progress:label:...", "progress:bar:1", "progress:pos:50", "progress:free",
-    // "block:1", "close".
+    // "block:1", "close", "transfer:shown" or "transfer:quiet", "transfer:end".
+    // What comes while a transfer runs is as many as the clock makes it, and
+    // goes to duringTransfer instead, so these stay the same from run to run.
     std::vector<std::string> events;
+
+    struct Moment {
+        std::chrono::steady_clock::time_point at;
+        std::string event;  // "pump", "shown:<received>/<total>", "progress:pos:N", ...
+    };
+    std::vector<Moment> duringTransfer;
+    bool transferRunning = false;
+    bool cancelAnswer = false;  // what transferCancelled() says
+
     bool answerYes = true;
     std::string status;
     bool busy = false;
@@ -38,10 +51,17 @@ public:
     void freeProgress() override;
     void setInputBlocked(bool on) override;
     void closeMainWindow() override;
+    void beginTransfer(bool shown) override;
+    void showTransfer(std::int64_t received, std::int64_t total) override;
+    bool transferCancelled() override;
+    void endTransfer() override;
 
     // The boxes only, as "error:..", "info:..", "confirm:..".
     std::vector<std::string> boxes() const;
     int count(const std::string& event) const;
+
+private:
+    void record(const std::string& event);
 };
 
 }  // namespace quill::testing

@@ -1,0 +1,35 @@
+#include "workspace/progress_sink.h"
+
+#include "platform/error.h"
+
+namespace quill {
+
+ProgressSink::ProgressSink(ByteSink& target, Screen& screen, Display display)
+    : target_(target), screen_(screen), shown_(display == Display::Shown) {
+    screen_.beginTransfer(shown_);
+}
+
+ProgressSink::~ProgressSink() { screen_.endTransfer(); }
+
+void ProgressSink::begin(std::int64_t total) {
+    total_ = total;
+    target_.begin(total);
+}
+
+void ProgressSink::write(const char* data, std::size_t size) {
+    target_.write(data, size);
+    received_ += static_cast<std::int64_t>(size);
+}
+
+void ProgressSink::pulse() {
+    target_.pulse();
+    if (shown_) {
+        screen_.showTransfer(received_, total_);
+        if (onProgress) onProgress(received_, total_);
+    }
+    // The click on Cancel arrives with these events.
+    screen_.processMessages();
+    if (shown_ && screen_.transferCancelled()) throw AppError("Download cancelled.");
+}
+
+}  // namespace quill

@@ -1,0 +1,41 @@
+// A download as the user lives through it: the bytes go on to the step's own
+// sink while the windows stay alive, and a shown download says how far it is
+// and stops when the user cancels it.
+#pragma once
+
+#include "workspace/byte_sink.h"
+#include "workspace/screen.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace quill {
+
+class ProgressSink : public ByteSink {
+public:
+    enum class Display { Quiet, Shown };
+
+    // Begins a transfer on the screen; the destructor ends it.
+    ProgressSink(ByteSink& target, Screen& screen, Display display);
+    ~ProgressSink() override;
+    ProgressSink(const ProgressSink&) = delete;
+    ProgressSink& operator=(const ProgressSink&) = delete;
+
+    // Told at each pulse of a shown download too (received, total or -1).
+    std::function<void(std::int64_t, std::int64_t)> onProgress;
+
+    void begin(std::int64_t total) override;
+    void write(const char* data, std::size_t size) override;
+    // Shows the progress of a shown download, lets queued events run, and
+    // raises AppError "Download cancelled." once the user has cancelled it.
+    void pulse() override;
+
+private:
+    ByteSink& target_;
+    Screen& screen_;
+    const bool shown_;
+    std::int64_t received_ = 0;
+    std::int64_t total_ = -1;
+};
+
+}  // namespace quill

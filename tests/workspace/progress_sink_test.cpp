@@ -1,0 +1,170 @@
+// A download from a slow vendor host as the user lives through it: the windows
+// keep getting their events, a shown download says how far it is, and a cancel
+// stops it at once.
+#include "workspace/progress_sink.h"
+
+#include "support/error_of.h"
+#include "support/fake_screen.h"
+#include "vendorkit/http_server.h"
+#include "workspace/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quill {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using vendorkit::BodyFraming;
+using vendorkit::HttpResponse;
+using vendorkit::HttpServer;
+
+std::string bodyOf(std::size_t size) {
+    std::string body(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) body[i] = static_cast<char>(i * 31 % 253);
+    return body;
+}
+
+HttpResponse slowly(const std::string& body, std::size_t bytesPerSecond, BodyFraming framing) {
+    HttpResponse response = HttpResponse::ok(body);
+    response.bytesPerSecond = bytesPerSecond;
+    response.framing = framing;
+    return response;
+}
+
+// The moments of the transfer's pumps, and the "received/total" it showed.
+struct Seen {
+    std::vector<Clock::time_point> pumps;
+    std::vector<std::pair<std::int64_t, std::int64_t>> shown;
+};
+
+Seen seenDuring(const testing::FakeScreen& screen) {
+    Seen seen;
+    for (const auto& moment : screen.duringTransfer) {
+        if (moment.event == "pump") seen.pumps.push_back(moment.at);
+        if (moment.event.rfind("shown:", 0) == 0) {
+            const std::string amounts = moment.event.substr(6);
+            const std::size_t slash = amounts.find('/');
+            seen.shown.emplace_back(std::stoll(amounts.substr(0, slash)), std::stoll(amounts.substr(slash + 1)));
+        }
+    }
+    return seen;
+}
+
+std::chrono::milliseconds longestGap(Clock::time_point start, const std::vector<Clock::time_point>& pumps,
+                                     Clock::time_point end) {
+    std::chrono::milliseconds longest{0};
+    Clock::time_point last = start;
+    for (Clock::time_point at : pumps) {
+        longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(at - last));
+        last = at;
+    }
+    return std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(end - last));
+}
+
+TEST(ShownDownload, PumpsEventsAndShowsTheShareReceivedAsTheBodyTrickles) {
+    const std::string body = bodyOf(2 << 20);  // about two and a half seconds
+    HttpServer server;
+    server.route("/template.zip", slowly(body, 800 * 1024, BodyFraming::ContentLength));
+    server.route("/unsized.zip", slowly(body.substr(0, 300000), 400 * 1024, BodyFraming::Chunked));
+    HttpClient client;
+    testing::FakeScreen screen;
+
+    MemorySink sized;
+    const Clock::time_point start = Clock::now();
+    {
+        ProgressSink sink(sized, screen, ProgressSink::Display::Shown);
+        client.fetch(server.url("/template.zip"), sink);
+    }
+    const Clock::time_point end = Clock::now();
+    EXPECT_TRUE(sized.bytes == body);
+    EXPECT_EQ(screen.events, (std::vector<std::string>{"transfer:shown", "transfer:end"}));
+    const Seen seen = seenDuring(screen);
+    EXPECT_LE(longestGap(start, seen.pumps, end), 150ms);
+    ASSERT_GE(seen.shown.size(), 10u);
+    for (std::size_t i = 0; i < seen.shown.size(); ++i) {
+        EXPECT_EQ(seen.shown[i].second, static_cast<std::int64_t>(body.size()));
+        if (i > 0) {
+            EXPECT_GE(seen.shown[i].first, seen.shown[i - 1].first);
+        }
+    }
+    EXPECT_LT(seen.shown.front().first, static_cast<std::int64_t>(body.size()) / 4);
+    EXPECT_GT(seen.shown.back().first, static_cast<std::int64_t>(body.size()) / 2);
+
+    // Without an announced length the amount still rises, against an unknown total.
+    screen.duringTransfer.clear();
+    MemorySink unsized;
+    {
+        ProgressSink sink(unsized, screen, ProgressSink::Display::Shown);
+        client.fetch(server.url("/unsized.zip"), sink);
+    }
+    EXPECT_EQ(unsized.bytes.size(), 300000u);
+    const Seen chunked = seenDuring(screen);
+    ASSERT_GE(chunked.shown.size(), 3u);
+    EXPECT_EQ(chunked.shown.back().second, -1);
+    EXPECT_GT(chunked.shown.back().first, chunked.shown.front().first);
+}
+
+TEST(ShownDownload, ACancelFromAPumpedEventEndsTheFetchAtOnce) {
+    const std::string body = bodyOf(3 << 20);
+    HttpServer server;
+    server.route("/template.zip", slowly(body, 600 * 1024, BodyFraming::ContentLength));
+    server.serveBytes("/next.zip", "next");
+    HttpClient client;
+    testing::FakeScreen screen;
+    MemorySink target;
+    Clock::time_point cancelledAt{};
+    screen.onPump = [&] {
+        // The user clicks Cancel once the download is well under way.
+        if (target.bytes.size() > 300000 && !screen.cancelAnswer) {
+            screen.cancelAnswer = true;
+            cancelledAt = Clock::now();
+        }
+    };
+    std::string error;
+    {
+        ProgressSink sink(target, screen, ProgressSink::Display::Shown);
+        error = testing::errorOf([&] { client.fetch(server.url("/template.zip"), sink); });
+    }
+    const Clock::time_point ended = Clock::now();
+    EXPECT_EQ(error, "Download cancelled.");
+    ASSERT_TRUE(screen.cancelAnswer);
+    EXPECT_LE(ended - cancelledAt, 500ms);
+    EXPECT_LT(target.bytes.size(), body.size() / 2);
+    EXPECT_EQ(screen.events.back(), "transfer:end");
+
+    // The cut connection is not used again; the client goes on as before.
+    screen.cancelAnswer = false;
+    screen.onPump = nullptr;
+    MemorySink next;
+    client.fetch(server.url("/next.zip"), next);
+    EXPECT_EQ(next.bytes, "next");
+    EXPECT_EQ(server.connectionCount(), 2);
+}
+
+TEST(QuietDownload, PumpsEventsButShowsNothingAndCannotBeCancelled) {
+    const std::string body = bodyOf(400000);
+    HttpServer server;
+    server.route("/temp.zip", slowly(body, 800 * 1024, BodyFraming::ContentLength));
+    HttpClient client;
+    testing::FakeScreen screen;
+    screen.cancelAnswer = true;  // a cancel left over from a shown download
+    MemorySink target;
+    {
+        ProgressSink sink(target, screen, ProgressSink::Display::Quiet);
+        client.fetch(server.url("/temp.zip"), sink);
+    }
+    EXPECT_TRUE(target.bytes == body);
+    EXPECT_EQ(screen.events, (std::vector<std::string>{"transfer:quiet", "transfer:end"}));
+    const Seen seen = seenDuring(screen);
+    EXPECT_GE(seen.pumps.size(), 2u);
+    EXPECT_TRUE(seen.shown.empty());
+}
+
+}  // namespace
+}  // namespace quill
