@@ -8,6 +8,7 @@
 #include "shell/key_filter.h"
 #include "shell/message_boxes.h"
 #include "shell/single_choice_list.h"
+#include "shell/transfer_display.h"
 #include "ui_Unit3.h"
 #include "workspace/names.h"
 
@@ -50,6 +51,12 @@ TForm3::TForm3(QWidget* owner)
     ui->Memo1->installEventFilter(memoEnter);
     blocker = new InputBlocker(this);
     ui->StatusBar1->setSizeGripEnabled(true);
+    transfer = new TransferDisplay(ui->StatusBar1);
+    ui->StatusBar1->addPermanentWidget(transfer);
+    transfer->hide();
+    // A running download can always be stopped, blocked input or not.
+    blocker->letThrough(transfer->cancelButton());
+    connect(blocker, &InputBlocker::escapePressed, transfer, &TransferDisplay::cancel);
 
     catalogue = std::make_unique<Catalogue>(*this, *this, IdHTTP1);
 
@@ -189,10 +196,18 @@ void TForm3::setInputBlocked(bool blocked) {
 void TForm3::closeMainWindow() { done(QDialog::Accepted); }
 
 // Events are pumped while a download runs: a click must not start a second step inside it.
-void TForm3::beginTransfer(bool) { setInputBlocked(true); }
-void TForm3::showTransfer(std::int64_t, std::int64_t) {}
-bool TForm3::transferCancelled() { return false; }
-void TForm3::endTransfer() { setInputBlocked(false); }
+void TForm3::beginTransfer(bool shown) {
+    setInputBlocked(true);
+    transfer->begin(shown);
+}
+
+void TForm3::showTransfer(std::int64_t received, std::int64_t total) { transfer->showProgress(received, total); }
+bool TForm3::transferCancelled() { return transfer->cancelled(); }
+
+void TForm3::endTransfer() {
+    transfer->end();
+    setInputBlocked(false);
+}
 
 // --- CatalogueView ---
 

@@ -25,6 +25,7 @@ namespace quill {
 class DetailKeyFilter;
 class InputBlocker;
 class SwallowEnterFilter;
+class TransferDisplay;
 
 class TForm3 : public QDialog, public Screen, public CatalogueView {
     Q_OBJECT
@@ -107,6 +108,7 @@ private:
     DetailKeyFilter* detailKeys = nullptr;
     SwallowEnterFilter* memoEnter = nullptr;
     InputBlocker* blocker = nullptr;
+    TransferDisplay* transfer = nullptr;
     int busyDepth = 0;
     int blockDepth = 0;  // a transfer blocks input inside a step that already does
 };

@@ -1,7 +1,8 @@
 // Keeps user input away from one window while a long step runs, without
 // greying it out: the step pumps events, and a queued click must not start a
 // second step inside the first. Closing is the window's own business: the
-// step itself may close it when it is done.
+// step itself may close it when it is done. What stops a running step gets
+// through: the controls let through, and Escape, which is announced instead.
 #pragma once
 
 #include <QObject>
@@ -19,11 +20,21 @@ public:
     void setBlocked(bool blocked);
     bool blocked() const { return blocked_; }
 
+    // Input to this control (and what it holds) passes while the rest is blocked.
+    void letThrough(QWidget* control);
+
+signals:
+    // Escape was pressed in the blocked window.
+    void escapePressed();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool letsThrough(const QWidget* widget) const;
+
     QPointer<QWidget> window_;
+    QPointer<QWidget> letThrough_;
     bool blocked_ = false;
 };
 
