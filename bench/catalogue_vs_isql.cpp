@@ -41,8 +41,11 @@ public:
     int category = -1;
     std::string words;
 
-    void clearTemplates() override { ids.clear(), selected = -1; }
-    void addTemplate(const std::string&, std::int32_t id) override { ids.push_back(id); }
+    void setTemplates(const std::vector<TemplateItem>& items) override {
+        ids.clear();
+        for (const auto& item : items) ids.push_back(item.id);
+        selected = -1;
+    }
     int templateCount() const override { return static_cast<int>(ids.size()); }
     int selectedTemplate() const override { return selected; }
     void selectTemplate(int index) override { selected = index; }

@@ -9,7 +9,7 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 PACKAGES="
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-    qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools
+    qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-tools-dev qt6-tools-dev-tools
     qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin
     libgl-dev libxkbcommon-dev
     libcurl4-openssl-dev libssl-dev zlib1g-dev

@@ -95,18 +95,19 @@ void Catalogue::runQuery(const std::string& statement) {
 }
 
 void Catalogue::listTemplates() {
-    view_.clearTemplates();
     std::unordered_set<std::string> known;
     for (int i = 0; i < view_.categoryCount(); ++i) known.insert(platform::foldCase(view_.categoryText(i)));
 
+    std::vector<TemplateItem> templates;
+    templates.reserve(rows_.recordCount());
     rows_.first();
     while (!rows_.eof()) {
-        const std::int32_t id = rows_.fieldInt("ID");
-        view_.addTemplate(rows_.fieldText("NAME"), id);
+        templates.push_back({rows_.fieldText("NAME"), rows_.fieldInt("ID")});
         const std::string category = rows_.fieldText("CATEGORY");
         if (known.insert(platform::foldCase(category)).second) view_.addCategory(category);
         rows_.next();
     }
+    view_.setTemplates(templates);
     if (view_.templateCount() > 0) view_.selectTemplate(0);
     showSelected();
 }

@@ -5,16 +5,23 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quill {
+
+// One item of the templates list: its text and its template's ID.
+struct TemplateItem {
+    std::string name;
+    std::int32_t id = 0;
+};
 
 class CatalogueView {
 public:
     virtual ~CatalogueView() = default;
 
-    // The templates list: unsorted items, each carrying its template's ID.
-    virtual void clearTemplates() = 0;
-    virtual void addTemplate(const std::string& name, std::int32_t id) = 0;
+    // The templates list: unsorted items, replaced whole so that it changes
+    // once however many there are; none is selected afterwards.
+    virtual void setTemplates(const std::vector<TemplateItem>& templates) = 0;
     virtual int templateCount() const = 0;
     virtual int selectedTemplate() const = 0;          // -1 when none
     virtual void selectTemplate(int index) = 0;        // selects without showing the template

@@ -211,15 +211,12 @@ void TForm3::endTransfer() {
 
 // --- CatalogueView ---
 
-void TForm3::clearTemplates() {
+void TForm3::setTemplates(const std::vector<TemplateItem>& templates) {
+    std::vector<SingleChoiceList::Item> items;
+    items.reserve(templates.size());
+    for (const auto& t : templates) items.push_back({q(t.name), t.id});
     const QSignalBlocker quiet(ui->ListBox1);
-    ui->ListBox1->clear();
-}
-
-void TForm3::addTemplate(const std::string& name, std::int32_t id) {
-    const QSignalBlocker quiet(ui->ListBox1);
-    auto* item = new QListWidgetItem(q(name), ui->ListBox1);
-    item->setData(Qt::UserRole, id);
+    ui->ListBox1->setItems(std::move(items));
 }
 
 int TForm3::templateCount() const { return ui->ListBox1->count(); }
@@ -230,8 +227,8 @@ void TForm3::selectTemplate(int index) {
     ui->ListBox1->setCurrentRow(index);
 }
 
-std::string TForm3::templateText(int index) const { return ui->ListBox1->item(index)->text().toStdString(); }
-std::int32_t TForm3::templateId(int index) const { return ui->ListBox1->item(index)->data(Qt::UserRole).toInt(); }
+std::string TForm3::templateText(int index) const { return ui->ListBox1->text(index).toStdString(); }
+std::int32_t TForm3::templateId(int index) const { return ui->ListBox1->value(index); }
 
 int TForm3::categoryCount() const { return ui->ComboBox1->count(); }
 std::string TForm3::categoryText(int index) const { return ui->ComboBox1->itemText(index).toStdString(); }

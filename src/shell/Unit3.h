@@ -56,8 +56,7 @@ public:
     void endTransfer() override;
 
     // CatalogueView
-    void clearTemplates() override;
-    void addTemplate(const std::string& name, std::int32_t id) override;
+    void setTemplates(const std::vector<TemplateItem>& templates) override;
     int templateCount() const override;
     int selectedTemplate() const override;
     void selectTemplate(int index) override;

@@ -22,14 +22,14 @@ public:
     std::string searchWordsText;
     std::string name, license, price, keywords, description, number;
     std::vector<std::string> previews;
-    int clears = 0;
+    int fills = 0;
 
-    void clearTemplates() override {
+    void setTemplates(const std::vector<TemplateItem>& items) override {
         templates.clear();
+        for (const auto& item : items) templates.emplace_back(item.name, item.id);
         selected = -1;
-        ++clears;
+        ++fills;
     }
-    void addTemplate(const std::string& text, std::int32_t id) override { templates.emplace_back(text, id); }
     int templateCount() const override { return static_cast<int>(templates.size()); }
     int selectedTemplate() const override { return selected; }
     void selectTemplate(int index) override { selected = index; }

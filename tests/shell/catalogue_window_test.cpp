@@ -3,6 +3,7 @@
 // template list's picks.
 #include "recording_boxes.h"
 #include "shell/Unit3.h"
+#include "shell/single_choice_list.h"
 #include "support/temp_folder.h"
 #include "support/vendor_host.h"
 #include "vendorkit/catalogue_builder.h"
@@ -11,7 +12,6 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -48,7 +48,7 @@ struct BrowsingControls {
         : ComboBox1(control<QComboBox>(form, "ComboBox1")),
           Button1(control<QPushButton>(form, "Button1")),
           Button2(control<QPushButton>(form, "Button2")),
-          ListBox1(control<QListWidget>(form, "ListBox1")),
+          ListBox1(control<SingleChoiceList>(form, "ListBox1")),
           Edit1(control<QLineEdit>(form, "Edit1")),
           Memo1(control<QPlainTextEdit>(form, "Memo1")),
           WebBrowser1(control<QWebEngineView>(form, "WebBrowser1")),
@@ -57,18 +57,26 @@ struct BrowsingControls {
     QComboBox* ComboBox1;
     QPushButton* Button1;
     QPushButton* Button2;
-    QListWidget* ListBox1;
+    SingleChoiceList* ListBox1;
     QLineEdit* Edit1;
     QPlainTextEdit* Memo1;
     QWebEngineView* WebBrowser1;
     QStatusBar* StatusBar1;
 };
 
-QStringList names(QListWidget* list) {
+QStringList names(const SingleChoiceList* list) {
     QStringList out;
-    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    for (int i = 0; i < list->count(); ++i) out << list->text(i);
     return out;
 }
+
+QList<int> selectedRows(const SingleChoiceList* list) {
+    QList<int> rows;
+    for (const QModelIndex& index : list->selectionModel()->selectedIndexes()) rows << index.row();
+    return rows;
+}
+
+QPoint centreOf(const SingleChoiceList* list, int row) { return list->visualRect(list->model()->index(row, 0)).center(); }
 
 }  // namespace
 
@@ -142,20 +150,20 @@ private slots:
     void everyPickOfATemplateRunsTheSelectionStepOnce() {
         publish(catalogueRows());
         const BrowsingControls* ui = showForm();
-        QListWidget* list = ui->ListBox1;
+        SingleChoiceList* list = ui->ListBox1;
         QCOMPARE(list->currentRow(), 0);  // Blank Page
         // Each run of the step fills the description once.
         QSignalSpy steps(ui->Memo1, &QPlainTextEdit::textChanged);
 
         // The user followed a link in the preview; a click on the chosen template brings it back.
         leavePreview(ui);
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(list, 0));
         QCOMPARE(steps.count(), 1);
         QCOMPARE(ui->StatusBar1->currentMessage(), kPickedStatus);
         QCOMPARE(ui->Edit1->text(), QString("Blank Page"));
         QTRY_COMPARE(ui->WebBrowser1->url(), previewOf(4));
 
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(2)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(list, 2));
         QCOMPARE(steps.count(), 2);
         QCOMPARE(ui->Edit1->text(), QString("Cash Book"));
 
@@ -170,26 +178,26 @@ private slots:
     void theListKeepsOneTemplateSelected() {
         publish(catalogueRows());
         const BrowsingControls* ui = showForm();
-        QListWidget* list = ui->ListBox1;
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
-        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(1)});
+        SingleChoiceList* list = ui->ListBox1;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(list, 1));
+        QCOMPARE(selectedRows(list), QList<int>{1});
 
         QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
-                          list->visualItemRect(list->item(1)).center());
-        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(1)});
-        const QRect last = list->visualItemRect(list->item(list->count() - 1));
+                          centreOf(list, 1));
+        QCOMPARE(selectedRows(list), QList<int>{1});
+        const QRect last = list->visualRect(list->model()->index(list->count() - 1, 0));
         QVERIFY(last.bottom() + 10 < list->viewport()->height());
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(last.center().x(), last.bottom() + 10));
-        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(1)});
+        QCOMPARE(selectedRows(list), QList<int>{1});
         QTest::keyClick(list, Qt::Key_Space, Qt::ControlModifier);
-        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(1)});
+        QCOMPARE(selectedRows(list), QList<int>{1});
         QCOMPARE(list->currentRow(), 1);
         QCOMPARE(ui->Edit1->text(), QString("Bob's Garage"));
 
         // A Ctrl+click on another template picks that one alone.
         QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
-                          list->visualItemRect(list->item(4)).center());
-        QCOMPARE(list->selectedItems(), QList<QListWidgetItem*>{list->item(4)});
+                          centreOf(list, 4));
+        QCOMPARE(selectedRows(list), QList<int>{4});
         QCOMPARE(ui->Edit1->text(), QString("Recipes"));
     }
 
