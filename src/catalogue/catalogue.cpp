@@ -10,6 +10,7 @@
 #include "workspace/file_ops.h"
 #include "workspace/format_settings.h"
 #include "workspace/names.h"
+#include "workspace/progress_sink.h"
 #include "workspace/zip_reader.h"
 
 #include <string>
@@ -48,7 +49,9 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
 
     screen_.setStatus("Downloading Template List...");
     const bool fetched = reportingErrors(screen_, "Could not download the template!", [&] {
-        FileSink sink(archive);
+        FileSink file(archive);
+        // The window is not up yet; the program still answers the desktop and a signal.
+        ProgressSink sink(file, screen_, ProgressSink::Display::Quiet);
         http_.fetch(TemplatesUrl + catalogueZip, sink);
     });
     archive.close();

@@ -7,6 +7,7 @@
 #include "workspace/file_ops.h"
 #include "workspace/names.h"
 #include "workspace/path_rules.h"
+#include "workspace/progress_sink.h"
 
 #include <exception>
 
@@ -25,9 +26,12 @@ std::string downloadAndInstall(DownloadContext& context) {
     {
         // Straight to disk: a template can be hundreds of megabytes.
         OutputFile out(localCopy);
-        FileSink sink(out);
+        FileSink target(out);
         try {
-            context.http.fetch(TemplatesUrl + file, sink);
+            {
+                ProgressSink sink(target, screen, ProgressSink::Display::Shown);
+                context.http.fetch(TemplatesUrl + file, sink);
+            }
             out.close();
         } catch (...) {
             platform::deleteFile(localCopy);  // no partial copy passes for a download

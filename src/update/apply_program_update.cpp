@@ -7,8 +7,12 @@
 #include "workspace/file_ops.h"
 #include "workspace/names.h"
 #include "workspace/path_rules.h"
+#include "workspace/progress_sink.h"
 #include "workspace/zip_names.h"
 #include "workspace/zip_reader.h"
+
+#include <algorithm>
+#include <cstdint>
 
 namespace quill {
 
@@ -72,8 +76,15 @@ private:
         replacement_.keepAside(archive_);
         OutputFile out(archive_);
         archiveCreated_ = true;
-        FileSink sink(out);
-        reportingOwnErrors(screen_, [&] { http_.fetch(UpdateUrl + fileName_, sink); });
+        FileSink target(out);
+        reportingOwnErrors(screen_, [&] {
+            ProgressSink sink(target, screen_, ProgressSink::Display::Shown);
+            // The download is the first half of the progress window's bar.
+            sink.onProgress = [this](std::int64_t received, std::int64_t total) {
+                if (total > 0) screen_.setProgressPosition(static_cast<int>(std::min(received, total) * 50 / total));
+            };
+            http_.fetch(UpdateUrl + fileName_, sink);
+        });
         screen_.setProgressPosition(50);
         pauseAndPump(screen_);
         out.close();

@@ -7,6 +7,7 @@
 #include "workspace/file_ops.h"
 #include "workspace/http_client.h"
 #include "workspace/names.h"
+#include "workspace/progress_sink.h"
 
 #include <sys/stat.h>
 
@@ -88,9 +89,13 @@ void readUpdateInfo() {
     }
 }
 
-void keepVersionIni(HttpClient& http, std::string& offeredVersion, std::string& offeredFileName) {
+void keepVersionIni(Screen& screen, HttpClient& http, std::string& offeredVersion, std::string& offeredFileName) {
     MemorySink fetched;
-    http.fetch(UpdateUrl + VersionFileName, fetched);
+    {
+        // Small, but a slow host shows it and lets the user stop waiting.
+        ProgressSink sink(fetched, screen, ProgressSink::Display::Shown);
+        http.fetch(UpdateUrl + VersionFileName, sink);
+    }
     const std::string versionIni = AppDir + changeFileExt(VersionFileName, ".ini");
     platform::deleteFile(versionIni);
     saveBytesToFile(fetched.bytes, versionIni);

@@ -9,6 +9,7 @@
 namespace quill {
 
 class HttpClient;
+class Screen;
 
 // TemplateLst with whether its file was read (a record is then safe to save over it).
 struct TemplateRecord {
@@ -36,9 +37,9 @@ void prepareCatalogueIni();
 // ProductSection when it has three or more lines.
 void readUpdateInfo();
 
-// Fetches UpdateUrl + version.txt, replaces AppDir + version.ini with it and reads
-// "version" and "file" of ProductSection (empty when missing). Raises on a failed
-// fetch or save, leaving both outputs as they were.
-void keepVersionIni(HttpClient& http, std::string& offeredVersion, std::string& offeredFileName);
+// Fetches UpdateUrl + version.txt as a shown download on screen, replaces AppDir +
+// version.ini with it and reads "version" and "file" of ProductSection (empty when
+// missing). Raises on a failed or cancelled fetch or save, leaving both outputs as they were.
+void keepVersionIni(Screen& screen, HttpClient& http, std::string& offeredVersion, std::string& offeredFileName);
 
 }  // namespace quill

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace quill::testing {
 namespace {
 
@@ -47,6 +49,7 @@ TEST(DownloadInstalls, PutsTheTemplateInPlaceAndRecordsIt) {
     const Events expected{
         "confirm:Are you sure you want to download this Database Template: \rContacts ?",
         "status:Downloading Template File...",
+        "transfer:shown", "transfer:end",
         "status:Template File Downloaded",
         "progress:show", "block:1", "busy:1", "pump", "pump", "pump", "busy:0", "block:0", "progress:free",
         "info:Template installed successfully.",
@@ -163,12 +166,48 @@ TEST(DownloadFails, FailedInstallationLeavesTheRecordAndRunsTheCheck) {
     EXPECT_EQ(site.record.lines.value("Main"), "old");
 }
 
+TEST(DownloadCancelled, LeavesNothingBehindAndASecondTryInstalls) {
+    TemplateSite site;
+    TemplateArchive big;
+    std::mt19937 random(15);
+    std::string padding(1 << 20, '\0');
+    for (char& c : padding) c = static_cast<char>(random());
+    big.otherFiles["padding.bin"] = padding;  // does not deflate: over a second on this line
+    site.serveTemplate("contacts.zip", big);
+    site.server->throttle(800 * 1024);
+    const auto before = snapshotTree(AppDir);
+    site.screen.onPump = [&] {
+        // The user clicks Cancel once the download is seen to be under way.
+        if (!site.screen.shown.empty() && site.screen.shown.back().received > 0) site.screen.cancelAnswer = true;
+    };
+    auto context = site.download("contacts.zip");
+    EXPECT_EQ(errorOf([&] { downloadSelectedTemplate(context); }), "Download cancelled.");
+    EXPECT_EQ(site.screen.events.back(), "check");
+    EXPECT_EQ(site.screen.status, "Downloading Template File...");
+    EXPECT_EQ(site.screen.progressWindows, 0);
+    EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
+    EXPECT_EQ(site.record.lines.value("Main"), "old");
+
+    site.screen.onPump = nullptr;
+    site.screen.cancelAnswer = false;
+    site.screen.shown.clear();
+    downloadSelectedTemplate(context);
+    EXPECT_EQ(site.screen.count("info:Template installed successfully."), 1);
+    EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
+    // It showed how far it was, against the archive's size.
+    const auto size = static_cast<std::int64_t>(readFile(site.TempDir + "contacts.zip").size());
+    ASSERT_GE(site.screen.shown.size(), 5u);
+    EXPECT_EQ(site.screen.shown.back().total, size);
+    EXPECT_GT(site.screen.shown.back().received, site.screen.shown.front().received);
+}
+
 TEST(DownloadBlocksInput, NoSecondDownloadCanStartWhileInstalling) {
     TemplateSite site;
     site.serveTemplate("contacts.zip");
     auto context = site.download("contacts.zip");
     int pumps = 0;
     site.screen.onPump = [&] {
+        if (site.screen.transferRunning) return;  // the download's own, as many as the clock makes
         ++pumps;
         EXPECT_TRUE(site.screen.blocked);
         EXPECT_TRUE(site.screen.progressAlive);

@@ -56,6 +56,7 @@ void FakeScreen::beginTransfer(bool shown) {
     transferRunning = true;
 }
 void FakeScreen::showTransfer(std::int64_t received, std::int64_t total) {
+    shown.push_back({received, total});
     record("shown:" + std::to_string(received) + "/" + std::to_string(total));
 }
 bool FakeScreen::transferCancelled() { return cancelAnswer; }

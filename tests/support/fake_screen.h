@@ -26,6 +26,11 @@ public:
         std::string event;  // "pump", "shown:<received>/<total>", "progress:pos:N", ...
     };
     std::vector<Moment> duringTransfer;
+    struct Amounts {
+        std::int64_t received;
+        std::int64_t total;
+    };
+    std::vector<Amounts> shown;  // what each showTransfer() said, in order
     bool transferRunning = false;
     bool cancelAnswer = false;  // what transferCancelled() says
 

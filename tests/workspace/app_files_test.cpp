@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "support/fake_screen.h"
 #include "support/temp_folder.h"
 #include "vendorkit/http_server.h"
 #include "workspace/file_ops.h"
@@ -149,15 +150,16 @@ TEST_F(AppFolder, KeepVersionIniReplacesTheFileAndReadsItsSection) {
     UpdateUrl = server.url("/quillary-web/update/");
     writeFile(AppDir + "version.ini", "[Quillary]\r\nversion=0.1\r\nfile=stale.zip\r\nextra=stale\r\n");
     HttpClient http;
+    quill::testing::FakeScreen screen;
     std::string version = "old", file = "old";
-    keepVersionIni(http, version, file);
+    keepVersionIni(screen, http, version, file);
     EXPECT_EQ(version, "1.5");
     EXPECT_EQ(file, "upd15.zip");
     EXPECT_EQ(readFile(AppDir + "version.ini"),
               "[other]\r\nversion=9.0\r\n[quillary]\r\nVersion=1.5\r\nfile=upd15.zip\r\n");
 
     server.serveBytes("/quillary-web/update/version.txt", "[Elsewhere]\r\nversion=2.0\r\n");
-    keepVersionIni(http, version, file);
+    keepVersionIni(screen, http, version, file);
     EXPECT_EQ(version, "");
     EXPECT_EQ(file, "");
 }
@@ -166,8 +168,9 @@ TEST_F(AppFolder, KeepVersionIniRaisesOnAFailedFetchLeavingTheOutputs) {
     vendorkit::HttpServer server;
     UpdateUrl = server.url("/quillary-web/update/");
     HttpClient http;
+    quill::testing::FakeScreen screen;
     std::string version = "old", file = "old";
-    EXPECT_THROW(keepVersionIni(http, version, file), AppError);
+    EXPECT_THROW(keepVersionIni(screen, http, version, file), AppError);
     EXPECT_EQ(version, "old");
     EXPECT_EQ(file, "old");
 }
