@@ -8,6 +8,7 @@
 #include "shell/key_filter.h"
 #include "shell/message_boxes.h"
 #include "shell/single_choice_list.h"
+#include "shell/termination.h"
 #include "shell/transfer_display.h"
 #include "ui_Unit3.h"
 #include "workspace/names.h"
@@ -82,6 +83,9 @@ void TForm3::FormDestroy() { catalogue->close(); }
 
 void TForm3::runModal() {
     guarded([this] { FormShow(); });
+    // A signal taken while the show step pumped events has ended the loops
+    // there were; the window's own loop would not hear of it.
+    if (endRequested()) return;
     showMaximized();
     // The preview's GL surface makes Qt recreate the native window as it maps,
     // and the window manager never hears of the maximised state; ask again once
@@ -202,7 +206,8 @@ void TForm3::beginTransfer(bool shown) {
 }
 
 void TForm3::showTransfer(std::int64_t received, std::int64_t total) { transfer->showProgress(received, total); }
-bool TForm3::transferCancelled() { return transfer->cancelled(); }
+// A program told to end does not wait for a download first.
+bool TForm3::transferCancelled() { return transfer->cancelled() || endRequested(); }
 
 void TForm3::endTransfer() {
     transfer->end();

@@ -29,7 +29,7 @@ void ProgressSink::pulse() {
     }
     // The click on Cancel arrives with these events.
     screen_.processMessages();
-    if (shown_ && screen_.transferCancelled()) throw AppError("Download cancelled.");
+    if (screen_.transferCancelled()) throw AppError("Download cancelled.");
 }
 
 }  // namespace quill

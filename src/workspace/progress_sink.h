@@ -1,6 +1,6 @@
 // A download as the user lives through it: the bytes go on to the step's own
-// sink while the windows stay alive, and a shown download says how far it is
-// and stops when the user cancels it.
+// sink while the windows stay alive, a shown download says how far it is, and
+// a download stops when the screen says it is cancelled.
 #pragma once
 
 #include "workspace/byte_sink.h"
@@ -27,7 +27,7 @@ public:
     void begin(std::int64_t total) override;
     void write(const char* data, std::size_t size) override;
     // Shows the progress of a shown download, lets queued events run, and
-    // raises AppError "Download cancelled." once the user has cancelled it.
+    // raises AppError "Download cancelled." once the screen says it is cancelled.
     void pulse() override;
 
 private:

@@ -46,7 +46,8 @@ public:
     virtual void beginTransfer(bool shown) = 0;
     // received bytes so far; total -1 while the size is unknown.
     virtual void showTransfer(std::int64_t received, std::int64_t total) = 0;
-    // True once the user has asked to stop the shown transfer.
+    // True once the transfer is to stop: the user cancelled a shown one, or
+    // the program is ending.
     virtual bool transferCancelled() = 0;
     virtual void endTransfer() = 0;
 };
