@@ -30,7 +30,7 @@ const char* const kUsage =
     "        Makes the vendor's signing key pair and prints its public key.\n"
     "  build <description-file> <site-folder> [--host H:P] [--sign KEY-FILE]\n"
     "        Builds the whole site from its description.\n"
-    "  serve <site-folder> [--listen 127.0.0.1:PORT] [--log]\n"
+    "  serve <site-folder> [--listen 127.0.0.1:PORT] [--log] [--throttle KIB/S]\n"
     "        Serves a built site over HTTP until Ctrl+C.\n"
     "  demo-app <app-folder> [--host H:P]\n"
     "        Makes an application folder as the organizer's setup leaves it.\n"
@@ -67,14 +67,16 @@ const char* const kBuildHelp =
     "                   archive's also into version.txt (\"signature=\").\n";
 
 const char* const kServeHelp =
-    "Usage: vendor_site serve <site-folder> [--listen 127.0.0.1:PORT] [--log]\n"
+    "Usage: vendor_site serve <site-folder> [--listen 127.0.0.1:PORT] [--log] [--throttle KIB/S]\n"
     "\n"
     "Serves the folder over plain HTTP (GET) until Ctrl+C or SIGTERM, then stops\n"
     "cleanly. It listens on the loopback address only.\n"
     "\n"
     "  --listen A   127.0.0.1:PORT, localhost:PORT or PORT; the default is the\n"
     "               built-in vendor host's port on 127.0.0.1.\n"
-    "  --log        prints one line per request received (\"GET /path\").\n";
+    "  --log        prints one line per request received (\"GET /path\").\n"
+    "  --throttle N sends every file at no more than N KiB a second, as a slow\n"
+    "               line would, to watch a download's progress and cancel it.\n";
 
 const char* const kDemoHelp =
     "Usage: vendor_site demo-app <app-folder> [--host H:P]\n"
@@ -92,6 +94,7 @@ struct Arguments {
     std::optional<std::string> host;
     std::optional<std::string> listen;
     std::optional<std::string> sign;
+    std::optional<std::string> throttle;
     bool help = false;
     bool log = false;
 };
@@ -121,6 +124,7 @@ Arguments readArguments(int argc, char** argv, const std::vector<std::string>& o
             if (name == "--host") args.host = value;
             if (name == "--listen") args.listen = value;
             if (name == "--sign") args.sign = value;
+            if (name == "--throttle") args.throttle = value;
         } else {
             args.positional.push_back(arg);
         }
@@ -169,9 +173,20 @@ int serve(const Arguments& args) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    std::size_t kibPerSecond = 0;
+    if (args.throttle) {
+        const std::string& text = *args.throttle;
+        if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoul(text) == 0)
+            throw AppError("--throttle needs a number of KiB a second from 1");
+        kibPerSecond = std::stoul(text);
+    }
+
     SiteServer server(args.positional[0], address.port);
+    server.http().throttle(kibPerSecond * 1024);
     std::cout << "vendor_site: serving " << args.positional[0] << " at " << server.baseUrl()
-              << "/ (Ctrl+C stops)" << std::endl;
+              << (kibPerSecond ? "/ at " + std::to_string(kibPerSecond) + " KiB/s" : std::string("/"))
+              << " (Ctrl+C stops)" << std::endl;
     if (args.log) {
         // Wake up now and then to print what arrived; requests are recorded by the server.
         std::size_t printed = 0;
@@ -219,7 +234,7 @@ int main(int argc, char** argv) {
             return build(args);
         }
         if (command == "serve") {
-            const Arguments args = readArguments(argc, argv, {"--listen", "--log"});
+            const Arguments args = readArguments(argc, argv, {"--listen", "--log", "--throttle"});
             if (args.help) return std::cout << kServeHelp, 0;
             return serve(args);
         }
