@@ -27,8 +27,10 @@ TransferDisplay::TransferDisplay(QWidget* parent)
     layout->addWidget(bar_);
     layout->addWidget(amount_);
     layout->addWidget(cancel_);
-    // The status bar is 19 pixels high and stays so; it keeps 3 of them above its items.
+    // The status bar is 19 pixels high and stays so; it keeps 3 of them above its
+    // items. What is wider than the display belongs to the status text.
     setFixedHeight(15);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     bar_->setFixedSize(160, 11);
     bar_->setTextVisible(false);
     // Room for the usual amounts, so the bar does not jump as they grow.
