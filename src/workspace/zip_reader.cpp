@@ -237,6 +237,17 @@ void ZipReader::open(const std::string& path) {
     // Non-blocking, so that a pipe given as the archive fails instead of waiting for a writer.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throw AppError(cannotOpenFileText(path, errno));
+    adopt(fd, path);
+}
+
+void ZipReader::open(int fd, const std::string& displayPath) {
+    close();
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) throw AppError(cannotOpenFileText(displayPath, errno));
+    adopt(own, displayPath);
+}
+
+void ZipReader::adopt(int fd, const std::string& path) {
     impl_->fd = fd;
     try {
         impl_->readDirectory(path);

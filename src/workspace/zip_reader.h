@@ -31,6 +31,10 @@ public:
     // "Error reading zip file", "Invalid Zip Central Header signature",
     // "Unsafe entry name: <name>".
     void open(const std::string& path);
+    // The same for a file already open as fd, which the reader duplicates and
+    // reads with pread, so the bytes unpacked are the bytes the caller checked
+    // through fd; displayPath names the file in the texts.
+    void open(int fd, const std::string& displayPath);
     void close();
     bool isOpen() const;
 
@@ -51,6 +55,8 @@ public:
     static std::string targetPathFor(const std::string& folder, const std::string& entryName);
 
 private:
+    void adopt(int fd, const std::string& path);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

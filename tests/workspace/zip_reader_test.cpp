@@ -390,6 +390,30 @@ TEST(ZipListing, OneOpenArchiveExtractsEntriesAgainAnywhere) {
     EXPECT_EQ(readFile(temp / "stage/b.txt"), "b");
 }
 
+TEST(ZipOpen, AnArchiveOpenedThroughADescriptorIsTheOneUnpackedWhateverTakesItsName) {
+    TempFolder temp;
+    {
+        ZipWriter zip(temp / "checked.zip");
+        zip.addFile("a.txt", "checked");
+    }
+    {
+        ZipWriter zip(temp / "planted.zip");
+        zip.addFile("a.txt", "planted");
+    }
+    const int fd = ::open((temp / "checked.zip").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ZipReader reader;
+    reader.open(fd, temp / "checked.zip");
+    ::close(fd);  // the reader holds its own
+    ASSERT_EQ(std::rename((temp / "planted.zip").c_str(), (temp / "checked.zip").c_str()), 0);
+    reader.extract(0, temp / "out/");
+    EXPECT_EQ(readFile(temp / "out/a.txt"), "checked");
+
+    // Its texts name the file it was given as.
+    EXPECT_EQ(errorOf([&] { reader.open(-1, temp / "gone.zip"); }),
+              "Cannot open file \"" + temp / "gone.zip" + "\". Bad file descriptor");
+}
+
 TEST(ZipNames, CodePage437MatchesTheSystemTable) {
     iconv_t cd = iconv_open("UTF-8", "CP437");
     ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
