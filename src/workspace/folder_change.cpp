@@ -214,6 +214,12 @@ void FolderChange::keepAside(const std::string& path, const std::string& kept) {
 }
 
 void FolderChange::copy(const std::string& from, const std::string& to) {
+    Burst intoPlace;
+    copy(from, to, intoPlace);
+    carryOut(intoPlace);
+}
+
+void FolderChange::copy(const std::string& from, const std::string& to, Burst& intoPlace) {
     const std::string target = appDir_ + relative(to);
     const auto cut = target.find_last_of(kSep);
     std::string temporary;
@@ -223,7 +229,7 @@ void FolderChange::copy(const std::string& from, const std::string& to) {
     addScratchFile(temporary);
     if (!platform::copyFile(from, temporary, true)) raiseSystemError(platform::lastError());
     journalPoint();
-    move(temporary, target);
+    intoPlace.move(temporary, target);
 }
 
 void FolderChange::carryOut(const Burst& burst) {

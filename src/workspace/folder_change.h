@@ -61,6 +61,9 @@ public:
     // Copies to a temporary name beside `to`, then renames it there, so `to`
     // never holds half a copy. Never replaces `to`.
     void copy(const std::string& from, const std::string& to);
+    // The same, but the rename into place is left to `intoPlace`, so that a
+    // burst can first move the old `to` aside.
+    void copy(const std::string& from, const std::string& to, Burst& intoPlace);
 
     void carryOut(const Burst& burst);
 
