@@ -3,7 +3,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "workspace/failures.h"
-#include "workspace/file_ops.h"
+#include "workspace/folder_change.h"
 #include "workspace/names.h"
 #include "workspace/zip_reader.h"
 
@@ -11,13 +11,8 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <filesystem>
-#include <functional>
+#include <optional>
 #include <random>
-#include <system_error>
-#include <vector>
-
-namespace fs = std::filesystem;
 
 namespace quill {
 
@@ -34,37 +29,10 @@ std::string freeNameBeside(const std::string& folder, const std::string& name) {
     }
 }
 
-// A rename on the same file system: nothing is copied and nothing can be half done.
-bool renamePath(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    return !ec;
-}
-
-// Undoes the steps taken so far, newest first, unless the whole change went through.
-class UndoList {
-public:
-    ~UndoList() {
-        if (committed_) return;
-        for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) (*it)();
-    }
-    void add(std::function<void()> step) { steps_.push_back(std::move(step)); }
-    void commit() { committed_ = true; }
-
-private:
-    std::vector<std::function<void()>> steps_;
-    bool committed_ = false;
-};
-
-void removeQuietly(const std::string& path) {
-    std::error_code ec;
-    platform::setNormalAttributes(path);
-    fs::remove_all(path, ec);
-}
-
-// Swaps the unpacked db.fdb and db folder in for the installed ones. The old
-// ones are renamed aside first and come back if any step fails.
-void putTemplateInPlace(const std::string& workFolder) {
+// Swaps the unpacked db.fdb and db folder in for the installed ones and commits
+// the change. The new database is copied before anything old is touched; the
+// old ones are then moved aside and the new ones in by one burst of renames.
+void putTemplateInPlace(FolderChange& change, const std::string& workFolder) {
     const std::string newDatabase = workFolder + "db.fdb";
     const std::string newDataFolder = workFolder + "db";
     const std::string database = AppDbDir + "db.fdb";
@@ -73,46 +41,44 @@ void putTemplateInPlace(const std::string& workFolder) {
     // Checked before anything old is touched, with the text the move would give.
     if (!platform::folderExists(newDataFolder)) throw AppError("The specified path was not found");
 
-    UndoList undo;
-    std::string oldDatabase;
-    if (platform::pathExists(database)) {
-        oldDatabase = freeNameBeside(AppDbDir, "db.fdb");
-        std::error_code ec;
-        fs::rename(database, oldDatabase, ec);
-        if (ec) throw AppError(platform::systemErrorText(ec.value()));
-        undo.add([=] { renamePath(oldDatabase, database); });
-    }
+    FolderChange::Burst swap;
+    // First in the burst, so that when it fails nothing else has moved.
+    std::string oldDataFolder;
     if (platform::pathExists(dataFolder)) {
-        // Inside the work folder, so the clean-up takes it away after a success.
-        const std::string oldDataFolder = freeNameBeside(workFolder, "db");
-        if (!renamePath(dataFolder, oldDataFolder)) throw AppError("The specified directory already exists");
-        undo.add([=] { renamePath(oldDataFolder, dataFolder); });
+        // Inside the work folder, so the commit takes it away.
+        oldDataFolder = freeNameBeside(workFolder, "db");
+        swap.keepAside(dataFolder, oldDataFolder);
     }
-
-    undo.add([=] { removeQuietly(database); });
-    if (!platform::copyFile(newDatabase, database, true)) {
-        throw AppError(platform::systemErrorText(platform::lastError()));
+    if (platform::pathExists(database)) swap.keepAside(database, freeNameBeside(AppDbDir, "db.fdb"));
+    change.copy(newDatabase, database, swap);
+    swap.move(newDataFolder, dataFolder);
+    try {
+        change.carryOut(swap);
+    } catch (const AppError&) {
+        // An old data folder that will not give way has always been reported so.
+        if (!oldDataFolder.empty() && platform::pathExists(dataFolder) && !platform::pathExists(oldDataFolder)) {
+            throw AppError("The specified directory already exists");
+        }
+        throw;
     }
-    undo.add([=] { removeQuietly(dataFolder); });
-    // One rename moves the whole tree; the file-by-file move gives the reasons when it cannot.
-    if (!renamePath(newDataFolder, dataFolder)) moveFolder(newDataFolder, dataFolder);
-    undo.commit();
-
-    if (!oldDatabase.empty()) removeQuietly(oldDatabase);
+    change.commit();
 }
 
 // This installation's own work folder, DataDir + "tmp<n>/" for a number drawn
 // at random, or the next one up (tmp99 wraps to tmp0) while that one is taken:
 // a folder an earlier run left behind is neither merged into this one nor
-// deleted with it. When the folder cannot be made for another reason (no
-// DataDir yet) the unpacking makes it. Raises when all hundred are taken.
-std::string createWorkFolder() {
+// deleted with it. A missing DataDir is made first, as part of the change.
+// Raises when all hundred are taken, or a folder cannot be made.
+std::string createWorkFolder(FolderChange& change) {
+    if (!platform::pathExists(DataDir)) change.makeFolder(DataDir);
     std::mt19937 random(static_cast<std::mt19937::result_type>(
         std::chrono::system_clock::now().time_since_epoch().count()));
     const int first = std::uniform_int_distribution<int>(0, kWorkFolders - 1)(random);
     for (int k = 0; k < kWorkFolders; ++k) {
         const std::string folder = DataDir + "tmp" + std::to_string((first + k) % kWorkFolders);
-        if (platform::createFolder(folder) || platform::lastError() != EEXIST) return folder + platform::kSeparator;
+        if (platform::pathExists(folder)) continue;
+        change.makeWorkFolder(folder);
+        return folder + platform::kSeparator;
     }
     throw AppError("Cannot create folder \"" + DataDir + "tmp" + std::to_string(first) + "\". " +
                    platform::systemErrorText(EEXIST));
@@ -134,12 +100,17 @@ std::string installTemplate(Screen& screen, const std::string& downloadedFile) {
     std::string result;
     InputBlockScope blockInput(screen);
     BusyPointerScope busy(screen);
-
-    // The old data folder and database stay until the new ones are ready.
-    std::string workFolder;
-    const bool haveWorkFolder = reportingOwnErrors(screen, [&] { workFolder = createWorkFolder(); });
     AppDbDir = AppDir + "db" + platform::kSeparator;
-    if (!haveWorkFolder) return result;
+
+    // The old data folder and database stay until the new ones are ready, and
+    // whatever this run made goes when the change ends, however it ends.
+    std::optional<FolderChange> change;
+    std::string workFolder;
+    const bool ready = reportingOwnErrors(screen, [&] {
+        change.emplace(AppDir, ChangeKind::Installation);
+        workFolder = createWorkFolder(*change);
+    });
+    if (!ready) return result;
 
     screen.processMessages();
     const std::string archive = templateArchiveName(downloadedFile);
@@ -149,13 +120,8 @@ std::string installTemplate(Screen& screen, const std::string& downloadedFile) {
         screen.processMessages();
         if (!platform::fileExists(workFolder + "db.fdb")) return;
         screen.processMessages();
-        putTemplateInPlace(workFolder);
+        putTemplateInPlace(*change, workFolder);
         result = "db";
-    });
-
-    // A work folder that was never made is no failure of its own.
-    ignoringErrors([&] {
-        if (platform::pathExists(workFolder)) deleteFolderTree(workFolder);
     });
     return result;
 }

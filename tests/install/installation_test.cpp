@@ -130,7 +130,7 @@ std::string workFolder() {
     return {};
 }
 
-TEST_F(FailedInstallation, CopyFailingAfterTheOldOnesWereSetAside) {
+TEST_F(FailedInstallation, DatabaseThatCannotBeCopiedLeavesTheOldOnes) {
     // Right before the copy, the unpacked database turns out unreadable.
     int pumps = 0;
     site.screen.onPump = [&] {
@@ -174,7 +174,7 @@ TEST(Installation, WorkFoldersLeftByAnEarlierRunAreNeitherMergedNorDeleted) {
     EXPECT_EQ(treeDifferences(workFolders(leftovers), workFolders(snapshotTree(DataDir))), "");
 }
 
-TEST(Installation, MissingDataFolderIsCreatedByTheUnpacking) {
+TEST(Installation, MissingDataFolderIsMade) {
     TemplateSite site;
     std::filesystem::remove_all(DataDir);
     writeTemplateArchive(site.TempDir + "contacts.zip", TemplateArchive{});
