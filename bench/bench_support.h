@@ -24,6 +24,7 @@ public:
     void showInformation(const std::string&) override {}
     bool confirm(const std::string&) override { return true; }
     void processMessages() override {}
+    bool endRequested() const override { return false; }
     void setBusyPointer(bool) override {}
     void showProgress() override {}
     void setProgressLabel(const std::string&) override {}

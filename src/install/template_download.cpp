@@ -62,14 +62,15 @@ void downloadSelectedTemplate(DownloadContext& context) {
         "Are you sure you want to download this Database Template: \r" + context.selectedText + " ?";
     if (!context.screen.confirm(question)) return;
 
-    // The update check runs whatever happened; a failed fetch or save is shown after it.
+    // The update check runs whatever happened, unless the program is asked to
+    // end; a failed fetch or save is shown after it.
     std::exception_ptr failure;
     try {
         downloadAndInstall(context);
     } catch (...) {
         failure = std::current_exception();
     }
-    if (context.updateCheck) context.updateCheck();
+    if (context.updateCheck && !context.screen.endRequested()) context.updateCheck();
     if (failure) std::rethrow_exception(failure);
 }
 

@@ -161,6 +161,7 @@ void TForm3::showError(const std::string& text) { messageBoxes().error(text); }
 void TForm3::showInformation(const std::string& text) { messageBoxes().information(text); }
 bool TForm3::confirm(const std::string& text) { return messageBoxes().confirm(text); }
 void TForm3::processMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+bool TForm3::endRequested() const { return quill::endRequested(); }
 
 void TForm3::setBusyPointer(bool busy) {
     if (busy) {

@@ -42,6 +42,7 @@ public:
     void showInformation(const std::string& text) override;
     bool confirm(const std::string& text) override;
     void processMessages() override;
+    bool endRequested() const override;
     void setBusyPointer(bool busy) override;
     void showProgress() override;
     void setProgressLabel(const std::string& text) override;

@@ -20,6 +20,10 @@ public:
 
     // Lets queued window events (paints, clicks) run now.
     virtual void processMessages() = 0;
+    // True once the program has been asked to end (a termination signal seen
+    // while events were pumped): a long step stops at its next safe point, and
+    // boxes are no longer shown.
+    virtual bool endRequested() const = 0;
 
     // Hourglass for every window of the application, or the normal pointer back.
     virtual void setBusyPointer(bool busy) = 0;

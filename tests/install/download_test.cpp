@@ -201,6 +201,16 @@ TEST(DownloadCancelled, LeavesNothingBehindAndASecondTryInstalls) {
     EXPECT_GT(site.screen.shown.back().received, site.screen.shown.front().received);
 }
 
+TEST(DownloadEnds, AnEndAskedForDuringTheInstallationLetsItFinishButStartsNoUpdateCheck) {
+    TemplateSite site;
+    site.serveTemplate("contacts.zip");
+    site.screen.onPump = [&] { site.screen.endAsked = true; };
+    auto context = site.download("contacts.zip");
+    downloadSelectedTemplate(context);
+    EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
+    EXPECT_EQ(site.screen.count("check"), 0);
+}
+
 TEST(DownloadBlocksInput, NoSecondDownloadCanStartWhileInstalling) {
     TemplateSite site;
     site.serveTemplate("contacts.zip");

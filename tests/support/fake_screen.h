@@ -42,12 +42,14 @@ public:
     int progressWindows = 0;     // how many were shown in all
     bool closed = false;
     std::function<void()> onPump;  // runs at every processMessages()
+    bool endAsked = false;         // what endRequested() says
 
     void setStatus(const std::string& text) override;
     void showError(const std::string& text) override;
     void showInformation(const std::string& text) override;
     bool confirm(const std::string& text) override;
     void processMessages() override;
+    bool endRequested() const override { return endAsked; }
     void setBusyPointer(bool on) override;
     void showProgress() override;
     void setProgressLabel(const std::string& text) override;
