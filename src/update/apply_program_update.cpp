@@ -1,10 +1,12 @@
 #include "update/program_update.h"
 
+#include "platform/error.h"
 #include "platform/files.h"
-#include "update/file_replacement.h"
+#include "update/replacement_plan.h"
 #include "workspace/byte_sink.h"
 #include "workspace/failures.h"
 #include "workspace/file_ops.h"
+#include "workspace/folder_change.h"
 #include "workspace/names.h"
 #include "workspace/path_rules.h"
 #include "workspace/progress_sink.h"
@@ -13,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 namespace quill {
 
@@ -20,6 +23,7 @@ namespace {
 
 const char* const kDownloading = "Downloading Latest Program Version...";
 const char* const kInstalled = "The program files installed successfully.";
+constexpr char kSep = platform::kSeparator;
 
 // The file name comes from the update site: it may name a subfolder's file,
 // read as an entry name is, but never one outside AppDir.
@@ -28,34 +32,41 @@ std::string localCopyPath(const std::string& name) {
     return AppDir + entryPath(name);
 }
 
+// Inside AppDir, so that every later move is a rename on one file system.
+std::string freeWorkFolder() {
+    for (int n = 0;; ++n) {
+        const std::string candidate = AppDir + ".upgr_work" + std::to_string(n);
+        if (!platform::pathExists(candidate)) return candidate + kSep;
+    }
+}
+
 void pauseAndPump(Screen& screen) {
     platform::sleepMilliseconds(50);
     screen.processMessages();
 }
 
-// One run of the update under the progress window. Whatever it changed in the
-// application folder comes back unless every file of the archive got in place.
+// One run of the update under the progress window, as one change of the
+// application folder: whatever it changed comes back unless every file of the
+// archive got in place, also after a killed process.
 class UpdateRun {
 public:
-    UpdateRun(Screen& screen, HttpClient& http, const std::string& fileName)
-        : screen_(screen), http_(http), fileName_(fileName),
-          replacement_(AppDir, AppDir + "upgr_bak" + platform::kSeparator) {}
+    UpdateRun(Screen& screen, HttpClient& http, const ProgramUpdate& offer)
+        : screen_(screen), http_(http), fileName_(offer.offeredFileName) {}
 
     // True when the new program files are in place for good.
     bool run() {
+        if (!reportingOwnErrors(screen_, [&] { change_.emplace(AppDir, ChangeKind::Update); })) return false;
         // Not getting as far as a saved archive shows nothing of its own.
         const bool saved = ignoringErrors([&] {
             showDownloadStarting();
             saveArchive();
         });
-        if (!saved) return giveUp();
+        if (!saved || screen_.endRequested()) return giveUp();
         screen_.setStatus("Extracting Latest Program Version...");
-        const bool replaced = reportingOwnErrors(screen_, [&] { replaceFiles(); });
+        bool replaced = false;
+        reportingOwnErrors(screen_, [&] { replaced = replaceFiles(); });
         screen_.setProgressPosition(100);
-        platform::deleteFile(archive_);
-        if (!replaced) return giveUp();
-        replacement_.commit();
-        return true;
+        return replaced || giveUp();
     }
 
 private:
@@ -71,11 +82,14 @@ private:
     // shown and leaves what it got for the reading to fail on; a copy that
     // cannot be made or written raises.
     void saveArchive() {
+        workFolder_ = freeWorkFolder();
+        change_->makeWorkFolder(workFolder_);
         archive_ = localCopyPath(fileName_);
-        // An older file of that name comes back if the update fails.
-        replacement_.keepAside(archive_);
+        // The update removes this name at its end whatever happens, so an
+        // older file of that name goes now.
+        platform::deleteFile(archive_);
+        change_->addScratchFile(archive_);
         OutputFile out(archive_);
-        archiveCreated_ = true;
         FileSink target(out);
         reportingOwnErrors(screen_, [&] {
             ProgressSink sink(target, screen_, ProgressSink::Display::Shown);
@@ -90,42 +104,52 @@ private:
         out.close();
     }
 
-    // Everything is unpacked and checked before the first file moves.
-    void replaceFiles() {
+    // Everything is unpacked and checked before the first file moves; the
+    // moves are planned during the paced step and then made in one burst.
+    // False when the program is asked to end first: nothing has moved then.
+    bool replaceFiles() {
         ZipReader reader;
         reader.open(archive_);
-        replacement_.stage(reader);
-        const std::vector<ZipEntry> entries = reader.entries();
-        for (const auto& entry : entries) {
-            replacement_.backUp(entry.name);
+        const std::string stage = workFolder_ + "stage" + kSep;
+        createFolderOrRaise(stage);
+        for (std::size_t i = 0; i < reader.count(); ++i) reader.extract(i, stage);
+
+        ReplacementPlan plan(AppDir, AppDir + "upgr_bak" + kSep, workFolder_, stage);
+        for (const auto& entry : reader.entries()) {
+            plan.add(entry);
             pauseAndPump(screen_);
+            if (screen_.endRequested()) return false;
         }
         reader.close();
-        replacement_.place(entries);
+        change_->carryOut(plan.burst());
+        change_->commit();
+        return true;
     }
 
     bool giveUp() {
-        if (archiveCreated_) platform::deleteFile(archive_);
-        replacement_.rollback();
+        // What cannot be put back now stays in the journal for the next start.
+        if (change_) ignoringErrors([&] { change_->rollBack(); });
         return false;
     }
 
     Screen& screen_;
     HttpClient& http_;
     const std::string fileName_;
-    FileReplacement replacement_;
+    std::optional<FolderChange> change_;
+    std::string workFolder_;
     std::string archive_;
-    bool archiveCreated_ = false;
 };
 
 }  // namespace
 
 void ProgramUpdate::installUpdate(Screen& screen, HttpClient& http) {
+    // Asked to end: no update begins that would have to be undone at once.
+    if (screen.endRequested()) return;
     InputBlockScope blockInput(screen);
     bool installed = false;
     {
         ProgressWindowScope progress(screen);
-        installed = UpdateRun(screen, http, offeredFileName).run();
+        installed = UpdateRun(screen, http, *this).run();
     }
     if (!installed) {
         screen.setStatus("ERROR! Program Files download failed.");

@@ -28,8 +28,8 @@ public:
 
     // Downloads UpdateUrl + offeredFileName, backs up the files it replaces into
     // upgr_bak and unpacks it over AppDir; on success tells the user and closes
-    // the main window. A failed update leaves AppDir and upgr_bak as they were.
-    // Never raises.
+    // the main window. A failed update, and one the program is asked to end
+    // during, leaves AppDir and upgr_bak as they were. Never raises.
     void installUpdate(Screen& screen, HttpClient& http);
 };
 

@@ -1,4 +1,4 @@
-#include "update/file_replacement.h"
+#include "update/replacement_plan.h"
 
 #include "platform/error.h"
 #include "platform/files.h"
@@ -7,11 +7,8 @@
 #include "workspace/zip_names.h"
 
 #include <cerrno>
-#include <filesystem>
-#include <set>
-#include <system_error>
-
-namespace fs = std::filesystem;
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quill {
 
@@ -19,122 +16,76 @@ namespace {
 
 constexpr char kSep = platform::kSeparator;
 
-bool isFolder(const std::string& path) {
-    std::error_code ec;
-    return fs::is_directory(fs::symlink_status(path, ec));
-}
-
-// A rename within appDir: never a copy, so it cannot be half done.
-void renameOrRaise(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    if (ec) throw AppError(platform::systemErrorText(ec.value()));
-}
-
-void renameQuietly(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    fs::rename(from, to, ec);
+std::string withoutSeparator(std::string path) {
+    while (path.size() > 1 && path.back() == kSep) path.pop_back();
+    return path;
 }
 
 }  // namespace
 
-FileReplacement::FileReplacement(std::string appDir, std::string backupDir)
-    : appDir_(std::move(appDir)), backupDir_(std::move(backupDir)) {}
+ReplacementPlan::ReplacementPlan(std::string appDir, std::string backupDir, std::string asideFolder,
+                                 std::string stageFolder)
+    : appDir_(std::move(appDir)), backupDir_(std::move(backupDir)), asideFolder_(std::move(asideFolder)),
+      stageFolder_(std::move(stageFolder)) {}
 
-FileReplacement::~FileReplacement() {
-    rollback();
-    if (!workFolder_.empty()) {
-        std::error_code ec;
-        fs::remove_all(workFolder_, ec);
-    }
+ReplacementPlan::Kind ReplacementPlan::kindOf(const std::string& path) const {
+    const std::string key = withoutSeparator(path);
+    if (const auto it = planned_.find(key); it != planned_.end()) return it->second;
+    struct stat status {};
+    if (::lstat(key.c_str(), &status) != 0) return Kind::Absent;
+    return S_ISDIR(status.st_mode) ? Kind::Folder : Kind::File;
 }
 
-const std::string& FileReplacement::workFolder() {
-    if (workFolder_.empty()) {
-        // Inside appDir, so that every later move is a rename on one file system.
-        for (int n = 0;; ++n) {
-            const std::string candidate = appDir_ + ".upgr_work" + std::to_string(n) + kSep;
-            if (platform::pathExists(candidate)) continue;
-            if (!platform::createFolder(candidate)) throw AppError(platform::systemErrorText(platform::lastError()));
-            workFolder_ = candidate;
-            break;
-        }
-    }
-    return workFolder_;
+// The rename into upgr_bak replaces nothing and makes no folders; a backup it
+// could not make would fail the whole burst, so the file is then replaced
+// without backup, as it always was when its backup could not be made.
+bool ReplacementPlan::takesBackup(const std::string& backup) const {
+    const std::string folder = parentFolderOf(backup);
+    return kindOf(backup) == Kind::Absent && kindOf(folder) == Kind::Folder &&
+           ::access(folder.c_str(), W_OK | X_OK) == 0;
 }
 
-void FileReplacement::keepAside(const std::string& path) {
-    if (!platform::fileExists(path)) return;
-    const std::string aside = workFolder() + "aside" + std::to_string(asideCount_++);
-    renameOrRaise(path, aside);
-    undo_.push_back([=] { renameQuietly(aside, path); });
-}
-
-void FileReplacement::stage(ZipReader& reader) {
-    stageFolder_ = workFolder() + "stage" + kSep;
-    if (!platform::pathExists(stageFolder_) && !platform::createFolder(stageFolder_)) {
-        throw AppError(platform::systemErrorText(platform::lastError()));
-    }
-    for (std::size_t i = 0; i < reader.count(); ++i) {
-        reader.extract(i, stageFolder_);
-    }
-}
-
-void FileReplacement::backUp(const std::string& name) {
-    // Read as the unpacking reads it, so the file backed up is the file replaced.
-    const std::string path = entryPath(name);
-    const std::string current = appDir_ + path;
-    if (!platform::fileExists(current)) return;
-    const std::string backup = backupDir_ + path;
-    if (!platform::moveFile(current, backup)) return;
-    undo_.push_back([=] { platform::moveFile(backup, current); });
-}
-
-// Creates the missing levels of `folder` below appDir, each undone on rollback.
-void FileReplacement::ensureFolders(const std::string& folder, const std::string& target) {
+// The missing levels of `folder` below the application folder.
+void ReplacementPlan::planFolders(const std::string& folder, const std::string& target) {
     if (folder.size() <= appDir_.size()) return;
-    if (isFolder(folder)) return;
-    if (platform::pathExists(folder)) throw AppError(cannotCreateFileText(target, ENOTDIR));
-    ensureFolders(parentFolderOf(folder), target);
-    if (!platform::createFolder(folder)) throw AppError(cannotCreateFileText(target, platform::lastError()));
-    undo_.push_back([=] { platform::removeFolder(folder); });
+    const Kind kind = kindOf(folder);
+    if (kind == Kind::Folder) return;
+    if (kind == Kind::File) throw AppError(cannotCreateFileText(target, ENOTDIR));
+    planFolders(parentFolderOf(folder), target);
+    burst_.makeFolder(withoutSeparator(folder));
+    planned_[withoutSeparator(folder)] = Kind::Folder;
 }
 
-void FileReplacement::place(const std::vector<ZipEntry>& entries) {
-    std::set<std::string> placed;
-    for (const auto& entry : entries) {
-        const std::string target = ZipReader::targetPathFor(appDir_, entry.name);
-        if (entry.isFolder()) {
-            ensureFolders(target.back() == kSep ? target : target + kSep, target);
-            continue;
-        }
-        // A name stored twice was staged once, holding its last copy.
-        if (!placed.insert(target).second) continue;
-        ensureFolders(parentFolderOf(target), target);
-        if (platform::pathExists(target)) {
-            if (isFolder(target)) throw AppError(cannotCreateFileText(target, EISDIR));
-            if (const int error = whyNotWritable(target)) throw AppError(cannotCreateFileText(target, error));
-            const std::string aside = workFolder() + "aside" + std::to_string(asideCount_++);
-            renameOrRaise(target, aside);
-            undo_.push_back([=] { renameQuietly(aside, target); });
-        }
-        const std::string staged = ZipReader::targetPathFor(stageFolder_, entry.name);
-        renameOrRaise(staged, target);
-        undo_.push_back([=] { renameQuietly(target, staged); });
+void ReplacementPlan::add(const ZipEntry& entry) {
+    const std::string target = ZipReader::targetPathFor(appDir_, entry.name);
+    if (entry.isFolder()) {
+        planFolders(target.back() == kSep ? target : target + kSep, target);
+        return;
     }
-}
+    if (!placed_.insert(target).second) return;
 
-void FileReplacement::commit() { undo_.clear(); }
-
-void FileReplacement::rollback() {
-    for (auto it = undo_.rbegin(); it != undo_.rend(); ++it) {
-        try {
-            (*it)();
-        } catch (...) {
-            // Put back as much as can be put back.
+    // Read as the unpacking reads it, so the file backed up is the file replaced.
+    if (kindOf(target) == Kind::File) {
+        const std::string backup = backupDir_ + entryPath(entry.name);
+        if (takesBackup(backup)) {
+            burst_.move(target, backup);
+            planned_[target] = Kind::Absent;
+            planned_[backup] = Kind::File;
         }
     }
-    undo_.clear();
+    planFolders(parentFolderOf(target), target);
+    switch (kindOf(target)) {
+    case Kind::Folder:
+        throw AppError(cannotCreateFileText(target, EISDIR));
+    case Kind::File:
+        if (const int error = whyNotWritable(target)) throw AppError(cannotCreateFileText(target, error));
+        burst_.keepAside(target, asideFolder_ + "aside" + std::to_string(asideCount_++));
+        break;
+    case Kind::Absent:
+        break;
+    }
+    burst_.move(ZipReader::targetPathFor(stageFolder_, entry.name), target);
+    planned_[target] = Kind::File;
 }
 
 }  // namespace quill

@@ -1,55 +1,51 @@
-// Replaces files of the application folder with an archive's entries so that
-// every change can be undone until the whole replacement has gone through.
+// The replacement of program files by an update's staged entries, planned
+// entry by entry while the update's paced step runs and then carried out as
+// one burst of renames, so the folder is mixed only while the renames run.
 #pragma once
 
+#include "workspace/folder_change.h"
 #include "workspace/zip_reader.h"
 
-#include <functional>
+#include <map>
+#include <set>
 #include <string>
-#include <vector>
 
 namespace quill {
 
-class FileReplacement {
+class ReplacementPlan {
 public:
-    // appDir and backupDir end in a separator. Nothing is touched yet.
-    FileReplacement(std::string appDir, std::string backupDir);
-    // Undoes what was not committed and removes the work folder.
-    ~FileReplacement();
-    FileReplacement(const FileReplacement&) = delete;
-    FileReplacement& operator=(const FileReplacement&) = delete;
+    // Every folder ends in a separator: the application folder, its backup
+    // folder, a folder of the change for files replaced without backup, and
+    // the folder holding every entry unpacked. Nothing is touched.
+    ReplacementPlan(std::string appDir, std::string backupDir, std::string asideFolder, std::string stageFolder);
 
-    // Moves an existing regular file out of the way; it comes back on rollback and is
-    // gone after commit. Raises AppError with the system's text.
-    void keepAside(const std::string& path);
+    // Plans one entry as the disk and the entries planned before it leave the
+    // folder. The file it replaces moves to the same path under backupDir when
+    // that name is free there and its folder exists and takes new names, and
+    // aside otherwise (replaced without backup); missing folders are made; the
+    // staged file moves in. A folder entry only makes folders, and a name
+    // planned before is passed over (it was staged once, with its last copy).
+    // Raises AppError with targetPathFor's texts, or "Cannot create file ..."
+    // for a folder in the way, a file where a folder must be, or a file that
+    // cannot be written over (read-only, held by another program).
+    void add(const ZipEntry& entry);
 
-    // Unpacks every entry into the work folder first, so a damaged entry fails
-    // here, before anything in appDir changes. Raises the unpacking texts.
-    void stage(ZipReader& reader);
-
-    // Moves the file an entry name stands for under appDir to the same relative
-    // path under backupDir when that file exists; a move that fails (name taken,
-    // folder missing) leaves the file to be replaced without backup.
-    void backUp(const std::string& name);
-
-    // Puts every staged entry in place, creating folders. Raises AppError with the
-    // text the unpacking would give for a file or folder in the way.
-    void place(const std::vector<ZipEntry>& entries);
-
-    // Keeps every change; the replaced files without backup and the work folder go.
-    void commit();
-    // Puts back everything changed so far, newest first. Never raises.
-    void rollback();
+    const FolderChange::Burst& burst() const { return burst_; }
 
 private:
-    const std::string& workFolder();
-    void ensureFolders(const std::string& folder, const std::string& target);
+    enum class Kind { Absent, File, Folder };
+    Kind kindOf(const std::string& path) const;
+    bool takesBackup(const std::string& backup) const;
+    void planFolders(const std::string& folder, const std::string& target);
 
     std::string appDir_;
     std::string backupDir_;
-    std::string workFolder_;
+    std::string asideFolder_;
     std::string stageFolder_;
-    std::vector<std::function<void()>> undo_;
+    FolderChange::Burst burst_;
+    // What the burst will have done to a path, in place of what the disk shows now.
+    std::map<std::string, Kind> planned_;
+    std::set<std::string> placed_;
     int asideCount_ = 0;
 };
 

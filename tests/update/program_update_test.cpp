@@ -144,6 +144,30 @@ TEST(ProgramUpdateSucceeds, ArchiveNamedInASubfolderIsSavedThere) {
     }
 }
 
+TEST(ProgramUpdateSucceeds, TheFolderStaysAsItWasUntilThePacedStepIsOver) {
+    UpdateSite site;
+    writeFile(AppDir + "a.txt", "old a");
+    site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"sub/b.txt", "new b"}, {"c.txt", "new c"}});
+    const TreeSnapshot before = snapshotTree(AppDir);
+    // What the running change keeps for itself: its journal, work folder and download.
+    const auto programFiles = [](TreeSnapshot tree) {
+        std::erase_if(tree, [](const auto& entry) {
+            return entry.first.rfind(".final_inst.journal", 0) == 0 || entry.first.rfind(".upgr_work", 0) == 0 ||
+                   entry.first == "upd.zip";
+        });
+        return tree;
+    };
+    int pumps = 0;
+    site.screen.onPump = [&] {
+        ++pumps;
+        EXPECT_EQ(treeDifferences(before, programFiles(snapshotTree(AppDir))), "") << "at pump " << pumps;
+    };
+    site.update.installUpdate(site.screen, site.http);
+    EXPECT_EQ(pumps, 5);
+    EXPECT_EQ(readFile(AppDir + "sub/b.txt"), "new b");
+    EXPECT_TRUE(site.screen.closed);
+}
+
 // A failed update must leave the application folder and upgr_bak as they were.
 class FailedProgramUpdate : public ::testing::Test {
 protected:
@@ -159,8 +183,12 @@ protected:
         before = snapshotTree(AppDir);
         site.update.installUpdate(site.screen, site.http);
     }
+    // The archive's own name belongs to the update, which removes it at its end
+    // whatever happens; everything else stays as it was.
     void expectNothingChanged() {
-        EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
+        TreeSnapshot expected = before;
+        expected.erase("upd.zip");
+        EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "");
         EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.");
         EXPECT_FALSE(site.screen.closed);
         EXPECT_FALSE(site.screen.progressAlive);
@@ -259,6 +287,32 @@ TEST(ProgramUpdateRefuses, ArchiveNameOutsideTheApplicationFolder) {
         EXPECT_EQ(treeDifferences({{"upgr_bak/", ""}, {"sub/", ""}}, snapshotTree(AppDir)), "") << name;
         EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.") << name;
     }
+}
+
+TEST(ProgramUpdateEnds, AnEndAskedForDuringThePacedStepLeavesEverythingAsItWas) {
+    UpdateSite site;
+    writeFile(AppDir + "a.txt", "old a");
+    site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"b.txt", "new b"}, {"c.txt", "new c"}});
+    const TreeSnapshot before = snapshotTree(AppDir);
+    int pumps = 0;
+    // Pumps 1 and 2 come before and after the download, then one per entry.
+    site.screen.onPump = [&] { site.screen.endAsked = ++pumps == 3; };
+    site.update.installUpdate(site.screen, site.http);
+    EXPECT_EQ(pumps, 3);
+    EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
+    EXPECT_TRUE(site.screen.boxes().empty());
+    EXPECT_FALSE(site.screen.closed);
+    EXPECT_FALSE(site.screen.blocked);
+}
+
+TEST(ProgramUpdateEnds, NoUpdateBeginsOnceAnEndIsAskedFor) {
+    UpdateSite site;
+    site.serveArchive("upd.zip", {{"a.txt", "new a"}});
+    site.screen.endAsked = true;
+    site.update.installUpdate(site.screen, site.http);
+    EXPECT_EQ(site.requestsFor("/update/upd.zip"), 0);
+    EXPECT_TRUE(site.screen.events.empty());
+    EXPECT_FALSE(platform::pathExists(AppDir + "a.txt"));
 }
 
 TEST(ProgramUpdateBlocksInput, EveryPumpRunsWithInputBlocked) {
