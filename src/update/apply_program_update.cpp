@@ -10,6 +10,8 @@
 #include "workspace/names.h"
 #include "workspace/path_rules.h"
 #include "workspace/progress_sink.h"
+#include "workspace/signed_file.h"
+#include "workspace/vendor_key.h"
 #include "workspace/zip_names.h"
 #include "workspace/zip_reader.h"
 
@@ -23,6 +25,7 @@ namespace {
 
 const char* const kDownloading = "Downloading Latest Program Version...";
 const char* const kInstalled = "The program files installed successfully.";
+const char* const kBadSignature = "The update archive's signature is missing or not valid.";
 constexpr char kSep = platform::kSeparator;
 
 // The file name comes from the update site: it may name a subfolder's file,
@@ -51,7 +54,7 @@ void pauseAndPump(Screen& screen) {
 class UpdateRun {
 public:
     UpdateRun(Screen& screen, HttpClient& http, const ProgramUpdate& offer)
-        : screen_(screen), http_(http), fileName_(offer.offeredFileName) {}
+        : screen_(screen), http_(http), fileName_(offer.offeredFileName), signature_(offer.offeredSignature) {}
 
     // True when the new program files are in place for good.
     bool run() {
@@ -104,12 +107,22 @@ private:
         out.close();
     }
 
+    // With a key built in, nothing but the vendor's own archive is unpacked.
+    void checkSignature(const SignedFile& archive) const {
+        const auto& key = vendorPublicKey();
+        if (!key) return;
+        const auto signature = decodeBase64(signature_);
+        if (!signature || !archive.signatureMatches(*key, *signature)) throw AppError(kBadSignature);
+    }
+
     // Everything is unpacked and checked before the first file moves; the
     // moves are planned during the paced step and then made in one burst.
     // False when the program is asked to end first: nothing has moved then.
     bool replaceFiles() {
+        const SignedFile archive(archive_);
+        checkSignature(archive);
         ZipReader reader;
-        reader.open(archive_);
+        reader.open(archive.descriptor(), archive_);
         const std::string stage = workFolder_ + "stage" + kSep;
         createFolderOrRaise(stage);
         for (std::size_t i = 0; i < reader.count(); ++i) reader.extract(i, stage);
@@ -135,6 +148,7 @@ private:
     Screen& screen_;
     HttpClient& http_;
     const std::string fileName_;
+    const std::string signature_;
     std::optional<FolderChange> change_;
     std::string workFolder_;
     std::string archive_;

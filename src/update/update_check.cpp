@@ -29,7 +29,7 @@ void ProgramUpdate::readInstalledVersion() {
 void ProgramUpdate::fetchOfferedVersion(Screen& screen, HttpClient& http) {
     bool newer = false;
     ignoringErrors([&] {
-        keepVersionIni(screen, http, offeredVersion, offeredFileName);
+        keepVersionIni(screen, http, offeredVersion, offeredFileName, offeredSignature);
         newer = isNewerVersion(CurrentVersion, offeredVersion);
     });
     if (newer) installUpdate(screen, http);

@@ -89,7 +89,8 @@ void readUpdateInfo() {
     }
 }
 
-void keepVersionIni(Screen& screen, HttpClient& http, std::string& offeredVersion, std::string& offeredFileName) {
+void keepVersionIni(Screen& screen, HttpClient& http, std::string& offeredVersion, std::string& offeredFileName,
+                    std::string& offeredSignature) {
     MemorySink fetched;
     {
         // Small, but a slow host shows it and lets the user stop waiting.
@@ -101,6 +102,7 @@ void keepVersionIni(Screen& screen, HttpClient& http, std::string& offeredVersio
     saveBytesToFile(fetched.bytes, versionIni);
     offeredVersion = platform::readProfileString(ProductSection, "version", "", versionIni);
     offeredFileName = platform::readProfileString(ProductSection, "file", "", versionIni);
+    offeredSignature = platform::readProfileString(ProductSection, "signature", "", versionIni);
 }
 
 }  // namespace quill

@@ -38,8 +38,10 @@ void prepareCatalogueIni();
 void readUpdateInfo();
 
 // Fetches UpdateUrl + version.txt as a shown download on screen, replaces AppDir +
-// version.ini with it and reads "version" and "file" of ProductSection (empty when
-// missing). Raises on a failed or cancelled fetch or save, leaving both outputs as they were.
-void keepVersionIni(Screen& screen, HttpClient& http, std::string& offeredVersion, std::string& offeredFileName);
+// version.ini with it and reads "version", "file" and "signature" (the archive's,
+// base64) of ProductSection, each empty when missing. Raises on a failed or
+// cancelled fetch or save, leaving the outputs as they were.
+void keepVersionIni(Screen& screen, HttpClient& http, std::string& offeredVersion, std::string& offeredFileName,
+                    std::string& offeredSignature);
 
 }  // namespace quill

@@ -11,9 +11,19 @@ std::optional<PublicKey> keyFromBuildSetting(std::string_view text) {
     return key;
 }
 
+namespace {
+
+std::optional<std::optional<PublicKey>> g_testKey;
+
+}  // namespace
+
 const std::optional<PublicKey>& vendorPublicKey() {
+    if (g_testKey) return *g_testKey;
     static const std::optional<PublicKey> key = keyFromBuildSetting(QUILL_UPDATE_PUBLIC_KEY);
     return key;
 }
+
+void useVendorKeyForTests(std::optional<PublicKey> key) { g_testKey = key; }
+void useBuiltInVendorKey() { g_testKey.reset(); }
 
 }  // namespace quill

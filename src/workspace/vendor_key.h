@@ -18,4 +18,10 @@ const std::optional<PublicKey>& vendorPublicKey();
 // must refuse downloads, never let them through unchecked.
 std::optional<PublicKey> keyFromBuildSetting(std::string_view text);
 
+// Tests only: from now on vendorPublicKey() gives `key` (nullopt: none) in
+// place of the built-in key, until useBuiltInVendorKey(). The program never
+// calls either: its key is the one it was built with.
+void useVendorKeyForTests(std::optional<PublicKey> key);
+void useBuiltInVendorKey();
+
 }  // namespace quill

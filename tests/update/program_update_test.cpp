@@ -2,7 +2,10 @@
 
 #include "platform/files.h"
 #include "support/tree_snapshot.h"
+#include "vendorkit/signing.h"
 #include "workspace/names.h"
+#include "workspace/signature.h"
+#include "workspace/vendor_key.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -287,6 +290,74 @@ TEST(ProgramUpdateRefuses, ArchiveNameOutsideTheApplicationFolder) {
         EXPECT_EQ(treeDifferences({{"upgr_bak/", ""}, {"sub/", ""}}, snapshotTree(AppDir)), "") << name;
         EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.") << name;
     }
+}
+
+// With a vendor key built in, only the archive that version.txt's signature
+// signs gets in; any other leaves the folder as it was.
+class SignedProgramUpdate : public ::testing::Test {
+protected:
+    SignedProgramUpdate() {
+        useVendorKeyForTests(publicKeyFromBase64(publicKey));
+        writeFile(AppDir + "a.txt", "old a");
+        writeFile(AppDir + "upd.zip", "an earlier archive");
+        site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"help/b.txt", "new b"}});
+        archive = readFile(site.siteFiles.path() + "upd.zip");
+    }
+
+    std::string signatureOf(const std::string& bytes) const { return encodeBase64(vendor.sign(bytes)); }
+
+    void expectRefused(const std::string& signature, const std::string& what) {
+        site.screen.events.clear();
+        site.update.offeredSignature = signature;
+        TreeSnapshot expected = snapshotTree(AppDir);
+        expected.erase("upd.zip");
+        site.update.installUpdate(site.screen, site.http);
+        EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "") << what;
+        EXPECT_EQ(site.screen.boxes(), Events{"error:The update archive's signature is missing or not valid."})
+            << what;
+        EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.") << what;
+        EXPECT_FALSE(site.screen.closed) << what;
+    }
+
+    UpdateSite site;
+    TempFolder keys;
+    const std::string publicKey = vendorkit::generateSigningKey(keys / "vendor.pem");
+    const vendorkit::SigningKey vendor{keys / "vendor.pem"};
+    std::string archive;
+};
+
+TEST_F(SignedProgramUpdate, TheVendorsSignatureFromVersionTxtLetsTheArchiveIn) {
+    site.serveVersionFile("[Quillary]\r\nversion=1.1\r\nfile=upd.zip\r\nsignature=" + signatureOf(archive) + "\r\n");
+    site.update.fetchOfferedVersion(site.screen, site.http);
+    EXPECT_EQ(readFile(AppDir + "a.txt"), "new a");
+    EXPECT_EQ(readFile(AppDir + "help/b.txt"), "new b");
+    EXPECT_FALSE(platform::pathExists(AppDir + "upd.zip"));
+    EXPECT_TRUE(site.screen.closed);
+}
+
+TEST_F(SignedProgramUpdate, AMissingOrWrongSignatureIsRefused) {
+    const std::string good = vendor.sign(archive);
+    std::string flipped = good;
+    flipped[17] = static_cast<char>(flipped[17] ^ 0x04);
+    const std::string otherKeyFile = keys / "other.pem";
+    vendorkit::generateSigningKey(otherKeyFile);
+    const std::string otherKeys = vendorkit::SigningKey(otherKeyFile).sign(archive);
+
+    expectRefused("", "missing");
+    expectRefused(encodeBase64(good.substr(0, 63)), "one byte short");
+    expectRefused(encodeBase64(good).substr(0, 60), "base64 cut short");
+    expectRefused(encodeBase64(flipped), "one bit flipped");
+    expectRefused(encodeBase64(otherKeys), "another key's");
+    expectRefused("not base64 at all", "not base64");
+}
+
+TEST_F(SignedProgramUpdate, AnArchiveThatIsNotTheSignedOneIsRefused) {
+    std::string flipped = archive;
+    flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x01);
+    site.server.serveBytes("/update/upd.zip", flipped);
+    expectRefused(signatureOf(archive), "one bit flipped");
+    site.server.serveBytes("/update/upd.zip", archive.substr(0, archive.size() - 1));
+    expectRefused(signatureOf(archive), "one byte short");
 }
 
 TEST(ProgramUpdateEnds, AnEndAskedForDuringThePacedStepLeavesEverythingAsItWas) {

@@ -2,6 +2,7 @@
 
 #include "vendorkit/zip_writer.h"
 #include "workspace/names.h"
+#include "workspace/vendor_key.h"
 
 namespace quill::testing {
 
@@ -10,7 +11,10 @@ UpdateSite::UpdateSite() {
     AppDir = app.path();
     UpdateUrl = server.url("/update/");
     makeFolders(AppDir + "upgr_bak");
+    useVendorKeyForTests(std::nullopt);
 }
+
+UpdateSite::~UpdateSite() { useBuiltInVendorKey(); }
 
 void UpdateSite::serveVersionFile(const std::string& text) { server.serveBytes("/update/version.txt", text); }
 

@@ -21,8 +21,10 @@ struct ArchiveEntry {
 
 class UpdateSite {
 public:
-    // AppDir with upgr_bak/; UpdateUrl points at the server's "/update/".
+    // AppDir with upgr_bak/; UpdateUrl points at the server's "/update/". The
+    // program checks no signature until a test gives it a key.
     UpdateSite();
+    ~UpdateSite();
 
     TempFolder app;
     TempFolder siteFiles;

@@ -146,22 +146,26 @@ TEST_F(AppFolder, UpdateInfoTakesTheFirstThreeLinesWhole) {
 TEST_F(AppFolder, KeepVersionIniReplacesTheFileAndReadsItsSection) {
     vendorkit::HttpServer server;
     server.serveBytes("/quillary-web/update/version.txt",
-                      "[other]\r\nversion=9.0\r\n[quillary]\r\nVersion=1.5\r\nfile=upd15.zip\r\n");
+                      "[other]\r\nversion=9.0\r\n[quillary]\r\nVersion=1.5\r\nfile=upd15.zip\r\n"
+                      "signature=c2lnbmF0dXJl\r\n");
     UpdateUrl = server.url("/quillary-web/update/");
     writeFile(AppDir + "version.ini", "[Quillary]\r\nversion=0.1\r\nfile=stale.zip\r\nextra=stale\r\n");
     HttpClient http;
     quill::testing::FakeScreen screen;
-    std::string version = "old", file = "old";
-    keepVersionIni(screen, http, version, file);
+    std::string version = "old", file = "old", signature = "old";
+    keepVersionIni(screen, http, version, file, signature);
     EXPECT_EQ(version, "1.5");
     EXPECT_EQ(file, "upd15.zip");
+    EXPECT_EQ(signature, "c2lnbmF0dXJl");
     EXPECT_EQ(readFile(AppDir + "version.ini"),
-              "[other]\r\nversion=9.0\r\n[quillary]\r\nVersion=1.5\r\nfile=upd15.zip\r\n");
+              "[other]\r\nversion=9.0\r\n[quillary]\r\nVersion=1.5\r\nfile=upd15.zip\r\n"
+              "signature=c2lnbmF0dXJl\r\n");
 
     server.serveBytes("/quillary-web/update/version.txt", "[Elsewhere]\r\nversion=2.0\r\n");
-    keepVersionIni(screen, http, version, file);
+    keepVersionIni(screen, http, version, file, signature);
     EXPECT_EQ(version, "");
     EXPECT_EQ(file, "");
+    EXPECT_EQ(signature, "");
 }
 
 TEST_F(AppFolder, KeepVersionIniRaisesOnAFailedFetchLeavingTheOutputs) {
@@ -169,8 +173,8 @@ TEST_F(AppFolder, KeepVersionIniRaisesOnAFailedFetchLeavingTheOutputs) {
     UpdateUrl = server.url("/quillary-web/update/");
     HttpClient http;
     quill::testing::FakeScreen screen;
-    std::string version = "old", file = "old";
-    EXPECT_THROW(keepVersionIni(screen, http, version, file), AppError);
+    std::string version = "old", file = "old", signature = "old";
+    EXPECT_THROW(keepVersionIni(screen, http, version, file, signature), AppError);
     EXPECT_EQ(version, "old");
     EXPECT_EQ(file, "old");
 }
