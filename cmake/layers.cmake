@@ -32,7 +32,7 @@ set(QUILL_FOLDER_support   tests/support)
 # Folders of code that are no layer: the programs and tests built on top.
 set(QUILL_PROGRAM_FOLDERS tests/e2e tests/crash tools/vendor_site tools/make_catalogue bench bench/shell fuzz)
 set(QUILL_SEES_tests/e2e            platform workspace catalogue vendorkit support)
-set(QUILL_SEES_tests/crash          platform workspace vendorkit support)
+set(QUILL_SEES_tests/crash          platform workspace install update vendorkit support)
 set(QUILL_SEES_tools/vendor_site    platform workspace vendorkit)
 set(QUILL_SEES_tools/make_catalogue platform workspace vendorkit)
 set(QUILL_SEES_bench                platform workspace catalogue install update vendorkit)

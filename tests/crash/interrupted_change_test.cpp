@@ -1,12 +1,16 @@
 // Kills a child process in the middle of a change of an application folder
 // (after each journal point, and at random moments), then recovers as the next
 // start does, and compares the whole folder with how it was before the change
-// and how an uninterrupted change leaves it: it must be one or the other.
+// and how an uninterrupted change leaves it: it must be one or the other. The
+// changes are the journal's sample changes and the real template installation
+// and program update, the update fetched from a site on loopback.
 #include "support/child_program.h"
 #include "support/journal_crash.h"
 #include "support/sample_changes.h"
 #include "support/temp_folder.h"
 #include "support/tree_snapshot.h"
+#include "vendorkit/http_server.h"
+#include "vendorkit/zip_writer.h"
 #include "workspace/folder_change.h"
 
 #include <gtest/gtest.h>
@@ -45,22 +49,110 @@ ChildRun runChild(const std::vector<std::string>& args, long long killAfterMicro
     return run;
 }
 
-using Expect = TreeSnapshot (*)(const TreeSnapshot&);
+// --- the real changes, in the folder of the sample changes ----------------------
+
+// The template: its db.fdb, its db folder and a file the installation leaves in the work folder.
+void addTemplateArchive(const std::string& app) {
+    makeFolders(app + "temp");
+    vendorkit::ZipWriter zip(app + "temp/contacts.zip");
+    zip.addFile("readme.txt", "read me");
+    zip.addFile("db.fdb", "new database");
+    zip.addFolder("db/");
+    zip.addFile("db/notes.txt", "new notes");
+    zip.addFile("db/forms/a.frm", "form a");
+    zip.finish();
+}
+
+void makeFolderToInstallInto(const std::string& app) {
+    makeSampleAppFolder(app);
+    addTemplateArchive(app);
+}
+
+std::vector<std::string> installationArgs(const std::string& app) {
+    return {"installation", app, app + "temp/contacts.zip"};
+}
+
+TreeSnapshot afterInstallation(const TreeSnapshot& before) {
+    TreeSnapshot after = before;
+    std::erase_if(after, [](const auto& entry) { return entry.first.rfind("data/db/", 0) == 0; });
+    after["db/db.fdb"] = "new database";
+    after["data/db/"] = "";
+    after["data/db/notes.txt"] = "new notes";
+    after["data/db/forms/"] = "";
+    after["data/db/forms/a.frm"] = "form a";
+    return after;
+}
+
+// One file backed up, one whose backup name is taken, one in a folder upgr_bak
+// lacks, a new file in a new folder and a folder entry.
+const char* const kUpdateFile = "quillary-1.1.zip";
+
+vendorkit::HttpServer& updateSite() {
+    static vendorkit::HttpServer server;
+    static const bool served = [] {
+        TempFolder scratch;
+        vendorkit::ZipWriter zip(scratch / "update.zip");
+        zip.addFile("quillary.exe", "program 1.1");
+        zip.addFile("readme.txt", "readme 1.1");
+        zip.addFile("bin/tool.dll", "tool 1.1");
+        zip.addFile("help/manual.txt", "manual 1.1");
+        zip.addFolder("plugins/");
+        zip.finish();
+        server.serveBytes(std::string("/update/") + kUpdateFile, readFile(scratch / "update.zip"));
+        return true;
+    }();
+    (void)served;
+    return server;
+}
+
+std::vector<std::string> updateArgs(const std::string& app) {
+    return {"update", app, updateSite().url("/update/"), kUpdateFile};
+}
+
+TreeSnapshot afterUpdate(const TreeSnapshot& before) {
+    TreeSnapshot after = before;
+    after["quillary.exe"] = "program 1.1";
+    after["upgr_bak/quillary.exe"] = "program 1.0";
+    after["readme.txt"] = "readme 1.1";
+    after["bin/tool.dll"] = "tool 1.1";
+    after["help/"] = "";
+    after["help/manual.txt"] = "manual 1.1";
+    after["plugins/"] = "";
+    return after;
+}
+
+std::vector<std::string> sampleInstallationArgs(const std::string& app) { return {"sample-installation", app}; }
+std::vector<std::string> sampleUpdateArgs(const std::string& app) { return {"sample-update", app}; }
 
 struct Scenario {
-    const char* kind;
-    Expect after;
+    const char* name;
+    void (*prepare)(const std::string& app);
+    std::vector<std::string> (*args)(const std::string& app);
+    TreeSnapshot (*after)(const TreeSnapshot& before);
 };
 
-const Scenario kScenarios[] = {{"installation", afterSampleInstallation}, {"update", afterSampleUpdate}};
+const Scenario kSampleChanges[] = {
+    {"installation", makeSampleAppFolder, sampleInstallationArgs, afterSampleInstallation},
+    {"update", makeSampleAppFolder, sampleUpdateArgs, afterSampleUpdate},
+};
+const Scenario kRealChanges[] = {
+    {"installation", makeFolderToInstallInto, installationArgs, afterInstallation},
+    {"update", makeSampleAppFolder, updateArgs, afterUpdate},
+};
+
+std::vector<std::string> withKillAt(std::vector<std::string> args, int point) {
+    args.push_back("--kill-at");
+    args.push_back(std::to_string(point));
+    return args;
+}
 
 class InterruptedChange : public ::testing::TestWithParam<Scenario> {
 protected:
     void SetUp() override {
         TempFolder app;
-        makeSampleAppFolder(app.path());
+        GetParam().prepare(app.path());
         before = snapshotTree(app.path());
-        const ChildRun whole = runChild({"change", GetParam().kind, app.path()});
+        const ChildRun whole = runChild(GetParam().args(app.path()));
         ASSERT_EQ(whole.exitCode, 0);
         after = snapshotTree(app.path());
         ASSERT_EQ(treeDifferences(GetParam().after(before), after), "");
@@ -68,6 +160,8 @@ protected:
         micros = whole.micros;
         ASSERT_GT(points, 5);
     }
+
+    void prepare(const TempFolder& app) const { GetParam().prepare(app.path()); }
 
     // After one recovery the folder must be as it was or as the change leaves it.
     void expectAllOldOrAllNew(const std::string& app, RecoveredChange::Outcome outcome) {
@@ -87,23 +181,44 @@ protected:
     long long micros = 0;
 };
 
+// Killing the recovery itself tries the same records again, whoever wrote them:
+// the sample changes hold every kind of step.
+using InterruptedRecovery = InterruptedChange;
+
 }  // namespace
 
 TEST_P(InterruptedChange, OneRecoveryAfterAKillAtAnyJournalPointLeavesAllOldOrAllNew) {
     for (int point = 1; point <= points; ++point) {
         SCOPED_TRACE("killed at journal point " + std::to_string(point) + " of " + std::to_string(points));
         TempFolder app;
-        makeSampleAppFolder(app.path());
-        ASSERT_TRUE(runChild({"change", GetParam().kind, app.path(), "--kill-at", std::to_string(point)}).killed);
+        prepare(app);
+        ASSERT_TRUE(runChild(withKillAt(GetParam().args(app.path()), point)).killed);
         expectAllOldOrAllNew(app.path(), recoverUnfinishedChange(app.path()).outcome);
     }
 }
 
-TEST_P(InterruptedChange, ARecoveryKilledAnywhereIsFinishedByTheNextStart) {
+TEST_P(InterruptedChange, AKillAtARandomMomentLeavesAllOldOrAllNewAfterOneRecovery) {
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    // A little past the change's own length, so some kills land on its last steps.
+    std::uniform_int_distribution<long long> moment(0, micros + micros / 4);
+    for (int run = 0; run < 25; ++run) {
+        TempFolder app;
+        prepare(app);
+        const long long at = moment(random);
+        SCOPED_TRACE("killed " + std::to_string(at) + " us after the start");
+        const ChildRun child = runChild(GetParam().args(app.path()), at);
+        ASSERT_TRUE(child.killed || child.exitCode == 0);
+        expectAllOldOrAllNew(app.path(), recoverUnfinishedChange(app.path()).outcome);
+    }
+}
+
+TEST_P(InterruptedRecovery, ARecoveryKilledAnywhereIsFinishedByTheNextStart) {
     for (int point = 1; point < points; ++point) {
         TempFolder killed;
-        makeSampleAppFolder(killed.path());
-        ASSERT_TRUE(runChild({"change", GetParam().kind, killed.path(), "--kill-at", std::to_string(point)}).killed);
+        prepare(killed);
+        ASSERT_TRUE(runChild(withKillAt(GetParam().args(killed.path()), point)).killed);
         for (int recoveryPoint = 1;; ++recoveryPoint) {
             SCOPED_TRACE("change killed at point " + std::to_string(point) + ", recovery at point " +
                          std::to_string(recoveryPoint));
@@ -120,22 +235,7 @@ TEST_P(InterruptedChange, ARecoveryKilledAnywhereIsFinishedByTheNextStart) {
     }
 }
 
-TEST_P(InterruptedChange, AKillAtARandomMomentLeavesAllOldOrAllNewAfterOneRecovery) {
-    const unsigned seed = std::random_device{}();
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    std::mt19937 random(seed);
-    // A little past the change's own length, so some kills land on its last steps.
-    std::uniform_int_distribution<long long> moment(0, micros + micros / 4);
-    for (int run = 0; run < 25; ++run) {
-        TempFolder app;
-        makeSampleAppFolder(app.path());
-        const long long at = moment(random);
-        SCOPED_TRACE("killed " + std::to_string(at) + " us after the start");
-        const ChildRun child = runChild({"change", GetParam().kind, app.path()}, at);
-        ASSERT_TRUE(child.killed || child.exitCode == 0);
-        expectAllOldOrAllNew(app.path(), recoverUnfinishedChange(app.path()).outcome);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(SampleChanges, InterruptedChange, ::testing::ValuesIn(kScenarios),
-                         [](const auto& info) { return std::string(info.param.kind); });
+const auto kScenarioName = [](const auto& info) { return std::string(info.param.name); };
+INSTANTIATE_TEST_SUITE_P(SampleChanges, InterruptedChange, ::testing::ValuesIn(kSampleChanges), kScenarioName);
+INSTANTIATE_TEST_SUITE_P(RealChanges, InterruptedChange, ::testing::ValuesIn(kRealChanges), kScenarioName);
+INSTANTIATE_TEST_SUITE_P(SampleChanges, InterruptedRecovery, ::testing::ValuesIn(kSampleChanges), kScenarioName);

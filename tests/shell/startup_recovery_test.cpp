@@ -19,7 +19,7 @@ namespace {
 // never); returns the points a whole run passes.
 int runSampleChange(const std::string& kind, const std::string& app, int killAt) {
     const ChildProgramEnd end =
-        runChildProgram(QUILL_CHANGE_CHILD, {"change", kind, app, "--kill-at", std::to_string(killAt)});
+        runChildProgram(QUILL_CHANGE_CHILD, {"sample-" + kind, app, "--kill-at", std::to_string(killAt)});
     const auto at = end.output.find("points ");
     return at == std::string::npos ? 0 : std::stoi(end.output.substr(at + 7));
 }
