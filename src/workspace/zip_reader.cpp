@@ -298,11 +298,24 @@ std::string ZipReader::targetPathFor(const std::string& folder, const std::strin
     return path;
 }
 
+namespace {
+
+void extractAll(ZipReader& reader, const std::string& folder) {
+    for (std::size_t i = 0; i < reader.count(); ++i) reader.extract(i, folder);
+}
+
+}  // namespace
+
 void unpackArchive(const std::string& archivePath, const std::string& folder) {
     ZipReader reader;
     reader.open(archivePath);
-    for (std::size_t i = 0; i < reader.count(); ++i)
-        reader.extract(i, folder);
+    extractAll(reader, folder);
+}
+
+void unpackArchive(int fd, const std::string& displayPath, const std::string& folder) {
+    ZipReader reader;
+    reader.open(fd, displayPath);
+    extractAll(reader, folder);
 }
 
 }  // namespace quill

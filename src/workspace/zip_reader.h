@@ -63,5 +63,7 @@ private:
 
 // Unpacks every entry of the archive into folder, in directory order.
 void unpackArchive(const std::string& archivePath, const std::string& folder);
+// The same for an archive already open as fd (see ZipReader::open).
+void unpackArchive(int fd, const std::string& displayPath, const std::string& folder);
 
 }  // namespace quill
