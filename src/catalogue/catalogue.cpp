@@ -5,6 +5,7 @@
 #include "catalogue/long_text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "workspace/archive_signature.h"
 #include "workspace/byte_sink.h"
 #include "workspace/failures.h"
 #include "workspace/file_ops.h"
@@ -13,6 +14,7 @@
 #include "workspace/progress_sink.h"
 #include "workspace/zip_reader.h"
 
+#include <optional>
 #include <string>
 #include <unordered_set>
 
@@ -57,9 +59,21 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
     archive.close();
     if (!fetched) return;
 
+    // With the vendor's key built in, only the catalogue it signed is unpacked,
+    // read through the descriptor its signature was checked on.
+    std::optional<SignedFile> download;
+    const bool trusted = reportingOwnErrors(screen_, [&] {
+        download.emplace(archivePath);
+        checkArchiveSignature(screen_, http_, TemplatesUrl + catalogueZip, *download);
+    });
+    if (!trusted) {
+        platform::deleteFile(archivePath);
+        return;
+    }
+
     bool catalogueThere = false;
     const bool unpacked = reportingOwnErrors(screen_, [&] {
-        unpackArchive(archivePath, tempFolder);
+        unpackArchive(download->descriptor(), archivePath, tempFolder);
         screen_.processMessages();
         catalogueThere = platform::fileExists(tempFolder + CatalogueFileName);
     });

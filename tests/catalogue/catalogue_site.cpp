@@ -17,6 +17,7 @@ CatalogueSite::CatalogueSite() {
     writeFile(AppDir + "db.ini", kDbIni);
     server = &vendorHostServer();
     server->route(catalogueUrlPath(), vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
+    server->route(catalogueUrlPath() + ".sig", vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
     catalogue = std::make_unique<Catalogue>(screen, view, http);
 }
 

@@ -3,8 +3,11 @@
 #include "catalogue/catalogue_site.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "vendorkit/signing.h"
 #include "vendorkit/zip_writer.h"
 #include "workspace/names.h"
+#include "workspace/signature.h"
+#include "workspace/vendor_key.h"
 #include "workspace/zip_reader.h"
 
 #include <gtest/gtest.h>
@@ -215,6 +218,62 @@ TEST_F(CatalogueShow, AMissingColumnStopsAtThatColumnKeepingEarlierFields) {
     EXPECT_EQ(site.view.name, "Only");
     EXPECT_EQ(site.view.number, "7");
     EXPECT_TRUE(site.view.previews.empty());
+}
+
+// With the vendor's key built in, only the catalogue that temp.zip.sig signs
+// is unpacked; any other fails as a failed download does.
+class SignedCatalogue : public ::testing::Test {
+protected:
+    SignedCatalogue() {
+        useVendorKeyForTests(publicKeyFromBase64(vendorkit::generateSigningKey(keys / "vendor.pem")));
+        site.publish(threeTemplates());
+        archive = readFile(site.vendor / "temp.zip");
+    }
+    ~SignedCatalogue() override { useBuiltInVendorKey(); }
+
+    void serveSignature(const std::string& bytes) { site.server->serveBytes(site.catalogueUrlPath() + ".sig", bytes); }
+
+    void expectRefused(const std::string& what) {
+        site.screen.events.clear();
+        site.show();
+        EXPECT_EQ(site.screen.boxes(), Strings{"error:The archive's signature is missing or not valid."}) << what;
+        EXPECT_EQ(site.view.templateCount(), 0) << what;
+        EXPECT_FALSE(site.catalogue->connection().connected()) << what;
+        EXPECT_FALSE(platform::pathExists(AppDir + "temp/temp.zip")) << what;
+        EXPECT_FALSE(platform::pathExists(AppDir + "temp/temp.fdb")) << what;
+    }
+
+    CatalogueSite site;
+    TempFolder keys;
+    std::string archive;
+};
+
+TEST_F(SignedCatalogue, TheVendorsSignatureLetsTheCatalogueIn) {
+    serveSignature(vendorkit::SigningKey(keys / "vendor.pem").sign(archive));
+    site.show();
+    EXPECT_TRUE(site.screen.boxes().empty());
+    EXPECT_EQ(site.view.templateCount(), 4);
+}
+
+TEST_F(SignedCatalogue, AMissingOrWrongSignatureOrArchiveIsRefused) {
+    expectRefused("missing");
+    const std::string good = vendorkit::SigningKey(keys / "vendor.pem").sign(archive);
+    std::string flipped = good;
+    flipped[5] = static_cast<char>(flipped[5] ^ 0x10);
+    serveSignature(flipped);
+    expectRefused("one bit flipped");
+    serveSignature(good.substr(0, 63));
+    expectRefused("one byte short");
+    serveSignature(good + good);
+    expectRefused("twice as long");
+    vendorkit::generateSigningKey(keys / "other.pem");
+    serveSignature(vendorkit::SigningKey(keys / "other.pem").sign(archive));
+    expectRefused("another key's");
+    serveSignature(good);
+    std::string tampered = archive;
+    tampered[tampered.size() / 2] = static_cast<char>(tampered[tampered.size() / 2] ^ 0x01);
+    site.publishBytes(tampered);
+    expectRefused("archive changed by one bit");
 }
 
 class CatalogueBrowse : public ::testing::Test {
