@@ -2,6 +2,7 @@
 
 #include "install/template_installation.h"
 #include "platform/files.h"
+#include "workspace/archive_signature.h"
 #include "workspace/byte_sink.h"
 #include "workspace/failures.h"
 #include "workspace/file_ops.h"
@@ -10,6 +11,7 @@
 #include "workspace/progress_sink.h"
 
 #include <exception>
+#include <optional>
 
 namespace quill {
 
@@ -38,12 +40,24 @@ std::string downloadAndInstall(DownloadContext& context) {
             throw;
         }
     }
+    // With the vendor's key built in, the archive that gets unpacked is checked
+    // first and then read through the same descriptor.
+    std::optional<SignedFile> verified;
+    if (archivesAreSigned()) {
+        try {
+            verified.emplace(templateArchiveName(localCopy));
+            checkArchiveSignature(screen, context.http, TemplatesUrl + file, *verified);
+        } catch (...) {
+            platform::deleteFile(localCopy);  // nothing unverified stays behind
+            throw;
+        }
+    }
     screen.setStatus("Template File Downloaded");
 
     std::string result;
     {
         ProgressWindowScope progress(screen);
-        result = installTemplate(screen, localCopy);
+        result = installTemplate(screen, localCopy, verified ? &*verified : nullptr);
     }
     if (!result.empty()) {
         screen.showInformation("Template installed successfully.");

@@ -96,7 +96,7 @@ std::string templateArchiveName(const std::string& fileName) {
     return sameIgnoringCase ? fileName : zip;
 }
 
-std::string installTemplate(Screen& screen, const std::string& downloadedFile) {
+std::string installTemplate(Screen& screen, const std::string& downloadedFile, const SignedFile* verifiedArchive) {
     std::string result;
     InputBlockScope blockInput(screen);
     BusyPointerScope busy(screen);
@@ -116,7 +116,10 @@ std::string installTemplate(Screen& screen, const std::string& downloadedFile) {
     const std::string archive = templateArchiveName(downloadedFile);
 
     reportingOwnErrors(screen, [&] {
-        unpackArchive(archive, workFolder);
+        if (verifiedArchive)
+            unpackArchive(verifiedArchive->descriptor(), archive, workFolder);
+        else
+            unpackArchive(archive, workFolder);
         screen.processMessages();
         if (!platform::fileExists(workFolder + "db.fdb")) return;
         screen.processMessages();

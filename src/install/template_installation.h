@@ -3,6 +3,7 @@
 #pragma once
 
 #include "workspace/screen.h"
+#include "workspace/signed_file.h"
 
 #include <string>
 
@@ -14,6 +15,9 @@ std::string templateArchiveName(const std::string& fileName);
 
 // Returns "db" on success and "" on failure. Shows its own error boxes, never
 // raises. Sets AppDbDir; blocks input and shows the hourglass while it runs.
-std::string installTemplate(Screen& screen, const std::string& downloadedFile);
+// With verifiedArchive, unpacks what that descriptor reads instead of opening
+// the archive by name: the bytes whose signature was checked.
+std::string installTemplate(Screen& screen, const std::string& downloadedFile,
+                            const SignedFile* verifiedArchive = nullptr);
 
 }  // namespace quill

@@ -5,10 +5,14 @@
 #include "platform/files.h"
 #include "support/error_of.h"
 #include "support/tree_snapshot.h"
+#include "vendorkit/signing.h"
 #include "workspace/names.h"
+#include "workspace/signature.h"
+#include "workspace/vendor_key.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 
 namespace quill::testing {
@@ -164,6 +168,81 @@ TEST(DownloadFails, FailedInstallationLeavesTheRecordAndRunsTheCheck) {
     EXPECT_EQ(site.screen.events.back(), "check");
     EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir + "data/")), "");
     EXPECT_EQ(site.record.lines.value("Main"), "old");
+}
+
+// With the vendor's key built in, a template is installed only when the
+// archive's X.sig verifies it, and from the very bytes that were verified.
+class SignedTemplateDownload : public ::testing::Test {
+protected:
+    SignedTemplateDownload() {
+        useVendorKeyForTests(publicKeyFromBase64(vendorkit::generateSigningKey(keys / "vendor.pem")));
+        site.serveTemplate("contacts.zip");
+        archive = readFile(site.siteFiles.path() + "contacts.zip");
+    }
+    ~SignedTemplateDownload() override { useBuiltInVendorKey(); }
+
+    std::string signatureOf(const std::string& bytes) const { return vendorkit::SigningKey(keys / "vendor.pem").sign(bytes); }
+    void serveSignature(const std::string& bytes) { site.server->serveBytes(kSignaturePath, bytes); }
+
+    void expectRefused(const std::string& what) {
+        const TreeSnapshot before = snapshotTree(AppDir);
+        auto context = site.download("contacts.zip");
+        EXPECT_EQ(errorOf([&] { downloadSelectedTemplate(context); }),
+                  "The archive's signature is missing or not valid.")
+            << what;
+        EXPECT_EQ(site.screen.events.back(), "check") << what;
+        EXPECT_EQ(site.screen.progressWindows, 0) << what;
+        EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "") << what;
+    }
+
+    static constexpr const char* kSignaturePath = "/quillary-web-templates/contacts.zip.sig";
+    TemplateSite site;
+    TempFolder keys;
+    std::string archive;
+};
+
+TEST_F(SignedTemplateDownload, TheVendorsSignatureLetsTheTemplateIn) {
+    serveSignature(signatureOf(archive));
+    auto context = site.download("contacts.zip");
+    downloadSelectedTemplate(context);
+    EXPECT_EQ(site.screen.count("info:Template installed successfully."), 1);
+    EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
+}
+
+TEST_F(SignedTemplateDownload, AMissingOrWrongSignatureOrArchiveIsRefused) {
+    expectRefused("missing");
+    const std::string good = signatureOf(archive);
+    std::string flipped = good;
+    flipped[40] = static_cast<char>(flipped[40] ^ 0x80);
+    serveSignature(flipped);
+    expectRefused("one bit flipped");
+    serveSignature(good.substr(0, 32));
+    expectRefused("cut short");
+    vendorkit::generateSigningKey(keys / "other.pem");
+    serveSignature(vendorkit::SigningKey(keys / "other.pem").sign(archive));
+    expectRefused("another key's");
+    serveSignature(good);
+    std::string tampered = archive;
+    tampered[tampered.size() / 3] = static_cast<char>(tampered[tampered.size() / 3] ^ 0x01);
+    site.server->serveBytes("/quillary-web-templates/contacts.zip", tampered);
+    expectRefused("archive changed by one bit");
+}
+
+TEST_F(SignedTemplateDownload, AnArchiveSwappedInAfterTheCheckIsNotWhatGetsUnpacked) {
+    TemplateArchive evil;
+    evil.database = "someone else's database";
+    writeTemplateArchive(site.siteFiles.path() + "evil.zip", evil);
+    const std::string good = signatureOf(archive);
+    // The download is on disk and open by now; another program puts its own
+    // archive under that name while the signature is fetched.
+    site.server->route(kSignaturePath, [&](const vendorkit::HttpRequest&) {
+        std::rename((site.siteFiles.path() + "evil.zip").c_str(), (site.TempDir + "contacts.zip").c_str());
+        return vendorkit::HttpResponse::ok(good);
+    });
+    auto context = site.download("contacts.zip");
+    downloadSelectedTemplate(context);
+    EXPECT_EQ(site.screen.count("info:Template installed successfully."), 1);
+    EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
 }
 
 TEST(DownloadCancelled, LeavesNothingBehindAndASecondTryInstalls) {
