@@ -7,6 +7,7 @@
 #include "shell/input_blocker.h"
 #include "shell/key_filter.h"
 #include "shell/message_boxes.h"
+#include "shell/preview_page.h"
 #include "shell/single_choice_list.h"
 #include "shell/termination.h"
 #include "shell/transfer_display.h"
@@ -51,6 +52,7 @@ TForm3::TForm3(QWidget* owner)
     memoEnter = new SwallowEnterFilter(this);
     ui->Memo1->installEventFilter(memoEnter);
     blocker = new InputBlocker(this);
+    ui->WebBrowser1->setPage(new PreviewPage(ui->WebBrowser1));
     ui->StatusBar1->setSizeGripEnabled(true);
     transfer = new TransferDisplay(ui->StatusBar1);
     ui->StatusBar1->addPermanentWidget(transfer);
@@ -259,6 +261,6 @@ void TForm3::showPrice(const std::string& text) { ui->Edit4->setText(q(text)); }
 void TForm3::showKeywords(const std::string& text) { ui->Edit5->setText(q(text)); }
 void TForm3::showDescription(const std::string& text) { ui->Memo1->setPlainText(q(text)); }
 void TForm3::showNumber(const std::string& text) { ui->Edit6->setText(q(text)); }
-void TForm3::showPreview(const std::string& url) { ui->WebBrowser1->setUrl(QUrl(q(url))); }
+void TForm3::showPreview(const std::string& url) { ui->WebBrowser1->setUrl(PreviewPage::shownUrl(q(url))); }
 
 }  // namespace quill

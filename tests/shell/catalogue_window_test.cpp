@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QtTest>
 
@@ -199,6 +200,34 @@ private slots:
                           centreOf(list, 4));
         QCOMPARE(selectedRows(list), QList<int>{4});
         QCOMPARE(ui->Edit1->text(), QString("Recipes"));
+    }
+
+    void thePreviewShowsWebPagesOnly() {
+        auto rows = catalogueRows();
+        rows[0].url = "file:///etc/hostname";  // Cash Book
+        rows[1].url = "data:text/html,<p>not from the web</p>";  // Bob's Garage
+        rows[2].url = "javascript:alert(1)";  // Recipes
+        publish(rows);
+        const BrowsingControls* ui = showForm();
+        SingleChoiceList* list = ui->ListBox1;
+        for (int row : {1, 2, 4}) {
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(list, row));
+            QTRY_COMPARE(ui->WebBrowser1->url(), QUrl("about:blank"));
+        }
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(list, 3));
+        QTRY_COMPARE(ui->WebBrowser1->url(), previewOf(5));
+
+        // A page cannot lead the pane to a local file either.
+        QSignalSpy loads(ui->WebBrowser1, &QWebEngineView::loadFinished);
+        ui->WebBrowser1->setUrl(QUrl("file:///etc/hostname"));
+        QVERIFY(loads.wait(5000));
+        QCOMPARE(loads.takeFirst().at(0).toBool(), false);
+
+        // These tests run the engine without its sandbox, as the program does as root.
+        const QWebEngineSettings* settings = ui->WebBrowser1->page()->settings();
+        QVERIFY(!settings->testAttribute(QWebEngineSettings::JavascriptEnabled));
+        QVERIFY(!settings->testAttribute(QWebEngineSettings::PluginsEnabled));
+        QVERIFY(!settings->testAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls));
     }
 
 private:
