@@ -16,15 +16,28 @@ fi
 
 sh "$src/scripts/setup.sh"
 cmake -S "$src" -B "$build/main" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C "$build/main" final_inst vendor_site
+ninja -C "$build/main" vendor_site
+vendor_site=$build/main/tools/vendor_site
 host=$(sed -n 's/^VENDOR_HOST:STRING=//p' "$build/main/CMakeCache.txt")
+
+# The demo vendor's key pair, made once and kept beside the builds. The program
+# is built with its public key in a folder of its own (the tests' build has no
+# key), and the site is signed with it, so every download is verified.
+key=$build/demo-vendor-key.pem
+if [ ! -s "$key.pub" ] || [ ! -s "$key" ]; then
+    rm -f "$key" "$key.pub"
+    "$vendor_site" keygen "$key" >"$key.pub"
+fi
+cmake -S "$src" -B "$build/demo-program" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUILL_TESTS=OFF -DQUILL_BENCH=OFF -DVENDOR_HOST="$host" -DUPDATE_PUBLIC_KEY="$(cat "$key.pub")" >/dev/null
+ninja -C "$build/demo-program" final_inst
 
 rm -rf "$demo"
 mkdir -p "$demo"
-"$build/main/tools/vendor_site" build "$src/demo/site.txt" "$demo/site" --host "$host"
-"$build/main/tools/vendor_site" demo-app "$demo/app" --host "$host"
+"$vendor_site" build "$src/demo/site.txt" "$demo/site" --host "$host" --sign "$key"
+"$vendor_site" demo-app "$demo/app" --host "$host"
 # The program works in the folder of its own program file.
-cp "$build/main/src/shell/final_inst" "$demo/app/final_inst"
+cp "$build/demo-program/src/shell/final_inst" "$demo/app/final_inst"
 
 "$build/main/tools/vendor_site" serve "$demo/site" --listen "$host" &
 site=$!
