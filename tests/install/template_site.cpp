@@ -1,11 +1,10 @@
 #include "template_site.h"
 
+#include "support/vendor_host.h"
+
 #include "vendorkit/zip_writer.h"
 #include "platform/error.h"
 #include "workspace/names.h"
-
-#include <chrono>
-#include <thread>
 
 namespace quill::testing {
 
@@ -25,16 +24,6 @@ void writeTemplateArchive(const std::string& path, const TemplateArchive& archiv
     zip.finish();
 }
 
-namespace {
-
-int vendorPort() {
-    const std::string& host = vendorHost();
-    const auto colon = host.rfind(':');
-    return colon == std::string::npos ? 80 : std::stoi(host.substr(colon + 1));
-}
-
-}  // namespace
-
 TemplateSite::TemplateSite() {
     resetBuiltInNames();
     AppDir = app.path();
@@ -49,17 +38,7 @@ TemplateSite::TemplateSite() {
     writeFile(DataDir + "db/forms/old.frm", "old form");
     writeFile(DataDir + "templates.ini", "[Templates]\r\nMain=old\r\nOther=1\r\n");
     record.lines.loadFromFile(DataDir + "templates.ini");
-    // Other test programs serve the built-in host too; wait for them to let it go.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-    for (;;) {
-        try {
-            server = std::make_unique<vendorkit::HttpServer>(vendorPort());
-            break;
-        } catch (const AppError&) {
-            if (std::chrono::steady_clock::now() > giveUp) throw;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
+    server = serveVendorHost();
 }
 
 void TemplateSite::serveTemplate(const std::string& file, const TemplateArchive& archive) {

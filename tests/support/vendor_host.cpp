@@ -20,19 +20,21 @@ int vendorPort() {
 
 }  // namespace
 
-vendorkit::HttpServer& vendorHostServer() {
-    static std::unique_ptr<vendorkit::HttpServer> server;
-    if (server) return *server;
+std::unique_ptr<vendorkit::HttpServer> serveVendorHost() {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(5);
     for (;;) {
         try {
-            server = std::make_unique<vendorkit::HttpServer>(vendorPort());
-            return *server;
+            return std::make_unique<vendorkit::HttpServer>(vendorPort());
         } catch (const AppError&) {
             if (std::chrono::steady_clock::now() > giveUp) throw;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
     }
+}
+
+vendorkit::HttpServer& vendorHostServer() {
+    static std::unique_ptr<vendorkit::HttpServer> server = serveVendorHost();
+    return *server;
 }
 
 }  // namespace quill::testing

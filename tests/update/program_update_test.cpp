@@ -2,6 +2,7 @@
 
 #include "platform/files.h"
 #include "support/tree_snapshot.h"
+#include "support/wrong_signatures.h"
 #include "vendorkit/signing.h"
 #include "workspace/names.h"
 #include "workspace/signature.h"
@@ -337,24 +338,18 @@ TEST_F(SignedProgramUpdate, TheVendorsSignatureFromVersionTxtLetsTheArchiveIn) {
 
 TEST_F(SignedProgramUpdate, AMissingOrWrongSignatureIsRefused) {
     const std::string good = vendor.sign(archive);
-    std::string flipped = good;
-    flipped[17] = static_cast<char>(flipped[17] ^ 0x04);
     const std::string otherKeyFile = keys / "other.pem";
     vendorkit::generateSigningKey(otherKeyFile);
-    const std::string otherKeys = vendorkit::SigningKey(otherKeyFile).sign(archive);
 
     expectRefused("", "missing");
-    expectRefused(encodeBase64(good.substr(0, 63)), "one byte short");
+    for (const auto& wrong : wrongSignatures(good, vendorkit::SigningKey(otherKeyFile).sign(archive)))
+        expectRefused(encodeBase64(wrong.bytes), wrong.what);
     expectRefused(encodeBase64(good).substr(0, 60), "base64 cut short");
-    expectRefused(encodeBase64(flipped), "one bit flipped");
-    expectRefused(encodeBase64(otherKeys), "another key's");
     expectRefused("not base64 at all", "not base64");
 }
 
 TEST_F(SignedProgramUpdate, AnArchiveThatIsNotTheSignedOneIsRefused) {
-    std::string flipped = archive;
-    flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x01);
-    site.server.serveBytes("/update/upd.zip", flipped);
+    site.server.serveBytes("/update/upd.zip", withBitFlipped(archive, archive.size() * 4));
     expectRefused(signatureOf(archive), "one bit flipped");
     site.server.serveBytes("/update/upd.zip", archive.substr(0, archive.size() - 1));
     expectRefused(signatureOf(archive), "one byte short");

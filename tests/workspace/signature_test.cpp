@@ -1,6 +1,7 @@
 #include "workspace/signature.h"
 
 #include "support/temp_folder.h"
+#include "support/wrong_signatures.h"
 #include "vendorkit/signing.h"
 
 #include <gtest/gtest.h>
@@ -18,11 +19,6 @@ PublicKey keyOf(const std::string& bytes) {
     PublicKey key;
     std::copy(bytes.begin(), bytes.end(), key.bytes.begin());
     return key;
-}
-
-std::string flipped(std::string bytes, std::size_t bit) {
-    bytes[bit / 8] = static_cast<char>(bytes[bit / 8] ^ (1 << (bit % 8)));
-    return bytes;
 }
 
 // Keys made here, as the vendor makes them.
@@ -70,12 +66,12 @@ TEST_F(Ed25519Check, AMissingShortLongOrForeignSignatureFails) {
 
 TEST_F(Ed25519Check, EveryFlippedBitOfTheSignatureFails) {
     for (std::size_t bit = 0; bit < kSignatureSize * 8; ++bit)
-        EXPECT_FALSE(signatureMatches(key_, archive_, flipped(signature_, bit))) << "bit " << bit;
+        EXPECT_FALSE(signatureMatches(key_, archive_, testing::withBitFlipped(signature_, bit))) << "bit " << bit;
 }
 
 TEST_F(Ed25519Check, AnArchiveFlippedCutOrGrownByABitOrAByteFails) {
     for (std::size_t bit : {std::size_t{0}, archive_.size() * 4 + 3, archive_.size() * 8 - 1})
-        EXPECT_FALSE(signatureMatches(key_, flipped(archive_, bit), signature_)) << "bit " << bit;
+        EXPECT_FALSE(signatureMatches(key_, testing::withBitFlipped(archive_, bit), signature_)) << "bit " << bit;
     EXPECT_FALSE(signatureMatches(key_, archive_.substr(0, archive_.size() - 1), signature_));
     EXPECT_FALSE(signatureMatches(key_, archive_ + '\0', signature_));
 }
