@@ -36,6 +36,8 @@ int run(const QString& caption, QMessageBox::Icon icon, const std::string& text,
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(text));
     box.setWindowModality(Qt::ApplicationModal);
+    // Above the progress window, which stays on top while the update runs.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
     if (!yesNo) {
         QPushButton* ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
         box.setDefaultButton(ok);
