@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -216,7 +217,7 @@ bool syncFolder(const std::string& path) { return syncThrough(path, ::fsync); }
 
 bool syncFileSystem(const std::string& path) { return syncThrough(path, ::syncfs); }
 
-bool readWholeFile(const std::string& path, std::string& bytes) {
+bool readWholeFile(const std::string& path, std::string& bytes, bool refuseWhileWritten) {
     bytes.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return fail(errno);
@@ -224,6 +225,7 @@ bool readWholeFile(const std::string& path, std::string& bytes) {
     int code = 0;
     if (::fstat(fd, &st) != 0) code = errno;
     else if (S_ISDIR(st.st_mode)) code = EISDIR;
+    else if (refuseWhileWritten && ::flock(fd, LOCK_SH | LOCK_NB) != 0) code = errno == EWOULDBLOCK ? EBUSY : errno;
     std::vector<char> buffer(1 << 16);
     while (code == 0) {
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());

@@ -43,7 +43,9 @@ bool syncFolder(const std::string& path);
 bool syncFileSystem(const std::string& path);
 
 // The whole content of a regular file; false for a folder or an unreadable file.
-bool readWholeFile(const std::string& path, std::string& bytes);
+// With refuseWhileWritten, also false (EBUSY) while another holds the file's
+// exclusive flock, as a writer saving it does.
+bool readWholeFile(const std::string& path, std::string& bytes, bool refuseWhileWritten = false);
 
 // Absolute and lexically normal, as GetFullPathName gives it; "" stays "".
 std::string fullPath(const std::string& path);

@@ -2,13 +2,8 @@
 
 #include "platform/codepage.h"
 #include "platform/error.h"
+#include "platform/files.h"
 #include "workspace/file_ops.h"
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quill {
 
@@ -42,33 +37,6 @@ std::vector<std::string> splitLines(std::string_view text) {
 
 [[noreturn]] void outOfBounds(int index) {
     throw AppError("List index out of bounds (" + std::to_string(index) + ")");
-}
-
-// Reads the whole file, refusing while someone holds it for writing.
-std::string readAllShared(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw AppError(cannotOpenFileText(path, errno));
-    struct stat st {};
-    int error = 0;
-    if (::fstat(fd, &st) != 0) error = errno;
-    else if (S_ISDIR(st.st_mode)) error = EISDIR;
-    else if (::flock(fd, LOCK_SH | LOCK_NB) != 0) error = errno == EWOULDBLOCK ? EBUSY : errno;
-    std::string bytes;
-    char buffer[1 << 16];
-    while (error == 0) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-        } else if (n == 0) {
-            break;
-        } else {
-            bytes.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    ::close(fd);
-    if (error != 0) throw AppError(cannotOpenFileText(path, error));
-    return bytes;
 }
 
 std::string encodeLines(const std::vector<std::string>& lines, TextEncoding encoding) {
@@ -109,7 +77,8 @@ std::vector<std::string> decodeLines(const std::string& bytes, TextEncoding& enc
 }
 
 void LineList::loadFromFile(const std::string& path) {
-    const std::string bytes = readAllShared(path);
+    std::string bytes;
+    if (!platform::readWholeFile(path, bytes, true)) throw AppError(cannotOpenFileText(path, platform::lastError()));
     TextEncoding encoding = TextEncoding::None;
     lines_ = decodeLines(bytes, encoding);
     encoding_ = encoding;
