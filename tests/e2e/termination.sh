@@ -61,16 +61,8 @@ fail() {
     exit 1
 }
 
-if [ -z "${DISPLAY:-}" ]; then
-    command -v Xvfb >/dev/null || { echo "termination: no DISPLAY and no Xvfb" >&2; exit 2; }
-    number=98
-    while [ -e "/tmp/.X$number-lock" ] && [ $number -lt 120 ]; do number=$((number + 1)); done
-    export DISPLAY=:$number
-    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
-    xwininfo -root >/dev/null 2>&1 || fail "Xvfb did not start on $DISPLAY"
-fi
+. "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+start_display 98
 
 # --- the site ------------------------------------------------------------------
 update_archive=quillary-1.1.zip
@@ -84,17 +76,7 @@ update_files=160
     for i in $(seq -w 1 "$update_files"); do echo "put files/part$i.txt = part $i of version 1.1"; done
 } >"$work/site.txt"
 "$vendor_site" build "$work/site.txt" "$work/site" --host "$host" >"$work/build.log" 2>&1 || fail "vendor_site build failed"
-deadline=$((SECONDS + 90))
-while :; do
-    "$vendor_site" serve "$work/site" --listen "$host" --log >"$work/server.log" 2>&1 &
-    server_pid=$!
-    for _ in $(seq 50); do grep -q "serving" "$work/server.log" && break; kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
-    grep -q "serving" "$work/server.log" && break
-    wait "$server_pid" 2>/dev/null
-    server_pid=
-    grep -q "in use" "$work/server.log" && [ $SECONDS -lt $deadline ] || fail "vendor_site serve did not start on $host"
-    sleep 2
-done
+serve_site "$work/site"
 
 # --- helpers -------------------------------------------------------------------
 # Every path with its kind and, for files, its bytes' checksum.
@@ -110,9 +92,7 @@ fresh_app() {
 
 start_program() {
     log_mark=$(wc -l <"$work/server.log")
-    (cd "$work/app" && exec env QT_QPA_PLATFORM=xcb QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu" ./final_inst) \
-        >"$work/program.log" 2>&1 &
-    program_pid=$!
+    start_final_inst "$work/app"
 }
 
 wait_window() {

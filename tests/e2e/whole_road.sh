@@ -79,18 +79,9 @@ fail() {
 }
 
 # --- the display -------------------------------------------------------------
-if [ -z "${DISPLAY:-}" ]; then
-    command -v Xvfb >/dev/null || { echo "whole_road: no DISPLAY and no Xvfb" >&2; exit 2; }
-    # :97 unless another X server has it.
-    number=97
-    while [ -e "/tmp/.X$number-lock" ] && [ $number -lt 120 ]; do number=$((number + 1)); done
-    export DISPLAY=:$number
-    Xvfb "$DISPLAY" -screen 0 1280x1024x24 -dpi 96 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
-    xwininfo -root >/dev/null 2>&1 || fail "Xvfb did not start on $DISPLAY (see $work/xvfb.log)"
-    step "started Xvfb on $DISPLAY"
-fi
+. "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+# :97 unless another X server has it.
+start_display 97
 
 # --- helpers -------------------------------------------------------------------
 alive() { kill -0 "$program_pid" 2>/dev/null; }
@@ -191,24 +182,11 @@ cp "$app/readme.txt" "$expect/old-readme.txt"
 cp "$final_inst" "$app/final_inst" || fail "cannot copy $final_inst"
 
 step "serving the site on $host"
-# Another program may hold the port for a while (a benchmark on this machine); wait for it.
-deadline=$((SECONDS + 90))
-while :; do
-    "$vendor_site" serve "$site" --listen "$host" --log >"$work/server.log" 2>&1 &
-    server_pid=$!
-    for _ in $(seq 50); do grep -q "serving" "$work/server.log" && break; kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
-    grep -q "serving" "$work/server.log" && break
-    wait "$server_pid" 2>/dev/null
-    server_pid=
-    grep -q "in use" "$work/server.log" && [ $SECONDS -lt $deadline ] || fail "vendor_site serve did not start on $host"
-    sleep 2
-done
+serve_site "$site"
 
 # --- the road ------------------------------------------------------------------
 step "starting final_inst"
-(cd "$app" && exec env QT_QPA_PLATFORM=xcb QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu" ./final_inst) \
-    >"$work/program.log" 2>&1 &
-program_pid=$!
+start_final_inst "$app"
 
 first=$(expect_window "Finalizing Setup" 60) || stop
 sleep 0.5
