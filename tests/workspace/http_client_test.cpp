@@ -31,6 +31,15 @@ std::string fetchError(const std::string& url) {
 }
 
 // A loopback port nobody listens on.
+// The request the client sends for a path: exactly its four header lines.
+std::string expectedRequestHead(const std::string& path, int port) {
+    return "GET " + path + " HTTP/1.1\r\n"
+           "Host: 127.0.0.1:" + std::to_string(port) + "\r\n"
+           "Accept: text/html, */*,*.zip\r\n"
+           "Accept-Encoding: identity\r\n"
+           "User-Agent: Mozilla/4.0 (compatible; Indy Library)\r\n";
+}
+
 int closedPort() {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
@@ -109,11 +118,7 @@ TEST(HttpFetchRequest, SendsExactlyTheClientHeaders) {
     client.fetch(server.url("/f.zip"), sink);
     auto requests = server.requests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].head, "GET /f.zip HTTP/1.1\r\n"
-                                "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n"
-                                "Accept: text/html, */*,*.zip\r\n"
-                                "Accept-Encoding: identity\r\n"
-                                "User-Agent: Mozilla/4.0 (compatible; Indy Library)\r\n");
+    EXPECT_EQ(requests[0].head, expectedRequestHead("/f.zip", server.port()));
 }
 
 TEST(HttpFetchRequest, CookiesComeBackAndTheConnectionIsReused) {
@@ -294,11 +299,7 @@ TEST_F(HttpsFetch, AVerifiedHostAnswersTheSameRequestOverOneConnection) {
     EXPECT_TRUE(file.bytes == archive);
     auto requests = server_.requests();
     ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].head, "GET /temp.zip HTTP/1.1\r\n"
-                                "Host: 127.0.0.1:" + std::to_string(server_.port()) + "\r\n"
-                                "Accept: text/html, */*,*.zip\r\n"
-                                "Accept-Encoding: identity\r\n"
-                                "User-Agent: Mozilla/4.0 (compatible; Indy Library)\r\n");
+    EXPECT_EQ(requests[0].head, expectedRequestHead("/temp.zip", server_.port()));
     EXPECT_EQ(server_.connectionCount(), 1);
 }
 
