@@ -1,14 +1,11 @@
 // Showing the main window, browsing and searching, against the loopback vendor
 // site and real Firebird catalogues.
 #include "catalogue/catalogue_site.h"
-#include "support/wrong_signatures.h"
+#include "support/test_vendor_key.h"
 #include "platform/error.h"
 #include "platform/files.h"
-#include "vendorkit/signing.h"
 #include "vendorkit/zip_writer.h"
 #include "workspace/names.h"
-#include "workspace/signature.h"
-#include "workspace/vendor_key.h"
 #include "workspace/zip_reader.h"
 
 #include <gtest/gtest.h>
@@ -226,11 +223,9 @@ TEST_F(CatalogueShow, AMissingColumnStopsAtThatColumnKeepingEarlierFields) {
 class SignedCatalogue : public ::testing::Test {
 protected:
     SignedCatalogue() {
-        useVendorKeyForTests(publicKeyFromBase64(vendorkit::generateSigningKey(keys / "vendor.pem")));
         site.publish(threeTemplates());
         archive = readFile(site.vendor / "temp.zip");
     }
-    ~SignedCatalogue() override { useBuiltInVendorKey(); }
 
     void serveSignature(const std::string& bytes) { site.server->serveBytes(site.catalogueUrlPath() + ".sig", bytes); }
 
@@ -245,12 +240,12 @@ protected:
     }
 
     CatalogueSite site;
-    TempFolder keys;
+    TestVendorKey vendor;
     std::string archive;
 };
 
 TEST_F(SignedCatalogue, TheVendorsSignatureLetsTheCatalogueIn) {
-    serveSignature(vendorkit::SigningKey(keys / "vendor.pem").sign(archive));
+    serveSignature(vendor.sign(archive));
     site.show();
     EXPECT_TRUE(site.screen.boxes().empty());
     EXPECT_EQ(site.view.templateCount(), 4);
@@ -258,13 +253,11 @@ TEST_F(SignedCatalogue, TheVendorsSignatureLetsTheCatalogueIn) {
 
 TEST_F(SignedCatalogue, AMissingOrWrongSignatureOrArchiveIsRefused) {
     expectRefused("missing");
-    const std::string good = vendorkit::SigningKey(keys / "vendor.pem").sign(archive);
-    vendorkit::generateSigningKey(keys / "other.pem");
-    for (const auto& wrong : wrongSignatures(good, vendorkit::SigningKey(keys / "other.pem").sign(archive))) {
+    for (const auto& wrong : vendor.wrongSignatures(archive)) {
         serveSignature(wrong.bytes);
         expectRefused(wrong.what);
     }
-    serveSignature(good);
+    serveSignature(vendor.sign(archive));
     site.publishBytes(withBitFlipped(archive, archive.size() * 4));
     expectRefused("archive changed by one bit");
 }

@@ -5,11 +5,8 @@
 #include "platform/files.h"
 #include "support/error_of.h"
 #include "support/tree_snapshot.h"
-#include "support/wrong_signatures.h"
-#include "vendorkit/signing.h"
+#include "support/test_vendor_key.h"
 #include "workspace/names.h"
-#include "workspace/signature.h"
-#include "workspace/vendor_key.h"
 
 #include <gtest/gtest.h>
 
@@ -176,13 +173,10 @@ TEST(DownloadFails, FailedInstallationLeavesTheRecordAndRunsTheCheck) {
 class SignedTemplateDownload : public ::testing::Test {
 protected:
     SignedTemplateDownload() {
-        useVendorKeyForTests(publicKeyFromBase64(vendorkit::generateSigningKey(keys / "vendor.pem")));
         site.serveTemplate("contacts.zip");
         archive = readFile(site.siteFiles.path() + "contacts.zip");
     }
-    ~SignedTemplateDownload() override { useBuiltInVendorKey(); }
 
-    std::string signatureOf(const std::string& bytes) const { return vendorkit::SigningKey(keys / "vendor.pem").sign(bytes); }
     void serveSignature(const std::string& bytes) { site.server->serveBytes(kSignaturePath, bytes); }
 
     void expectRefused(const std::string& what) {
@@ -198,12 +192,12 @@ protected:
 
     static constexpr const char* kSignaturePath = "/quillary-web-templates/contacts.zip.sig";
     TemplateSite site;
-    TempFolder keys;
+    TestVendorKey vendor;
     std::string archive;
 };
 
 TEST_F(SignedTemplateDownload, TheVendorsSignatureLetsTheTemplateIn) {
-    serveSignature(signatureOf(archive));
+    serveSignature(vendor.sign(archive));
     auto context = site.download("contacts.zip");
     downloadSelectedTemplate(context);
     EXPECT_EQ(site.screen.count("info:Template installed successfully."), 1);
@@ -212,13 +206,11 @@ TEST_F(SignedTemplateDownload, TheVendorsSignatureLetsTheTemplateIn) {
 
 TEST_F(SignedTemplateDownload, AMissingOrWrongSignatureOrArchiveIsRefused) {
     expectRefused("missing");
-    const std::string good = signatureOf(archive);
-    vendorkit::generateSigningKey(keys / "other.pem");
-    for (const auto& wrong : wrongSignatures(good, vendorkit::SigningKey(keys / "other.pem").sign(archive))) {
+    for (const auto& wrong : vendor.wrongSignatures(archive)) {
         serveSignature(wrong.bytes);
         expectRefused(wrong.what);
     }
-    serveSignature(good);
+    serveSignature(vendor.sign(archive));
     site.server->serveBytes("/quillary-web-templates/contacts.zip", withBitFlipped(archive, archive.size() * 8 / 3));
     expectRefused("archive changed by one bit");
 }
@@ -227,7 +219,7 @@ TEST_F(SignedTemplateDownload, AnArchiveSwappedInAfterTheCheckIsNotWhatGetsUnpac
     TemplateArchive evil;
     evil.database = "someone else's database";
     writeTemplateArchive(site.siteFiles.path() + "evil.zip", evil);
-    const std::string good = signatureOf(archive);
+    const std::string good = vendor.sign(archive);
     // The download is on disk and open by now; another program puts its own
     // archive under that name while the signature is fetched.
     site.server->route(kSignaturePath, [&](const vendorkit::HttpRequest&) {

@@ -2,11 +2,9 @@
 
 #include "platform/files.h"
 #include "support/tree_snapshot.h"
-#include "support/wrong_signatures.h"
-#include "vendorkit/signing.h"
+#include "support/test_vendor_key.h"
 #include "workspace/names.h"
 #include "workspace/signature.h"
-#include "workspace/vendor_key.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -298,7 +296,6 @@ TEST(ProgramUpdateRefuses, ArchiveNameOutsideTheApplicationFolder) {
 class SignedProgramUpdate : public ::testing::Test {
 protected:
     SignedProgramUpdate() {
-        useVendorKeyForTests(publicKeyFromBase64(publicKey));
         writeFile(AppDir + "a.txt", "old a");
         writeFile(AppDir + "upd.zip", "an earlier archive");
         site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"help/b.txt", "new b"}});
@@ -321,9 +318,7 @@ protected:
     }
 
     UpdateSite site;
-    TempFolder keys;
-    const std::string publicKey = vendorkit::generateSigningKey(keys / "vendor.pem");
-    const vendorkit::SigningKey vendor{keys / "vendor.pem"};
+    TestVendorKey vendor;  // after the site, which starts without a key
     std::string archive;
 };
 
@@ -337,14 +332,10 @@ TEST_F(SignedProgramUpdate, TheVendorsSignatureFromVersionTxtLetsTheArchiveIn) {
 }
 
 TEST_F(SignedProgramUpdate, AMissingOrWrongSignatureIsRefused) {
-    const std::string good = vendor.sign(archive);
-    const std::string otherKeyFile = keys / "other.pem";
-    vendorkit::generateSigningKey(otherKeyFile);
-
     expectRefused("", "missing");
-    for (const auto& wrong : wrongSignatures(good, vendorkit::SigningKey(otherKeyFile).sign(archive)))
+    for (const auto& wrong : vendor.wrongSignatures(archive))
         expectRefused(encodeBase64(wrong.bytes), wrong.what);
-    expectRefused(encodeBase64(good).substr(0, 60), "base64 cut short");
+    expectRefused(signatureOf(archive).substr(0, 60), "base64 cut short");
     expectRefused("not base64 at all", "not base64");
 }
 

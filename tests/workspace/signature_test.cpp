@@ -1,7 +1,7 @@
 #include "workspace/signature.h"
 
 #include "support/temp_folder.h"
-#include "support/wrong_signatures.h"
+#include "support/test_vendor_key.h"
 #include "vendorkit/signing.h"
 
 #include <gtest/gtest.h>
