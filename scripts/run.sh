@@ -39,7 +39,7 @@ mkdir -p "$demo"
 # The program works in the folder of its own program file.
 cp "$build/demo-program/src/shell/final_inst" "$demo/app/final_inst"
 
-"$build/main/tools/vendor_site" serve "$demo/site" --listen "$host" &
+"$vendor_site" serve "$demo/site" --listen "$host" &
 site=$!
 stop_site() {
     kill "$site" 2>/dev/null || true
