@@ -91,7 +91,7 @@ void readUpdateInfo() {
 
 void keepVersionIni(Screen& screen, HttpClient& http, std::string& offeredVersion, std::string& offeredFileName,
                     std::string& offeredSignature) {
-    MemorySink fetched;
+    MemorySink fetched(kVersionFileLimit);
     {
         // Small, but a slow host shows it and lets the user stop waiting.
         ProgressSink sink(fetched, screen, ProgressSink::Display::Shown);

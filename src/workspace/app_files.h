@@ -4,6 +4,7 @@
 
 #include "workspace/line_list.h"
 
+#include <cstddef>
 #include <string>
 
 namespace quill {
@@ -37,10 +38,14 @@ void prepareCatalogueIni();
 // ProductSection when it has three or more lines.
 void readUpdateInfo();
 
+// The most version.txt may hold: a few lines, not a body that fills memory and disk.
+constexpr std::size_t kVersionFileLimit = 64 * 1024;
+
 // Fetches UpdateUrl + version.txt as a shown download on screen, replaces AppDir +
 // version.ini with it and reads "version", "file" and "signature" (the archive's,
 // base64) of ProductSection, each empty when missing. Raises on a failed or
-// cancelled fetch or save, leaving the outputs as they were.
+// cancelled fetch or save, and for more than kVersionFileLimit bytes, leaving
+// the outputs and version.ini as they were.
 void keepVersionIni(Screen& screen, HttpClient& http, std::string& offeredVersion, std::string& offeredFileName,
                     std::string& offeredSignature);
 

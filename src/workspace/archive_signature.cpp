@@ -6,28 +6,14 @@
 
 namespace quill {
 
-namespace {
-
-// A signature is 64 bytes; a site that sends more is not sending one, and
-// its body is not kept.
-class SignatureSink : public ByteSink {
-public:
-    void write(const char* data, std::size_t size) override {
-        if (size > kSignatureSize - bytes.size()) throw AppError(kBadArchiveSignature);
-        bytes.append(data, size);
-    }
-    std::string bytes;
-};
-
-}  // namespace
-
 bool archivesAreSigned() { return vendorPublicKey().has_value(); }
 
 void checkArchiveSignature(Screen& screen, HttpClient& http, const std::string& archiveUrl,
                            const SignedFile& archive) {
     const auto& key = vendorPublicKey();
     if (!key) return;
-    SignatureSink signature;
+    // A signature is 64 bytes; a site that sends more is not sending one.
+    MemorySink signature(kSignatureSize);
     try {
         // Quiet: 64 bytes need no progress, but the windows stay alive.
         ProgressSink sink(signature, screen, ProgressSink::Display::Quiet);

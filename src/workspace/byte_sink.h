@@ -3,9 +3,11 @@
 
 #include "workspace/file_ops.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <limits>
 #include <string>
 
 namespace quill {
@@ -24,21 +26,34 @@ public:
     // Called about ten times a second for as long as a fetch runs, whether
     // bytes arrive or not. Whatever it raises ends the fetch, as a failed write does.
     virtual void pulse() {}
+
+    // The transfer runs on a thread of its own; begin, write and pulse are
+    // called on the fetching thread only. While nothing has arrived, the fetch
+    // calls awaitEvents: a sink that keeps windows alive lets their events run
+    // as they come for up to `upTo` and returns true; false lets the fetch wait
+    // on its own. wakeEvents is called from the transfer's thread, when
+    // something arrives, to end that wait early; it must be safe from any thread.
+    virtual bool awaitEvents(std::chrono::milliseconds upTo) {
+        (void)upTo;
+        return false;
+    }
+    virtual void wakeEvents() {}
 };
 
+// A body held in memory, which a server may not make larger than `limit`:
+// past it, or when it announces more, the fetch fails with a text that says so.
+// The program always names a limit; the default is for tests and tools.
 class MemorySink : public ByteSink {
 public:
-    // A body in memory is held once: room for the announced length up front, no doubling.
-    void begin(std::int64_t total) override {
-        if (total <= 0) return;
-        try {
-            bytes.reserve(bytes.size() + static_cast<std::size_t>(total));
-        } catch (const std::exception&) {
-            // A length beyond memory: let the body grow as it arrives and fail then, if it must.
-        }
-    }
-    void write(const char* data, std::size_t size) override { bytes.append(data, size); }
+    explicit MemorySink(std::size_t limit = std::numeric_limits<std::size_t>::max());
+
+    void begin(std::int64_t total) override;
+    void write(const char* data, std::size_t size) override;
     std::string bytes;
+
+private:
+    [[noreturn]] void refuse() const;
+    std::size_t limit_;
 };
 
 class FileSink : public ByteSink {

@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "support/error_of.h"
 #include "support/fake_screen.h"
 #include "support/temp_folder.h"
 #include "vendorkit/http_server.h"
@@ -166,6 +167,32 @@ TEST_F(AppFolder, KeepVersionIniReplacesTheFileAndReadsItsSection) {
     EXPECT_EQ(version, "");
     EXPECT_EQ(file, "");
     EXPECT_EQ(signature, "");
+}
+
+// A server may send a version.txt without end, or announce one of any size:
+// the fetch stops at 64 KB, before memory or version.ini fill up.
+TEST_F(AppFolder, KeepVersionIniStopsAVersionFileLargerThanItMayBe) {
+    vendorkit::HttpServer server;
+    UpdateUrl = server.url("/quillary-web/update/");
+    writeFile(AppDir + "version.ini", "kept");
+    HttpClient http;
+    quill::testing::FakeScreen screen;
+    std::string version = "old", file = "old", signature = "old";
+    vendorkit::HttpResponse endless;
+    endless.framing = vendorkit::BodyFraming::UntilClose;
+    endless.endless = true;
+    vendorkit::HttpResponse announced = vendorkit::HttpResponse::ok(std::string(kVersionFileLimit + 1, 'x'));
+    for (const auto& response : {endless, announced}) {
+        server.route("/quillary-web/update/version.txt", response);
+        EXPECT_EQ(quill::testing::errorOf([&] { keepVersionIni(screen, http, version, file, signature); }),
+                  "The server sent more than 64 KB; the download was stopped.");
+        EXPECT_EQ(readFile(AppDir + "version.ini"), "kept");
+        EXPECT_EQ(version, "old");
+    }
+    const std::string lines = "[Quillary]\r\nversion=2.0\r\n";
+    server.serveBytes("/quillary-web/update/version.txt", lines + std::string(kVersionFileLimit - lines.size(), ';'));
+    keepVersionIni(screen, http, version, file, signature);
+    EXPECT_EQ(version, "2.0");
 }
 
 TEST_F(AppFolder, KeepVersionIniRaisesOnAFailedFetchLeavingTheOutputs) {

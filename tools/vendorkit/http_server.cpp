@@ -520,6 +520,12 @@ bool HttpServer::sendResponse(Connection& connection, const HttpRequest& request
         return false;
     }
     if (noBody) return keepAlive;
+    if (response.endless) {
+        const std::string piece(64 * 1024, 'x');
+        while (!stopping_ && connection.sendAll(piece)) {
+        }
+        return false;
+    }
 
     std::size_t toSend = response.sendOnly ? std::min(*response.sendOnly, bodySize) : bodySize;
     std::size_t sent = 0;
