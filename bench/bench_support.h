@@ -24,6 +24,8 @@ public:
     void showInformation(const std::string&) override {}
     bool confirm(const std::string&) override { return true; }
     void processMessages() override {}
+    void waitForEvents(std::chrono::milliseconds upTo) override { wait_.waitFor(upTo); }
+    void wakeWaiting() override { wait_.wake(); }
     bool endRequested() const override { return false; }
     void setBusyPointer(bool) override {}
     void showProgress() override {}
@@ -38,6 +40,9 @@ public:
     bool transferCancelled() override { return false; }
     void endTransfer() override {}
     bool closed = false;
+
+private:
+    WakeableWait wait_;
 };
 
 inline double secondsSince(std::chrono::steady_clock::time_point start) {

@@ -52,12 +52,16 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
     screen_.setStatus("Downloading Template List...");
     const bool fetched = reportingErrors(screen_, "Could not download the template!", [&] {
         FileSink file(archive);
-        // The window is not up yet; the program still answers the desktop and a signal.
-        ProgressSink sink(file, screen_, ProgressSink::Display::Quiet);
+        // The main window is not up yet: the screen shows this one in a window of its own, with Cancel.
+        ProgressSink sink(file, screen_, ProgressSink::Display::Shown);
         http_.fetch(TemplatesUrl + catalogueZip, sink);
     });
     archive.close();
-    if (!fetched) return;
+    if (!fetched) {
+        // Half a catalogue is of no use to anyone, and a server may have sent a lot of it.
+        platform::deleteFile(archivePath);
+        return;
+    }
 
     // With the vendor's key built in, only the catalogue it signed is unpacked,
     // read through the descriptor its signature was checked on.

@@ -11,9 +11,11 @@
 #include "shell/single_choice_list.h"
 #include "shell/termination.h"
 #include "shell/transfer_display.h"
+#include "shell/transfer_window.h"
 #include "ui_Unit3.h"
 #include "workspace/names.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -59,7 +61,10 @@ TForm3::TForm3(QWidget* owner)
     transfer->hide();
     // A running download can always be stopped, blocked input or not.
     blocker->letThrough(transfer->cancelButton());
-    connect(blocker, &InputBlocker::escapePressed, transfer, &TransferDisplay::cancel);
+    connect(blocker, &InputBlocker::escapePressed, this, [this] {
+        if (runningTransfer) runningTransfer->cancel();
+    });
+    dispatcher = QAbstractEventDispatcher::instance();
 
     catalogue = std::make_unique<Catalogue>(*this, *this, IdHTTP1);
 
@@ -163,6 +168,17 @@ void TForm3::showError(const std::string& text) { messageBoxes().error(text); }
 void TForm3::showInformation(const std::string& text) { messageBoxes().information(text); }
 bool TForm3::confirm(const std::string& text) { return messageBoxes().confirm(text); }
 void TForm3::processMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void TForm3::waitForEvents(std::chrono::milliseconds upTo) {
+    QTimer limit;  // its firing ends the wait when nothing else does
+    limit.setSingleShot(true);
+    limit.start(upTo);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void TForm3::wakeWaiting() {
+    if (dispatcher) dispatcher->wakeUp();
+}
 bool TForm3::endRequested() const { return quill::endRequested(); }
 
 void TForm3::setBusyPointer(bool busy) {
@@ -205,15 +221,29 @@ void TForm3::closeMainWindow() { done(QDialog::Accepted); }
 // Events are pumped while a download runs: a click must not start a second step inside it.
 void TForm3::beginTransfer(bool shown) {
     setInputBlocked(true);
-    transfer->begin(shown);
+    runningTransfer = transfer;
+    if (shown && !isVisible()) {
+        transferWindow = std::make_unique<TransferWindow>(windowTitle(), ui->StatusBar1->currentMessage());
+        runningTransfer = transferWindow->display();
+    }
+    runningTransfer->begin(shown);
 }
 
-void TForm3::showTransfer(std::int64_t received, std::int64_t total) { transfer->showProgress(received, total); }
+void TForm3::showTransfer(std::int64_t received, std::int64_t total) {
+    if (transferWindow) {
+        transferWindow->showProgress(received, total);
+    } else if (runningTransfer) {
+        runningTransfer->showProgress(received, total);
+    }
+}
+
 // A program told to end does not wait for a download first.
-bool TForm3::transferCancelled() { return transfer->cancelled() || endRequested(); }
+bool TForm3::transferCancelled() { return (runningTransfer && runningTransfer->cancelled()) || endRequested(); }
 
 void TForm3::endTransfer() {
-    transfer->end();
+    if (runningTransfer) runningTransfer->end();
+    runningTransfer = nullptr;
+    transferWindow.reset();
     setInputBlocked(false);
 }
 

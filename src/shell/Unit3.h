@@ -13,8 +13,12 @@
 
 #include <QDialog>
 
+#include <chrono>
+
 #include <memory>
 #include <string>
+
+class QAbstractEventDispatcher;
 
 namespace Ui {
 class TForm3;
@@ -26,6 +30,7 @@ class DetailKeyFilter;
 class InputBlocker;
 class SwallowEnterFilter;
 class TransferDisplay;
+class TransferWindow;
 
 class TForm3 : public QDialog, public Screen, public CatalogueView {
     Q_OBJECT
@@ -42,6 +47,8 @@ public:
     void showInformation(const std::string& text) override;
     bool confirm(const std::string& text) override;
     void processMessages() override;
+    void waitForEvents(std::chrono::milliseconds upTo) override;
+    void wakeWaiting() override;
     bool endRequested() const override;
     void setBusyPointer(bool busy) override;
     void showProgress() override;
@@ -109,6 +116,10 @@ private:
     SwallowEnterFilter* memoEnter = nullptr;
     InputBlocker* blocker = nullptr;
     TransferDisplay* transfer = nullptr;
+    // Before the window is up, a shown download has a window of its own.
+    std::unique_ptr<TransferWindow> transferWindow;
+    TransferDisplay* runningTransfer = nullptr;  // the one in use from beginTransfer to endTransfer
+    QAbstractEventDispatcher* dispatcher = nullptr;
     int busyDepth = 0;
     int blockDepth = 0;  // a transfer blocks input inside a step that already does
 };

@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <curl/curl.h>
-#include <exception>
+#include <deque>
+#include <mutex>
 #include <new>
 #include <strings.h>
+#include <thread>
 
 namespace quill {
 
@@ -24,6 +27,9 @@ constexpr const char* kClosedGracefully = "Connection Closed Gracefully.";
 // How often a running fetch lets its sink know, bytes or not: often enough for a
 // window that repaints and a cancel that is noticed at once.
 constexpr std::chrono::milliseconds kPulse{100};
+// What the transfer's thread may hold for the fetching thread before it waits:
+// a few receive buffers, so a slow disk slows the transfer rather than filling memory.
+constexpr std::size_t kMostQueued = 8 * kReceiveBuffer;
 
 using Clock = std::chrono::steady_clock;
 
@@ -74,7 +80,8 @@ struct HttpClient::Impl {
     curl_slist* headers = nullptr;
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
-    // State of the one response being read.
+    // State of the one response being read, written by the transfer's thread
+    // and read by the fetching thread once that thread has ended.
     ByteSink* sink = nullptr;
     std::string statusLine;
     std::string location;
@@ -84,8 +91,21 @@ struct HttpClient::Impl {
     bool bodyBegun = false;
     bool bodyStarted = false;
     bool bodyToSink = false;
-    std::exception_ptr sinkError;
     Clock::time_point nextPulse;
+
+    // What the transfer's thread hands to the fetching thread, which alone
+    // talks to the sink: the body's announced length, then its bytes in order.
+    struct Handover {
+        std::mutex lock;
+        std::condition_variable changed;
+        std::deque<std::string> chunks;
+        std::size_t queued = 0;
+        bool beginPending = false;
+        std::int64_t beginTotal = -1;
+        bool finished = false;
+        bool stop = false;  // the fetching thread gave up: end the transfer
+        CURLcode result = CURLE_OK;
+    } handover;
 
     void startResponse(ByteSink* target) {
         sink = target;
@@ -97,8 +117,22 @@ struct HttpClient::Impl {
         bodyBegun = false;
         bodyStarted = false;
         bodyToSink = false;
-        sinkError = nullptr;
         errorBuffer[0] = '\0';
+        std::lock_guard<std::mutex> hold(handover.lock);
+        handover.chunks.clear();
+        handover.queued = 0;
+        handover.beginPending = false;
+        handover.beginTotal = -1;
+        handover.finished = false;
+        handover.stop = false;
+        handover.result = CURLE_OK;
+    }
+
+    // On the transfer's thread: something for the fetching thread, which may be waiting for it.
+    void hand(std::unique_lock<std::mutex>& hold, bool wasIdle) {
+        hold.unlock();
+        handover.changed.notify_all();
+        if (wasIdle) sink->wakeEvents();
     }
 
     static size_t onHeader(char* data, size_t size, size_t count, void* self) {
@@ -123,12 +157,11 @@ struct HttpClient::Impl {
             int code = statusCode(impl->statusLine);
             if (code >= 200 && code < 300) {
                 impl->bodyBegun = true;
-                try {
-                    impl->sink->begin(std::max<std::int64_t>(impl->announcedLength, -1));
-                } catch (...) {
-                    impl->sinkError = std::current_exception();
-                    return 0;
-                }
+                std::unique_lock<std::mutex> hold(impl->handover.lock);
+                if (impl->handover.stop) return 0;
+                impl->handover.beginPending = true;
+                impl->handover.beginTotal = std::max<std::int64_t>(impl->announcedLength, -1);
+                impl->hand(hold, true);
             }
         }
         return length;
@@ -161,39 +194,106 @@ struct HttpClient::Impl {
         }
         // Redirect and error bodies are read and dropped, never written to the target.
         if (!impl->bodyToSink) return length;
-        try {
-            impl->sink->write(data, length);
-        } catch (...) {
-            impl->sinkError = std::current_exception();
-            return CURL_WRITEFUNC_ERROR;
-        }
+        Handover& handover = impl->handover;
+        std::unique_lock<std::mutex> hold(handover.lock);
+        handover.changed.wait(hold, [&] { return handover.stop || handover.queued < kMostQueued; });
+        if (handover.stop) return CURL_WRITEFUNC_ERROR;
+        const bool wasIdle = handover.chunks.empty() && !handover.beginPending;
+        handover.chunks.emplace_back(data, length);
+        handover.queued += length;
+        impl->hand(hold, wasIdle);
         return length;
     }
 
-    // Runs the transfer the easy handle is set up for, pulsing the sink between
-    // whatever libcurl does; what the sink's pulse raises ends it at once.
+    // Runs the transfer the easy handle is set up for on a thread of its own,
+    // while this thread hands what arrives to the sink, pulses it, and lets
+    // the sink wait for window events in between; whatever the sink raises
+    // ends the transfer and propagates.
     CURLcode perform() {
         check(curl_multi_add_handle(multi, curl));
         struct Detach {
             Impl& impl;
             ~Detach() { curl_multi_remove_handle(impl.multi, impl.curl); }
         } detach{*this};
+        std::thread transfer([this] { transferUntilDone(); });
+        try {
+            serveSink();
+        } catch (...) {
+            {
+                std::lock_guard<std::mutex> hold(handover.lock);
+                handover.stop = true;
+            }
+            handover.changed.notify_all();
+            curl_multi_wakeup(multi);
+            transfer.join();
+            throw;
+        }
+        transfer.join();
+        return handover.result;
+    }
+
+    // On the transfer's thread.
+    void transferUntilDone() {
+        CURLcode result = CURLE_FAILED_INIT;
         for (;;) {
             int running = 0;
-            check(curl_multi_perform(multi, &running));
-            if (running == 0) break;
+            if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+            if (running == 0) {
+                int queued = 0;
+                while (CURLMsg* message = curl_multi_info_read(multi, &queued))
+                    if (message->msg == CURLMSG_DONE && message->easy_handle == curl) result = message->data.result;
+                break;
+            }
+            {
+                std::lock_guard<std::mutex> hold(handover.lock);
+                if (handover.stop) {
+                    result = CURLE_ABORTED_BY_CALLBACK;
+                    break;
+                }
+            }
+            // A stop from the fetching thread wakes this wait at once.
+            if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) break;
+        }
+        std::unique_lock<std::mutex> hold(handover.lock);
+        handover.result = result;
+        handover.finished = true;
+        hand(hold, true);
+    }
+
+    void serveSink() {
+        std::deque<std::string> arrived;
+        for (;;) {
+            bool begin = false;
+            std::int64_t total = -1;
+            bool finished = false;
+            {
+                std::lock_guard<std::mutex> hold(handover.lock);
+                arrived.swap(handover.chunks);
+                handover.queued = 0;
+                begin = handover.beginPending;
+                handover.beginPending = false;
+                total = handover.beginTotal;
+                finished = handover.finished;
+            }
+            handover.changed.notify_all();  // room again
+            if (begin) sink->begin(total);
+            for (const std::string& chunk : arrived) sink->write(chunk.data(), chunk.size());
+            arrived.clear();
             const Clock::time_point now = Clock::now();
             if (now >= nextPulse) {
                 nextPulse = now + kPulse;
                 sink->pulse();
             }
-            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(nextPulse - Clock::now());
-            check(curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<long long>(wait.count(), 0)), nullptr));
+            if (finished) return;
+            const auto wait = std::max(std::chrono::duration_cast<std::chrono::milliseconds>(nextPulse - Clock::now()),
+                                       std::chrono::milliseconds(0));
+            if (!sink->awaitEvents(wait)) {
+                std::unique_lock<std::mutex> hold(handover.lock);
+                handover.changed.wait_for(hold, wait, [&] {
+                    return handover.finished || handover.beginPending || !handover.chunks.empty();
+                });
+            }
         }
-        int queued = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi, &queued))
-            if (message->msg == CURLMSG_DONE && message->easy_handle == curl) return message->data.result;
-        return CURLE_FAILED_INIT;
     }
 
     static void check(CURLMcode rc) {
@@ -299,7 +399,6 @@ void HttpClient::fetch(const std::string& url, ByteSink& sink) {
         impl_->startResponse(&sink);
         curl_easy_setopt(impl_->curl, CURLOPT_URL, address.c_str());
         CURLcode rc = impl_->perform();
-        if (impl_->sinkError) std::rethrow_exception(impl_->sinkError);
         if (impl_->tooManyHeaders)
             throw AppError("The response has more than " + std::to_string(kMaxHeaderLines) + " header lines");
         int code = statusCode(impl_->statusLine);

@@ -23,8 +23,11 @@ public:
     // "Unknown Protocol" (another scheme), "Redirect from HTTPS to HTTP refused",
     // "Too many redirects" (the 15th in a row), "The response has more than 255
     // header lines", or curl's own text for a TLS failure such as a certificate
-    // that does not verify. The sink is pulsed about ten times a second while
-    // the fetch runs; whatever the sink raises ends the fetch and propagates.
+    // that does not verify. The transfer runs on a thread of its own while the
+    // calling thread serves the sink: it hands it the body, pulses it about ten
+    // times a second, and lets it wait for window events in between, so a
+    // window answers at once throughout. Whatever the sink raises ends the
+    // fetch and propagates.
     void fetch(const std::string& url, ByteSink& sink);
 
     // Seconds at less than a byte a second, or spent connecting, before a fetch

@@ -29,6 +29,18 @@ void ProgressSink::pulse() {
     }
     // The click on Cancel arrives with these events.
     screen_.processMessages();
+    stopIfCancelled();
+}
+
+bool ProgressSink::awaitEvents(std::chrono::milliseconds upTo) {
+    screen_.waitForEvents(upTo);
+    stopIfCancelled();
+    return true;
+}
+
+void ProgressSink::wakeEvents() { screen_.wakeWaiting(); }
+
+void ProgressSink::stopIfCancelled() {
     if (screen_.transferCancelled()) throw AppError("Download cancelled.");
 }
 

@@ -29,8 +29,14 @@ public:
     // Shows the progress of a shown download, lets queued events run, and
     // raises AppError "Download cancelled." once the screen says it is cancelled.
     void pulse() override;
+    // Window events run while the download waits, and a cancel among them
+    // ends it at once.
+    bool awaitEvents(std::chrono::milliseconds upTo) override;
+    void wakeEvents() override;
 
 private:
+    void stopIfCancelled();
+
     ByteSink& target_;
     Screen& screen_;
     const bool shown_;

@@ -2,7 +2,10 @@
 // tests use a recording fake that also answers the boxes.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace quill {
@@ -20,6 +23,11 @@ public:
 
     // Lets queued window events (paints, clicks) run now.
     virtual void processMessages() = 0;
+    // Lets window events run as they come for up to `upTo`, returning sooner
+    // once wakeWaiting() is called: a download waits here for its bytes.
+    virtual void waitForEvents(std::chrono::milliseconds upTo) = 0;
+    // Safe from any thread.
+    virtual void wakeWaiting() = 0;
     // True once the program has been asked to end (a termination signal seen
     // while events were pumped): a long step stops at its next safe point, and
     // boxes are no longer shown.
@@ -54,6 +62,29 @@ public:
     // the program is ending.
     virtual bool transferCancelled() = 0;
     virtual void endTransfer() = 0;
+};
+
+// A wait that another thread can end early, for a screen without an event
+// loop of its own to wait in; a wake that comes before the wait still counts.
+class WakeableWait {
+public:
+    void waitFor(std::chrono::milliseconds upTo) {
+        std::unique_lock<std::mutex> hold(lock_);
+        woken_.wait_for(hold, upTo, [&] { return wake_; });
+        wake_ = false;
+    }
+    void wake() {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            wake_ = true;
+        }
+        woken_.notify_all();
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable woken_;
+    bool wake_ = false;
 };
 
 // Frees the progress window whatever the guarded work does.

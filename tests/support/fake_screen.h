@@ -49,6 +49,9 @@ public:
     void showInformation(const std::string& text) override;
     bool confirm(const std::string& text) override;
     void processMessages() override;
+    // Waits for the download without recording anything, as a window's event loop would.
+    void waitForEvents(std::chrono::milliseconds upTo) override { wait_.waitFor(upTo); }
+    void wakeWaiting() override { wait_.wake(); }
     bool endRequested() const override { return endAsked; }
     void setBusyPointer(bool on) override;
     void showProgress() override;
@@ -69,6 +72,7 @@ public:
 
 private:
     void record(const std::string& event);
+    WakeableWait wait_;
 };
 
 }  // namespace quill::testing
