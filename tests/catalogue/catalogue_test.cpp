@@ -113,6 +113,24 @@ TEST_F(CatalogueShow, AFailedDownloadIsReportedAndStopsTheShow) {
     EXPECT_FALSE(site.catalogue->connection().connected());
 }
 
+TEST_F(CatalogueShow, ACutOrCancelledDownloadLeavesNoPartialArchive) {
+    vendorkit::HttpResponse cut = vendorkit::HttpResponse::ok(std::string(1 << 20, 'z'));
+    cut.sendOnly = 300 * 1024;
+    site.server->route(site.catalogueUrlPath(), cut);
+    site.show();
+    EXPECT_FALSE(platform::fileExists(AppDir + "temp/temp.zip"));
+
+    vendorkit::HttpResponse slow = vendorkit::HttpResponse::ok(std::string(1 << 20, 'z'));
+    slow.bytesPerSecond = 256 * 1024;
+    site.server->route(site.catalogueUrlPath(), slow);
+    site.screen.onPump = [&] { site.screen.cancelAnswer = !site.screen.shown.empty(); };
+    site.show();
+    EXPECT_FALSE(site.screen.shown.empty());  // it was on the screen, and cancelled from there
+    EXPECT_FALSE(platform::fileExists(AppDir + "temp/temp.zip"));
+    EXPECT_EQ(site.screen.boxes(),
+              (Strings{"error:Could not download the template!", "error:Could not download the template!"}));
+}
+
 TEST_F(CatalogueShow, AnArchiveFileThatCannotBeCreatedIsLeftToTheGeneralDisplay) {
     writeFile(AppDir + "temp", "a file where the folder should be");
     site.publish(threeTemplates());

@@ -17,11 +17,15 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTimer>
+#include <QAccessible>
+#include <QApplication>
 #include <QtTest>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 
 using namespace quill;
 using testing::control;
@@ -123,7 +127,99 @@ private slots:
         QCOMPARE(words->text(), QString("abc"));
     }
 
+    // A screen reader asks the window one thing at a time and waits for each
+    // answer; during a download the answers must come as quickly as when idle.
+    void aScreenReaderIsAnsweredAtOnceDuringADownload() {
+        ScreenReader idle(form.get());
+        while (!idle.done) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        idle.thread.join();
+
+        std::unique_ptr<ScreenReader> during;
+        const std::string ended = fetchWhile("/big.zip", [&] {
+            during = std::make_unique<ScreenReader>(form.get(), cancelButton());
+        });
+        // Had the download ended first, the reader would still be waiting for answers.
+        while (!during->done) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        during->thread.join();
+        qInfo("100 walks of the accessibility tree: %.3f s idle, %.3f s during a download", idle.seconds,
+              during->seconds);
+        QCOMPARE(ended, std::string("Download cancelled."));
+        QVERIFY(during->downloadStillRan);
+        QVERIFY2(during->seconds < 0.5 + 10 * idle.seconds,
+                 qPrintable(QString("idle %1 s, during a download %2 s").arg(idle.seconds).arg(during->seconds)));
+    }
+
+    // Before the main window is up, a shown download comes in a window of its own.
+    void withoutTheMainWindowADownloadHasAWindowWithCancel() {
+        form->hide();
+        form->setStatus("Downloading Template List...");
+        QWidget* seen = nullptr;
+        QString text;
+        const std::string cancelled = fetchWhile("/big.zip", [&] {
+            seen = transferWindow();
+            QVERIFY(seen && seen->isVisible());
+            text = seen->findChild<QLabel*>(QString(), Qt::FindDirectChildrenOnly)->text();
+            QTest::mouseClick(seen->findChild<QPushButton*>("TransferCancel"), Qt::LeftButton);
+        });
+        QCOMPARE(cancelled, std::string("Download cancelled."));
+        QCOMPARE(text, QString("Downloading Template List..."));
+        QVERIFY(!transferWindow());
+
+        // Escape, and closing the window, cancel as well.
+        for (const auto& stop : std::vector<std::function<void(QWidget*)>>{
+                 [](QWidget* window) { QTest::keyClick(window, Qt::Key_Escape); },
+                 [](QWidget* window) { window->close(); }}) {
+            QCOMPARE(fetchWhile("/big.zip", [&] { stop(transferWindow()); }), std::string("Download cancelled."));
+        }
+        // A quick download never shows it.
+        server->serveBytes("/quick.zip", "q");
+        QCOMPARE(fetchWhile("/quick.zip", [] {}), std::string("<no error>"));
+        QVERIFY(!transferWindow());
+    }
+
 private:
+    static QWidget* transferWindow() {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == "TransferWindow" && top->isVisible()) return top;
+        return nullptr;
+    }
+
+    // Walks the window's accessibility tree 100 times from a thread of its own,
+    // each walk a round trip into the window's thread, as a screen reader's
+    // calls are; then cancels the download, if one still runs.
+    struct ScreenReader {
+        explicit ScreenReader(QWidget* window, QPushButton* cancel = nullptr) {
+            thread = std::thread([this, window, cancel] {
+                const auto start = Clock::now();
+                for (int i = 0; i < 100; ++i)
+                    QMetaObject::invokeMethod(
+                        window, [window] { readTree(QAccessible::queryAccessibleInterface(window)); },
+                        Qt::BlockingQueuedConnection);
+                seconds = std::chrono::duration<double>(Clock::now() - start).count();
+                if (cancel)
+                    QMetaObject::invokeMethod(
+                        cancel,
+                        [this, cancel] {
+                            downloadStillRan = cancel->isVisible();
+                            cancel->click();
+                        },
+                        Qt::BlockingQueuedConnection);
+                done = true;
+                QMetaObject::invokeMethod(window, [] {}, Qt::QueuedConnection);  // wakes a waiting loop
+            });
+        }
+        std::thread thread;
+        std::atomic<bool> done{false};
+        double seconds = 0;
+        bool downloadStillRan = false;
+    };
+
+    static void readTree(QAccessibleInterface* node) {
+        if (!node) return;
+        (void)node->text(QAccessible::Name);
+        for (int i = 0; i < node->childCount(); ++i) readTree(node->child(i));
+    }
+
     QProgressBar* bar() const { return control<QProgressBar>(*form, "TransferBar"); }
     QLabel* amount() const { return control<QLabel>(*form, "TransferAmount"); }
     QPushButton* cancelButton() const { return control<QPushButton>(*form, "TransferCancel"); }
