@@ -4,14 +4,15 @@ namespace quill {
 
 namespace {
 const std::string kHost = QUILL_VENDOR_HOST;
-const std::string kDefaultUpdateUrl = "http://" + kHost + "/quillary-web/update/";
+const std::string kVendorSite = std::string(QUILL_VENDOR_SCHEME) + "://" + kHost;
+const std::string kDefaultUpdateUrl = kVendorSite + "/quillary-web/update/";
 }  // namespace
 
 std::string AppDir;
 std::string DataDir;
 std::string AppDbDir;
 
-const std::string TemplatesUrl = "http://" + kHost + "/quillary-web-templates/";
+const std::string TemplatesUrl = kVendorSite + "/quillary-web-templates/";
 const std::string CatalogueFileName = "temp.fdb";
 const std::string CatalogueUser = "SYSDBA";
 const std::string CataloguePassword = "quietbird";
