@@ -15,8 +15,8 @@ void checkArchiveSignature(Screen& screen, HttpClient& http, const std::string& 
     // A signature is 64 bytes; a site that sends more is not sending one.
     MemorySink signature(kSignatureSize);
     try {
-        // Quiet: 64 bytes need no progress, but the windows stay alive.
-        ProgressSink sink(signature, screen, ProgressSink::Display::Quiet);
+        // Shown, though small: a host that trickles it shows it, and the user can stop waiting.
+        ProgressSink sink(signature, screen, ProgressSink::Display::Shown);
         http.fetch(archiveUrl + ".sig", sink);
     } catch (const AppError&) {
         if (screen.endRequested()) throw;
