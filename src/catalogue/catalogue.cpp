@@ -54,14 +54,16 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
         FileSink file(archive);
         // The main window is not up yet: the screen shows this one in a window of its own, with Cancel.
         ProgressSink sink(file, screen_, ProgressSink::Display::Shown);
-        http_.fetch(TemplatesUrl + catalogueZip, sink);
+        try {
+            http_.fetch(TemplatesUrl + catalogueZip, sink);
+        } catch (...) {
+            // Half a catalogue is of no use, and a server may have sent a lot of it: gone before the box.
+            platform::deleteFile(archivePath);
+            throw;
+        }
     });
     archive.close();
-    if (!fetched) {
-        // Half a catalogue is of no use to anyone, and a server may have sent a lot of it.
-        platform::deleteFile(archivePath);
-        return;
-    }
+    if (!fetched) return;
 
     // With the vendor's key built in, only the catalogue it signed is unpacked,
     // read through the descriptor its signature was checked on.

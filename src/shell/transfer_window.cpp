@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -24,8 +25,17 @@ TransferWindow::TransferWindow(const QString& title, const QString& text)
     layout->addWidget(text_);
     layout->addWidget(display_);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    // The display is made for the status bar; in a window of its own it may be of a window's size.
+    display_->setMinimumHeight(0);
+    display_->setMaximumHeight(QWIDGETSIZE_MAX);
+    display_->findChild<QProgressBar*>("TransferBar")->setFixedSize(240, 16);
+    QPushButton* cancel = display_->cancelButton();
+    cancel->setMinimumHeight(0);
+    cancel->setMaximumHeight(QWIDGETSIZE_MAX);
     // Here Cancel is the window's own button: it may take the focus and Enter.
-    display_->cancelButton()->setFocusPolicy(Qt::StrongFocus);
+    cancel->setFocusPolicy(Qt::StrongFocus);
+    // Wide enough for the title, which names the program.
+    text_->setMinimumWidth(fontMetrics().horizontalAdvance(title) + 80);
 }
 
 void TransferWindow::showProgress(std::int64_t received, std::int64_t total) {
