@@ -158,6 +158,10 @@ std::string cannotCreateFileText(const std::string& path, int error) {
     return quotedFileText("Cannot create file", path, error);
 }
 
+std::string cannotWriteFileText(const std::string& path, int error) {
+    return quotedFileText("Cannot write file", path, error);
+}
+
 std::string cannotOpenFileText(const std::string& path, int error) {
     return quotedFileText("Cannot open file", path, error);
 }
@@ -207,7 +211,7 @@ void OutputFile::write(const char* data, std::size_t size) {
         const ssize_t n = ::write(fd_, data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw AppError("Stream write error");
+            throw AppError(cannotWriteFileText(path_, errno));
         }
         data += n;
         size -= static_cast<std::size_t>(n);
@@ -218,10 +222,12 @@ void OutputFile::write(const char* data, std::size_t size) {
 void OutputFile::close() {
     if (fd_ < 0) return;
     const bool cut = cutOldBytes();
+    const int cutError = errno;
     const int fd = fd_;
     fd_ = -1;
     // A delayed write error shows only here; it must not pass for success.
-    if ((::close(fd) != 0 && errno != EINTR) || !cut) throw AppError("Stream write error");
+    if (::close(fd) != 0 && errno != EINTR) throw AppError(cannotWriteFileText(path_, errno));
+    if (!cut) throw AppError(cannotWriteFileText(path_, cutError));
 }
 
 std::uint64_t diskReserve(std::uint64_t fileSystemSize) {

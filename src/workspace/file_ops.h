@@ -10,6 +10,8 @@ namespace quill {
 
 // "Cannot create file "<path>". <system text>" / "Cannot open file "<path>". <system text>"
 std::string cannotCreateFileText(const std::string& path, int error);
+// "Cannot write file "<path>". <system text>", such as "No space left on device".
+std::string cannotWriteFileText(const std::string& path, int error);
 std::string cannotOpenFileText(const std::string& path, int error);
 
 // Why an existing file cannot be written over, as an errno: a folder or other
@@ -40,7 +42,9 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    void write(const char* data, std::size_t size);  // raises on a failed write
+    // Raise "Cannot write file ..." when the system refuses the bytes, close()
+    // also for a failure it reports late.
+    void write(const char* data, std::size_t size);
     void close();
     const std::string& path() const { return path_; }
 

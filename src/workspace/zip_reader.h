@@ -48,7 +48,7 @@ public:
     // signature", and "Size error in <name>" when its sizes are not the central
     // directory's), the method ("Item not found"), the target path (as
     // targetPathFor), then the writing ("Cannot create file ...", "Stream read
-    // error", zlib's texts, "Stream write error", "CRC error in <name>"). Never
+    // error", zlib's texts, "Cannot write file ...", "CRC error in <name>"). Never
     // writes more than the declared size: data that holds more raises "Size
     // error in <name>". When a write fails or the size is wrong, the entry's
     // file is deleted; damaged data leaves what was written.
