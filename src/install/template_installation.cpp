@@ -3,8 +3,10 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "workspace/failures.h"
+#include "workspace/file_ops.h"
 #include "workspace/folder_change.h"
 #include "workspace/names.h"
+#include "workspace/zip_names.h"
 #include "workspace/zip_reader.h"
 
 #include <algorithm>
@@ -84,6 +86,16 @@ std::string createWorkFolder(FolderChange& change) {
                    platform::systemErrorText(EEXIST));
 }
 
+// The room the whole installation takes: the archive unpacked into the work
+// folder, and the copy of its database beside the installed one.
+void checkRoomForTemplate(const ZipReader& reader, const std::string& archive) {
+    std::uint64_t database = 0;
+    for (const ZipEntry& entry : reader.entries()) {
+        if (entryPath(entry.name) == "db.fdb") database = std::max<std::uint64_t>(database, entry.uncompressedSize);
+    }
+    checkFreeSpace({{DataDir, reader.declaredSize(), reader.count()}, {AppDbDir, database, 1}}, archive);
+}
+
 }  // namespace
 
 std::string templateArchiveName(const std::string& fileName) {
@@ -102,6 +114,19 @@ std::string installTemplate(Screen& screen, const std::string& downloadedFile, c
     BusyPointerScope busy(screen);
     AppDbDir = AppDir + "db" + platform::kSeparator;
 
+    // A template that does not fit is refused before anything is written, the
+    // journal included.
+    const std::string archive = templateArchiveName(downloadedFile);
+    ZipReader reader;
+    const bool fits = reportingOwnErrors(screen, [&] {
+        if (verifiedArchive)
+            reader.open(verifiedArchive->descriptor(), archive);
+        else
+            reader.open(archive);
+        checkRoomForTemplate(reader, archive);
+    });
+    if (!fits) return result;
+
     // The old data folder and database stay until the new ones are ready, and
     // whatever this run made goes when the change ends, however it ends.
     std::optional<FolderChange> change;
@@ -113,13 +138,9 @@ std::string installTemplate(Screen& screen, const std::string& downloadedFile, c
     if (!ready) return result;
 
     screen.processMessages();
-    const std::string archive = templateArchiveName(downloadedFile);
 
     reportingOwnErrors(screen, [&] {
-        if (verifiedArchive)
-            unpackArchive(verifiedArchive->descriptor(), archive, workFolder);
-        else
-            unpackArchive(archive, workFolder);
+        reader.extractAll(workFolder);
         screen.processMessages();
         if (!platform::fileExists(workFolder + "db.fdb")) return;
         screen.processMessages();

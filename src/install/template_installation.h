@@ -15,6 +15,8 @@ std::string templateArchiveName(const std::string& fileName);
 
 // Returns "db" on success and "" on failure. Shows its own error boxes, never
 // raises. Sets AppDbDir; blocks input and shows the hourglass while it runs.
+// A template whose unpacked archive and database copy do not fit on the disk
+// is refused before anything is written (see checkFreeSpace).
 // With verifiedArchive, unpacks what that descriptor reads instead of opening
 // the archive by name: the bytes whose signature was checked.
 std::string installTemplate(Screen& screen, const std::string& downloadedFile,

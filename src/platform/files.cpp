@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -197,6 +198,17 @@ bool fileSystemOf(const std::string& path, std::uint64_t& device) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return fail(errno);
     device = static_cast<std::uint64_t>(st.st_dev);
+    return succeed();
+}
+
+bool diskSpaceOf(const std::string& path, DiskSpace& space) {
+    struct statvfs st {};
+    if (::statvfs(path.c_str(), &st) != 0) return fail(errno);
+    const std::uint64_t unit = st.f_frsize ? st.f_frsize : st.f_bsize;
+    // Not the blocks kept for root: they are the system's own reserve.
+    space.available = static_cast<std::uint64_t>(st.f_bavail) * unit;
+    space.total = static_cast<std::uint64_t>(st.f_blocks) * unit;
+    space.blockSize = st.f_bsize ? st.f_bsize : unit;
     return succeed();
 }
 

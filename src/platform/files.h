@@ -37,6 +37,16 @@ bool listFolder(const std::string& path, std::vector<FolderEntry>& entries);
 bool fileSystemOf(const std::string& path, std::uint64_t& device);
 bool pathExists(const std::string& path);  // anything at all, a dangling link too
 
+// The room on the file system that holds path (which must exist), in bytes:
+// what an ordinary user may still write there, the whole size, and the block
+// each file's size is rounded up to.
+struct DiskSpace {
+    std::uint64_t available = 0;
+    std::uint64_t total = 0;
+    std::uint64_t blockSize = 0;
+};
+bool diskSpaceOf(const std::string& path, DiskSpace& space);
+
 // Durability: what a folder lists, or everything written to the file system
 // that holds path, reaches the disk before these return.
 bool syncFolder(const std::string& path);

@@ -2,12 +2,15 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "workspace/format_settings.h"
 #include "workspace/path_rules.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <algorithm>
+#include <map>
 #include <unistd.h>
 #include <vector>
 
@@ -82,19 +85,32 @@ void moveContents(const std::string& from, const std::string& to, std::string& s
     }
 }
 
-// The device of the nearest folder that exists on the way up from path.
-bool nearestExistingDevice(std::string path, std::uint64_t& device) {
+// The nearest folder that exists on the way up from path; "" when there is none.
+std::string nearestExistingFolder(std::string path) {
     for (;;) {
-        if (platform::folderExists(path)) return platform::fileSystemOf(path, device);
+        if (platform::folderExists(path)) return path;
         const auto cut = path.find_last_of(kSeparator);
-        if (cut == std::string::npos) return false;
+        if (cut == std::string::npos) return {};
         if (cut == 0) {
-            if (path == "/") return false;
+            if (path == "/") return {};
             path = "/";
         } else {
             path.resize(cut);
         }
     }
+}
+
+// The device of the nearest folder that exists on the way up from path.
+bool nearestExistingDevice(const std::string& path, std::uint64_t& device) {
+    const std::string folder = nearestExistingFolder(path);
+    return !folder.empty() && platform::fileSystemOf(folder, device);
+}
+
+// Megabytes with one decimal, rounded the way that never makes a refusal look wrong.
+std::string megabytes(std::uint64_t bytes, bool roundUp) {
+    constexpr std::uint64_t kTenth = 1024 * 1024 / 10;
+    const std::uint64_t tenths = roundUp ? (bytes + kTenth - 1) / kTenth : bytes / kTenth;
+    return std::to_string(tenths / 10) + formatSettings().decimalSeparator + std::to_string(tenths % 10) + " MB";
 }
 
 // An existing file opened to be written over, locked against other programs.
@@ -140,6 +156,10 @@ bool isInside(const std::string& folder, const std::string& parent) {
 
 std::string cannotCreateFileText(const std::string& path, int error) {
     return quotedFileText("Cannot create file", path, error);
+}
+
+std::string cannotWriteFileText(const std::string& path, int error) {
+    return quotedFileText("Cannot write file", path, error);
 }
 
 std::string cannotOpenFileText(const std::string& path, int error) {
@@ -191,7 +211,7 @@ void OutputFile::write(const char* data, std::size_t size) {
         const ssize_t n = ::write(fd_, data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
-            throw AppError("Stream write error");
+            throw AppError(cannotWriteFileText(path_, errno));
         }
         data += n;
         size -= static_cast<std::size_t>(n);
@@ -202,10 +222,43 @@ void OutputFile::write(const char* data, std::size_t size) {
 void OutputFile::close() {
     if (fd_ < 0) return;
     const bool cut = cutOldBytes();
+    const int cutError = errno;
     const int fd = fd_;
     fd_ = -1;
     // A delayed write error shows only here; it must not pass for success.
-    if ((::close(fd) != 0 && errno != EINTR) || !cut) throw AppError("Stream write error");
+    if (::close(fd) != 0 && errno != EINTR) throw AppError(cannotWriteFileText(path_, errno));
+    if (!cut) throw AppError(cannotWriteFileText(path_, cutError));
+}
+
+std::uint64_t diskReserve(std::uint64_t fileSystemSize) {
+    constexpr std::uint64_t kMiB = 1024 * 1024;
+    return std::clamp<std::uint64_t>(fileSystemSize / 100, 16 * kMiB, 512 * kMiB);
+}
+
+void checkFreeSpace(const std::vector<SpaceNeed>& needs, const std::string& name) {
+    struct OnOneDisk {
+        platform::DiskSpace space;
+        std::uint64_t needed = 0;
+    };
+    std::map<std::uint64_t, OnOneDisk> disks;
+    for (const SpaceNeed& need : needs) {
+        // Where the space cannot be learnt, a write that fails still undoes itself.
+        const std::string folder = nearestExistingFolder(folderPath(need.folder));
+        std::uint64_t device = 0;
+        platform::DiskSpace space;
+        if (folder.empty() || !platform::fileSystemOf(folder, device) || !platform::diskSpaceOf(folder, space)) continue;
+        OnOneDisk& disk = disks[device];
+        if (disk.needed == 0) disk = {space, diskReserve(space.total)};
+        // Each file's last block is only partly its own.
+        disk.needed += need.bytes + need.files * space.blockSize;
+    }
+    for (const auto& [device, disk] : disks) {
+        if (disk.needed <= disk.space.available) continue;
+        const auto cut = name.find_last_of(kSeparator);
+        throw AppError("Not enough free disk space to unpack " + name.substr(cut == std::string::npos ? 0 : cut + 1) +
+                       ": it needs " + megabytes(disk.needed, true) + ", " + megabytes(disk.space.available, false) +
+                       " are free.");
+    }
 }
 
 void saveBytesToFile(const std::string& bytes, const std::string& path) {

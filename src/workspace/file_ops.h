@@ -4,11 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quill {
 
 // "Cannot create file "<path>". <system text>" / "Cannot open file "<path>". <system text>"
 std::string cannotCreateFileText(const std::string& path, int error);
+// "Cannot write file "<path>". <system text>", such as "No space left on device".
+std::string cannotWriteFileText(const std::string& path, int error);
 std::string cannotOpenFileText(const std::string& path, int error);
 
 // Why an existing file cannot be written over, as an errno: a folder or other
@@ -39,7 +42,9 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    void write(const char* data, std::size_t size);  // raises on a failed write
+    // Raise "Cannot write file ..." when the system refuses the bytes, close()
+    // also for a failure it reports late.
+    void write(const char* data, std::size_t size);
     void close();
     const std::string& path() const { return path_; }
 
@@ -51,6 +56,25 @@ private:
     std::uint64_t written_ = 0;
     std::uint64_t oldBytes_ = 0;  // what is left of the old file to cut off, at most
 };
+
+// What writing some files takes on the file system of a folder (which need
+// not exist yet): their bytes and how many they are.
+struct SpaceNeed {
+    std::string folder;
+    std::uint64_t bytes = 0;
+    std::uint64_t files = 0;
+};
+
+// The room kept free on a file system of this size: writing the user's disk
+// full would fail the organizer's next save, or another program's.
+std::uint64_t diskReserve(std::uint64_t fileSystemSize);
+
+// Raises "Not enough free disk space to unpack <name without folder>: it needs
+// <X> MB, <Y> MB are free." unless the needs fit, with diskReserve() left over,
+// in what is available on their file systems; needs on one file system add up,
+// and X counts the reserve. A file system whose space cannot be learnt is taken
+// to have room.
+void checkFreeSpace(const std::vector<SpaceNeed>& needs, const std::string& name);
 
 // Creates or replaces the file with exactly these bytes.
 void saveBytesToFile(const std::string& bytes, const std::string& path);

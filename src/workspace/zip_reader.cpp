@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -23,6 +24,8 @@ constexpr std::size_t kCentralHeaderSize = 46;
 constexpr std::size_t kLocalHeaderSize = 30;
 constexpr std::size_t kChunkSize = 256 * 1024;
 constexpr std::uint16_t kUtf8NameFlag = 0x0800;
+constexpr std::uint16_t kDataDescriptorFlag = 0x0008;
+constexpr std::uint32_t kZip64Marker = 0xFFFFFFFF;
 
 const char* const kStreamReadError = "Stream read error";
 const char* const kErrorReadingZip = "Error reading zip file";
@@ -85,27 +88,42 @@ bool readAt(int fd, std::uint64_t offset, unsigned char* out, std::size_t size) 
     return true;
 }
 
-// Every missing level; failures are left for the file creation to report.
-void createFolders(const std::string& folder) {
+// Every missing level, each one made noted in `made`; failures are left for
+// the file creation to report.
+void createFolders(const std::string& folder, std::vector<std::string>& made) {
     if (folder.empty() || platform::folderExists(folder)) return;
+    const auto create = [&](const std::string& level) {
+        if (!platform::folderExists(level) && platform::createFolder(level)) made.push_back(level);
+    };
     std::size_t pos = 1;
     while ((pos = folder.find(platform::kSeparator, pos)) != std::string::npos) {
-        std::string level = folder.substr(0, pos);
-        if (!platform::folderExists(level)) platform::createFolder(level);
+        create(folder.substr(0, pos));
         ++pos;
     }
-    if (folder.back() != platform::kSeparator && !platform::folderExists(folder)) platform::createFolder(folder);
+    if (folder.back() != platform::kSeparator) create(folder);
 }
+
+std::string sizeErrorText(const ZipEntry& entry) { return "Size error in " + entry.name; }
 
 }  // namespace
 
+// What one unpacking made, so that it can take it away again.
+struct ZipReader::Made {
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
+};
+
 struct ZipReader::Impl {
     int fd = -1;
+    std::string path;
     std::vector<ZipEntry> entries;
     std::vector<unsigned char> input;
     std::vector<unsigned char> output;
     z_stream inflater{};
     bool inflaterReady = false;
+    // The entry being written stopped because the disk refused a write or the
+    // entry is not the size it declares, rather than because the archive is damaged.
+    bool refused = false;
 
     ~Impl() {
         if (inflaterReady) inflateEnd(&inflater);
@@ -114,6 +132,10 @@ struct ZipReader::Impl {
 
     void readDirectory(const std::string& path);
     void decodeInto(const ZipEntry& entry, std::uint64_t dataStart, OutputFile& file);
+    [[noreturn]] void refuse(const std::string& text) {
+        refused = true;
+        throw AppError(text);
+    }
 };
 
 void ZipReader::Impl::readDirectory(const std::string& path) {
@@ -168,6 +190,13 @@ void ZipReader::Impl::readDirectory(const std::string& path) {
         if (leavesItsFolder(e.name)) throw AppError("Unsafe entry name: " + e.name);
         entries.push_back(std::move(e));
     }
+    // Beyond 4 GiB the sizes live in extra fields this reader does not read;
+    // taken as they stand they would be wrong.
+    for (const ZipEntry& e : entries) {
+        if (e.compressedSize == kZip64Marker || e.uncompressedSize == kZip64Marker ||
+            e.localHeaderOffset == kZip64Marker)
+            throw AppError("Unsupported Zip64 entry: " + e.name);
+    }
 }
 
 void ZipReader::Impl::decodeInto(const ZipEntry& entry, std::uint64_t dataStart, OutputFile& file) {
@@ -177,6 +206,16 @@ void ZipReader::Impl::decodeInto(const ZipEntry& entry, std::uint64_t dataStart,
     std::uint32_t inputLeft = entry.compressedSize;
     std::uint32_t outputLeft = entry.uncompressedSize;
     uLong crc = crc32_z(0, nullptr, 0);
+
+    // A failed write is the disk's refusal, not damage in the archive.
+    auto writeOut = [&](const unsigned char* data, std::size_t size) {
+        try {
+            file.write(reinterpret_cast<const char*>(data), size);
+        } catch (const AppError&) {
+            refused = true;
+            throw;
+        }
+    };
 
     auto readPiece = [&](std::size_t want) -> std::size_t {
         if (inputLeft == 0 || want == 0) throw AppError(kStreamReadError);
@@ -191,10 +230,11 @@ void ZipReader::Impl::decodeInto(const ZipEntry& entry, std::uint64_t dataStart,
     };
 
     if (entry.method == 0) {
+        if (entry.compressedSize != entry.uncompressedSize) refuse(sizeErrorText(entry));
         while (outputLeft > 0) {
             std::size_t n = readPiece(outputLeft);
             crc = crc32_z(crc, input.data(), n);
-            file.write(reinterpret_cast<const char*>(input.data()), n);
+            writeOut(input.data(), n);
             outputLeft -= static_cast<std::uint32_t>(n);
         }
     } else {
@@ -206,23 +246,36 @@ void ZipReader::Impl::decodeInto(const ZipEntry& entry, std::uint64_t dataStart,
             inflateReset(&inflater);
         }
         inflater.avail_in = 0;
-        while (outputLeft > 0) {
-            if (inflater.avail_in == 0) {
+        // One call of the inflater into out, with input whenever the entry has
+        // more; rc is Z_BUF_ERROR only when the entry's data has run out.
+        int rc = Z_OK;
+        auto inflateInto = [&](unsigned char* out, std::size_t room) -> std::size_t {
+            if (inflater.avail_in == 0 && inputLeft > 0) {
                 inflater.next_in = input.data();
                 inflater.avail_in = static_cast<uInt>(readPiece(input.size()));
             }
-            inflater.next_out = output.data();
-            inflater.avail_out = static_cast<uInt>(std::min<std::size_t>(output.size(), outputLeft));
-            int rc = inflate(&inflater, Z_NO_FLUSH);
-            std::size_t produced = static_cast<std::size_t>(inflater.next_out - output.data());
+            inflater.next_out = out;
+            inflater.avail_out = static_cast<uInt>(room);
+            rc = inflate(&inflater, Z_NO_FLUSH);
             if (rc != Z_OK && rc != Z_STREAM_END && !(rc == Z_BUF_ERROR && inflater.avail_in == 0))
                 throw AppError(zError(rc));
+            return static_cast<std::size_t>(inflater.next_out - out);
+        };
+        while (outputLeft > 0) {
+            const std::size_t produced =
+                inflateInto(output.data(), std::min<std::size_t>(output.size(), outputLeft));
             if (produced > 0) {
                 crc = crc32_z(crc, output.data(), produced);
-                file.write(reinterpret_cast<const char*>(output.data()), produced);
+                writeOut(output.data(), produced);
                 outputLeft -= static_cast<std::uint32_t>(produced);
             }
-            if (rc == Z_STREAM_END && outputLeft > 0) throw AppError(kStreamReadError);
+            if (outputLeft > 0 && rc != Z_OK) throw AppError(kStreamReadError);
+        }
+        // All the declared bytes are out: a stream that would give one more
+        // lies about its size, as a bomb does to pass the free space check.
+        while (rc == Z_OK) {
+            unsigned char beyond;
+            if (inflateInto(&beyond, 1) > 0) refuse(sizeErrorText(entry));
         }
     }
     // Damaged data must never be installed as if it were whole.
@@ -249,6 +302,7 @@ void ZipReader::open(int fd, const std::string& displayPath) {
 
 void ZipReader::adopt(int fd, const std::string& path) {
     impl_->fd = fd;
+    impl_->path = path;
     try {
         impl_->readDirectory(path);
     } catch (...) {
@@ -273,22 +327,78 @@ const ZipEntry& ZipReader::entry(std::size_t index) const {
 }
 
 void ZipReader::extract(std::size_t index, const std::string& folder) {
+    Made made;
+    extractEntry(index, folder, made);
+}
+
+void ZipReader::extractEntry(std::size_t index, const std::string& folder, Made& made) {
     const ZipEntry& e = entry(index);
+    impl_->refused = false;
     unsigned char local[kLocalHeaderSize];
     if (!readAt(impl_->fd, e.localHeaderOffset, local, 4)) throw AppError(kStreamReadError);
     if (!hasSignature(local, 3, 4)) throw AppError("Invalid Zip Local Header signature");
     if (!readAt(impl_->fd, e.localHeaderOffset + 4, local + 4, kLocalHeaderSize - 4)) throw AppError(kStreamReadError);
+    // The sizes the free space check counted are the ones the data must keep to;
+    // with a data descriptor the local header leaves them out.
+    if ((get16(local + 6) & kDataDescriptorFlag) == 0 &&
+        (get32(local + 18) != e.compressedSize || get32(local + 22) != e.uncompressedSize))
+        impl_->refuse(sizeErrorText(e));
     const std::uint64_t dataStart =
         std::uint64_t{e.localHeaderOffset} + kLocalHeaderSize + get16(local + 26) + get16(local + 28);
     if (e.method != 0 && e.method != 8) throw AppError("Item not found");
 
     const std::string targetPath = targetPathFor(folder, e.name);
-    createFolders(folderPartOf(targetPath));
+    createFolders(folderPartOf(targetPath), made.folders);
     if (!targetPath.empty() && targetPath.back() == platform::kSeparator) return;
 
-    OutputFile file(targetPath, Overwrite::cutAtClose);
-    impl_->decodeInto(e, dataStart, file);
-    file.close();
+    const bool existed = platform::pathExists(targetPath);
+    std::optional<OutputFile> file;
+    try {
+        file.emplace(targetPath, Overwrite::cutAtClose);
+    } catch (const AppError&) {
+        impl_->refused = true;
+        throw;
+    }
+    if (!existed) made.files.push_back(targetPath);
+    try {
+        impl_->decodeInto(e, dataStart, *file);
+        try {
+            file->close();
+        } catch (const AppError&) {
+            impl_->refused = true;
+            throw;
+        }
+    } catch (const AppError&) {
+        // Cut short by the disk or by a lying size, the file is no file of
+        // the archive's; whatever it held before is written over already.
+        if (impl_->refused) {
+            file.reset();
+            platform::deleteFile(targetPath);
+        }
+        throw;
+    }
+}
+
+std::uint64_t ZipReader::declaredSize() const {
+    std::uint64_t total = 0;
+    for (const ZipEntry& e : impl_->entries) total += e.uncompressedSize;
+    return total;
+}
+
+void ZipReader::extractAll(const std::string& folder) {
+    checkFreeSpace({{folder, declaredSize(), count()}}, impl_->path);
+    Made made;
+    try {
+        for (std::size_t i = 0; i < count(); ++i) extractEntry(i, folder, made);
+    } catch (const AppError&) {
+        // A damaged archive keeps what came before the damage, as it always
+        // has; the disk's refusal or a lying size leaves nothing behind.
+        if (impl_->refused) {
+            for (auto it = made.files.rbegin(); it != made.files.rend(); ++it) platform::deleteFile(*it);
+            for (auto it = made.folders.rbegin(); it != made.folders.rend(); ++it) platform::removeFolder(*it);
+        }
+        throw;
+    }
 }
 
 std::string ZipReader::targetPathFor(const std::string& folder, const std::string& entryName) {
@@ -298,24 +408,16 @@ std::string ZipReader::targetPathFor(const std::string& folder, const std::strin
     return path;
 }
 
-namespace {
-
-void extractAll(ZipReader& reader, const std::string& folder) {
-    for (std::size_t i = 0; i < reader.count(); ++i) reader.extract(i, folder);
-}
-
-}  // namespace
-
 void unpackArchive(const std::string& archivePath, const std::string& folder) {
     ZipReader reader;
     reader.open(archivePath);
-    extractAll(reader, folder);
+    reader.extractAll(folder);
 }
 
 void unpackArchive(int fd, const std::string& displayPath, const std::string& folder) {
     ZipReader reader;
     reader.open(fd, displayPath);
-    extractAll(reader, folder);
+    reader.extractAll(folder);
 }
 
 }  // namespace quill

@@ -29,7 +29,7 @@ public:
 
     // Reads the central directory. Raises "Cannot open file ...", "Stream read error",
     // "Error reading zip file", "Invalid Zip Central Header signature",
-    // "Unsafe entry name: <name>".
+    // "Unsafe entry name: <name>", "Unsupported Zip64 entry: <name>".
     void open(const std::string& path);
     // The same for a file already open as fd, which the reader duplicates and
     // reads with pread, so the bytes unpacked are the bytes the caller checked
@@ -45,23 +45,40 @@ public:
     // Writes one entry under `folder` (which ends in a separator) at the path its
     // name stands for, creating missing parent folders. Checks in this order and
     // raises at the first failure: the local header ("Invalid Zip Local Header
-    // signature"), the method ("Item not found"), the target path (as targetPathFor),
-    // then the writing ("Cannot create file ...", "Stream read error", zlib's texts,
-    // "CRC error in <name>").
+    // signature", and "Size error in <name>" when its sizes are not the central
+    // directory's), the method ("Item not found"), the target path (as
+    // targetPathFor), then the writing ("Cannot create file ...", "Stream read
+    // error", zlib's texts, "Cannot write file ...", "CRC error in <name>"). Never
+    // writes more than the declared size: data that holds more raises "Size
+    // error in <name>". When a write fails or the size is wrong, the entry's
+    // file is deleted; damaged data leaves what was written.
     void extract(std::size_t index, const std::string& folder);
+
+    // The sum of the entries' declared (uncompressed) sizes.
+    std::uint64_t declaredSize() const;
+
+    // Every entry in directory order, as extract, once checkFreeSpace has found
+    // room for the declared size (its text names the archive). When a write
+    // fails or an entry is not its declared size, deletes every file and folder
+    // this call made before it raises; folders and files that were there before
+    // stay, those written over with the new bytes. Damaged data ends the
+    // unpacking at that entry with the entries before it written.
+    void extractAll(const std::string& folder);
 
     // The target path of an entry under `folder` (which ends in a separator);
     // raises "Invalid characters in path" / "The specified path is too long".
     static std::string targetPathFor(const std::string& folder, const std::string& entryName);
 
 private:
+    struct Made;
     void adopt(int fd, const std::string& path);
+    void extractEntry(std::size_t index, const std::string& folder, Made& made);
 
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
-// Unpacks every entry of the archive into folder, in directory order.
+// Unpacks every entry of the archive into folder, as ZipReader::extractAll.
 void unpackArchive(const std::string& archivePath, const std::string& folder);
 // The same for an archive already open as fd (see ZipReader::open).
 void unpackArchive(int fd, const std::string& displayPath, const std::string& folder);

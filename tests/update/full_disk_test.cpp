@@ -1,0 +1,75 @@
+// An update that does not fit on the disk, or fills it while it downloads,
+// leaves the application folder exactly as it was.
+#include "update_site.h"
+
+#include "platform/files.h"
+#include "support/small_disk.h"
+#include "support/tree_snapshot.h"
+#include "workspace/names.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <random>
+
+namespace quill::testing {
+namespace {
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+// The update site's application folder, with files the update replaces and
+// an earlier backup, moved onto a small file system of its own.
+class UpdateOnSmallDisk {
+public:
+    explicit UpdateOnSmallDisk(std::uint64_t diskSize) : disk(diskSize) {
+        if (!disk.mounted()) return;
+        writeFile(AppDir + "a.txt", "old a");
+        writeFile(AppDir + "upgr_bak/b.txt", "an earlier backup");
+        std::filesystem::copy(AppDir, disk.path() + "app", std::filesystem::copy_options::recursive);
+        AppDir = disk.path() + "app/";
+        before = snapshotTree(AppDir);
+    }
+
+    void update(const std::string& big) {
+        site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"big.bin", big}, {"c.txt", "new c"}});
+        site.update.installUpdate(site.screen, site.http);
+    }
+    std::string differences() const { return treeDifferences(before, snapshotTree(AppDir)); }
+
+    SmallFileSystem disk;
+    UpdateSite site;
+    TreeSnapshot before;
+};
+
+TEST(UpdateOnAFullDisk, OneThatCannotBeUnpackedChangesNothing) {
+    // 48 MiB of zeros: a tiny archive that cannot be unpacked in 40 MiB.
+    UpdateOnSmallDisk world(40 * kMiB);
+    if (!world.disk.mounted()) GTEST_SKIP() << world.disk.whyNot();
+    world.update(std::string(48 * kMiB, '\0'));
+    EXPECT_FALSE(world.site.screen.closed);
+    EXPECT_EQ(world.site.screen.boxes().size(), 1u);
+    EXPECT_EQ(world.site.screen.status, "ERROR! Program Files download failed.");
+    EXPECT_EQ(world.differences(), "");
+}
+
+TEST(UpdateOnAFullDisk, ADownloadThatRunsOutOfSpaceHalfWayChangesNothing) {
+    // Bytes that do not deflate: the archive itself does not fit in 24 MiB.
+    UpdateOnSmallDisk world(24 * kMiB);
+    if (!world.disk.mounted()) GTEST_SKIP() << world.disk.whyNot();
+    std::mt19937 random(3);
+    std::string noise(32 * kMiB, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    world.update(noise);
+    EXPECT_FALSE(world.site.screen.closed);
+    // The first box names what the disk said.
+    const auto boxes = world.site.screen.boxes();
+    ASSERT_FALSE(boxes.empty());
+    const std::string full = ". " + platform::systemErrorText(ENOSPC);
+    EXPECT_EQ(boxes[0].rfind("error:Cannot write file \"" + AppDir, 0), 0u) << boxes[0];
+    EXPECT_TRUE(boxes[0].ends_with(full)) << boxes[0];
+    EXPECT_EQ(world.site.screen.status, "ERROR! Program Files download failed.");
+    EXPECT_EQ(world.differences(), "");
+}
+
+}  // namespace
+}  // namespace quill::testing
