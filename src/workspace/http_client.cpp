@@ -29,7 +29,7 @@ constexpr const char* kClosedGracefully = "Connection Closed Gracefully.";
 constexpr std::chrono::milliseconds kPulse{100};
 // What the transfer's thread may hold for the fetching thread before it waits:
 // a few receive buffers, so a slow disk slows the transfer rather than filling memory.
-constexpr std::size_t kMostQueued = 8 * kReceiveBuffer;
+constexpr std::size_t kMostQueued = 4 * kReceiveBuffer;
 
 using Clock = std::chrono::steady_clock;
 
