@@ -56,13 +56,20 @@ private:
     std::size_t limit_;
 };
 
+// A download into an open file, which never takes the disk's reserve (see
+// checkFreeSpace): a body announced larger than the room left is refused
+// before a byte is written, and one that grows without end is stopped while
+// the reserve is still free; either raises "Not enough free disk space to
+// download <name>: ...".
 class FileSink : public ByteSink {
 public:
     explicit FileSink(OutputFile& file) : file_(file) {}
-    void write(const char* data, std::size_t size) override { file_.write(data, size); }
+    void begin(std::int64_t total) override;
+    void write(const char* data, std::size_t size) override;
 
 private:
     OutputFile& file_;
+    std::uint64_t sinceSpaceChecked_ = 0;
 };
 
 }  // namespace quill

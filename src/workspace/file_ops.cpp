@@ -235,7 +235,7 @@ std::uint64_t diskReserve(std::uint64_t fileSystemSize) {
     return std::clamp<std::uint64_t>(fileSystemSize / 100, 16 * kMiB, 512 * kMiB);
 }
 
-void checkFreeSpace(const std::vector<SpaceNeed>& needs, const std::string& name) {
+void checkFreeSpace(const std::vector<SpaceNeed>& needs, const std::string& name, const std::string& verb) {
     struct OnOneDisk {
         platform::DiskSpace space;
         std::uint64_t needed = 0;
@@ -255,7 +255,7 @@ void checkFreeSpace(const std::vector<SpaceNeed>& needs, const std::string& name
     for (const auto& [device, disk] : disks) {
         if (disk.needed <= disk.space.available) continue;
         const auto cut = name.find_last_of(kSeparator);
-        throw AppError("Not enough free disk space to unpack " + name.substr(cut == std::string::npos ? 0 : cut + 1) +
+        throw AppError("Not enough free disk space to " + verb + " " + name.substr(cut == std::string::npos ? 0 : cut + 1) +
                        ": it needs " + megabytes(disk.needed, true) + ", " + megabytes(disk.space.available, false) +
                        " are free.");
     }

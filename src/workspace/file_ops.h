@@ -69,12 +69,12 @@ struct SpaceNeed {
 // full would fail the organizer's next save, or another program's.
 std::uint64_t diskReserve(std::uint64_t fileSystemSize);
 
-// Raises "Not enough free disk space to unpack <name without folder>: it needs
+// Raises "Not enough free disk space to <verb> <name without folder>: it needs
 // <X> MB, <Y> MB are free." unless the needs fit, with diskReserve() left over,
 // in what is available on their file systems; needs on one file system add up,
 // and X counts the reserve. A file system whose space cannot be learnt is taken
 // to have room.
-void checkFreeSpace(const std::vector<SpaceNeed>& needs, const std::string& name);
+void checkFreeSpace(const std::vector<SpaceNeed>& needs, const std::string& name, const std::string& verb = "unpack");
 
 // Creates or replaces the file with exactly these bytes.
 void saveBytesToFile(const std::string& bytes, const std::string& path);

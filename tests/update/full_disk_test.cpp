@@ -1,4 +1,4 @@
-// An update that does not fit on the disk, or fills it while it downloads,
+// An update that does not fit on the disk, or whose writing fails half-way,
 // leaves the application folder exactly as it was.
 #include "update_site.h"
 
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
+#include <regex>
 
 namespace quill::testing {
 namespace {
@@ -31,8 +32,11 @@ public:
     }
 
     void update(const std::string& big) {
-        site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"big.bin", big}, {"c.txt", "new c"}});
+        serve(big);
         site.update.installUpdate(site.screen, site.http);
+    }
+    void serve(const std::string& big) {
+        site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"big.bin", big}, {"c.txt", "new c"}});
     }
     std::string differences() const { return treeDifferences(before, snapshotTree(AppDir)); }
 
@@ -52,21 +56,40 @@ TEST(UpdateOnAFullDisk, OneThatCannotBeUnpackedChangesNothing) {
     EXPECT_EQ(world.differences(), "");
 }
 
-TEST(UpdateOnAFullDisk, ADownloadThatRunsOutOfSpaceHalfWayChangesNothing) {
-    // Bytes that do not deflate: the archive itself does not fit in 24 MiB.
+std::string noise(std::size_t size) {
+    // Bytes that do not deflate: the archive is as large as what it holds.
+    std::mt19937 random(3);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+TEST(UpdateOnAFullDisk, ADownloadThatDoesNotFitIsRefusedBeforeItIsWritten) {
     UpdateOnSmallDisk world(24 * kMiB);
     if (!world.disk.mounted()) GTEST_SKIP() << world.disk.whyNot();
-    std::mt19937 random(3);
-    std::string noise(32 * kMiB, '\0');
-    for (char& c : noise) c = static_cast<char>(random());
-    world.update(noise);
+    world.update(noise(32 * kMiB));
     EXPECT_FALSE(world.site.screen.closed);
-    // The first box names what the disk said.
     const auto boxes = world.site.screen.boxes();
     ASSERT_FALSE(boxes.empty());
-    const std::string full = ". " + platform::systemErrorText(ENOSPC);
+    EXPECT_TRUE(std::regex_match(boxes[0], std::regex(R"(error:Not enough free disk space to download [^:/]+: it needs [0-9.]+ MB, [0-9.]+ MB are free\.)")))
+        << boxes[0];
+    EXPECT_EQ(world.site.screen.status, "ERROR! Program Files download failed.");
+    EXPECT_EQ(world.differences(), "");
+}
+
+TEST(UpdateOnAFullDisk, ADownloadWhoseWriteFailsHalfWayChangesNothing) {
+    UpdateOnSmallDisk world(96 * kMiB);
+    if (!world.disk.mounted()) GTEST_SKIP() << world.disk.whyNot();
+    world.serve(noise(16 * kMiB));
+    {
+        FileSizeLimit limit(4 * kMiB);  // as an I/O error would, half-way through the archive
+        world.site.update.installUpdate(world.site.screen, world.site.http);
+    }
+    EXPECT_FALSE(world.site.screen.closed);
+    const auto boxes = world.site.screen.boxes();
+    ASSERT_FALSE(boxes.empty());
     EXPECT_EQ(boxes[0].rfind("error:Cannot write file \"" + AppDir, 0), 0u) << boxes[0];
-    EXPECT_TRUE(boxes[0].ends_with(full)) << boxes[0];
+    EXPECT_TRUE(boxes[0].ends_with(". " + platform::systemErrorText(EFBIG))) << boxes[0];
     EXPECT_EQ(world.site.screen.status, "ERROR! Program Files download failed.");
     EXPECT_EQ(world.differences(), "");
 }

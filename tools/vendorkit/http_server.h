@@ -49,7 +49,7 @@ struct HttpResponse {
     bool keepAlive = true;                        // false: "Connection: close" and close after the body
     std::size_t fillerHeaderLines = 0;            // extra "X-Filler-n: n" lines
     std::size_t bytesPerSecond = 0;               // sends the body no faster than this; 0: the server's pace
-    bool endless = false;                         // after the head, "x" without end until the client goes
+    bool endless = false;                         // after the head, "x" without end until the client goes (UntilClose framing)
 
     static HttpResponse ok(std::string body);
     static HttpResponse status(std::string statusLine, std::string body = {});
