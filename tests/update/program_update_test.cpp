@@ -109,7 +109,8 @@ TEST(ProgramUpdateSucceeds, SubfolderFileIsBackedUpWhenTheBackupHasTheSubfolder)
     site.update.installUpdate(site.screen, site.http);
     EXPECT_EQ(readFile(AppDir + "help/manual.chm"), "new manual");
     EXPECT_EQ(readFile(AppDir + "upgr_bak/help/manual.chm"), "old manual");
-    EXPECT_FALSE(platform::fileExists(AppDir + "upd.zip"));
+    // A file the update did not make, whatever the site calls its archive.
+    EXPECT_EQ(readFile(AppDir + "upd.zip"), "an earlier archive");
 }
 
 TEST(ProgramUpdateSucceeds, BackslashNamesAreBackedUpWhereTheyAreUnpacked) {
@@ -129,19 +130,25 @@ TEST(ProgramUpdateSucceeds, BackslashNamesAreBackedUpWhereTheyAreUnpacked) {
     EXPECT_TRUE(site.screen.closed);
 }
 
-TEST(ProgramUpdateSucceeds, ArchiveNamedInASubfolderIsSavedThere) {
-    for (const std::string name : {"sub/upd.zip", "sub\\upd.zip"}) {
+TEST(ProgramUpdateSucceeds, ArchiveNamedInASubfolderIsFetchedFromThereAndKeptInTheWorkFolder) {
+    // "." and empty levels read as the entry names' rule reads them.
+    for (const std::string name : {"sub/upd.zip", "./sub//upd.zip"}) {
         UpdateSite site;
         makeFolders(AppDir + "sub");
         writeFile(AppDir + "a.txt", "old a");
-        site.serveArchive(name, {{"a.txt", "new a"}});
-        bool savedInSub = false;
-        site.screen.onPump = [&] { savedInSub = savedInSub || platform::fileExists(AppDir + "sub/upd.zip"); };
+        writeFile(AppDir + "sub/upd.zip", "not the update's");
+        site.serveArchive("sub/upd.zip", {{"a.txt", "new a"}});
+        site.update.offeredFileName = name;
+        bool savedInWorkFolder = false;
+        site.screen.onPump = [&] {
+            savedInWorkFolder = savedInWorkFolder || platform::fileExists(AppDir + ".upgr_work0/update.zip");
+        };
         site.update.installUpdate(site.screen, site.http);
-        EXPECT_TRUE(savedInSub) << name;
-        const TreeSnapshot expected{{"a.txt", "new a"}, {"sub/", ""}, {"upgr_bak/", ""}, {"upgr_bak/a.txt", "old a"}};
+        EXPECT_TRUE(savedInWorkFolder) << name;
+        const TreeSnapshot expected{{"a.txt", "new a"}, {"sub/", ""}, {"sub/upd.zip", "not the update's"},
+                                    {"upgr_bak/", ""}, {"upgr_bak/a.txt", "old a"}};
         EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "") << name;
-        EXPECT_EQ(site.requestsFor("/update/" + name), 1) << name;
+        EXPECT_EQ(site.requestsFor("/update/sub/upd.zip"), 1) << name;
         EXPECT_TRUE(site.screen.closed) << name;
     }
 }
@@ -185,12 +192,9 @@ protected:
         before = snapshotTree(AppDir);
         site.update.installUpdate(site.screen, site.http);
     }
-    // The archive's own name belongs to the update, which removes it at its end
-    // whatever happens; everything else stays as it was.
+    // upd.zip too, though the site calls its archive so.
     void expectNothingChanged() {
-        TreeSnapshot expected = before;
-        expected.erase("upd.zip");
-        EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "");
+        EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
         EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.");
         EXPECT_FALSE(site.screen.closed);
         EXPECT_FALSE(site.screen.progressAlive);
@@ -307,8 +311,7 @@ protected:
     void expectRefused(const std::string& signature, const std::string& what) {
         site.screen.events.clear();
         site.update.offeredSignature = signature;
-        TreeSnapshot expected = snapshotTree(AppDir);
-        expected.erase("upd.zip");
+        const TreeSnapshot expected = snapshotTree(AppDir);
         site.update.installUpdate(site.screen, site.http);
         EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "") << what;
         EXPECT_EQ(site.screen.boxes(), Events{"error:The update archive's signature is missing or not valid."})
@@ -327,7 +330,7 @@ TEST_F(SignedProgramUpdate, TheVendorsSignatureFromVersionTxtLetsTheArchiveIn) {
     site.update.fetchOfferedVersion(site.screen, site.http);
     EXPECT_EQ(readFile(AppDir + "a.txt"), "new a");
     EXPECT_EQ(readFile(AppDir + "help/b.txt"), "new b");
-    EXPECT_FALSE(platform::pathExists(AppDir + "upd.zip"));
+    EXPECT_EQ(readFile(AppDir + "upd.zip"), "an earlier archive");
     EXPECT_TRUE(site.screen.closed);
 }
 
