@@ -241,20 +241,22 @@ std::vector<JournalRecord> parseJournal(const std::string& bytes, std::size_t& v
 JournalFile JournalFile::create(const std::string& path, const JournalRecord& first) {
     const std::string draft = draftPathOf(path);
     int fd = -1;
+    // A start-up's look at an abandoned draft holds it for a moment, and one
+    // that another copy writes has its name only until it is renamed: both
+    // give way soon, and a journal in place then refuses the rename.
     for (int attempt = 0; fd < 0; ++attempt) {
+        if (attempt > 0) platform::sleepMilliseconds(1);
         fd = ::open(draft.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (fd < 0) raiseJournalError(path, errno);
         // Held until the change ends, or until the process dies however it
         // dies; a draft that a killed run left behind is ours once locked.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int error = errno;
-            ::close(fd);
-            raiseJournalError(path, error == EWOULDBLOCK ? EBUSY : error);
-        }
-        if (!stillNamed(fd, draft)) {  // removed as abandoned before we locked it
+        const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        const int error = errno;
+        if (!locked || !stillNamed(fd, draft)) {
             ::close(fd);
             fd = -1;
-            if (attempt == 3) raiseJournalError(path, EBUSY);
+            if (!locked && error != EWOULDBLOCK) raiseJournalError(path, error);
+            if (attempt == 1000) raiseJournalError(path, EBUSY);
         }
     }
     JournalFile file(path, fd, 0);
