@@ -35,6 +35,15 @@ void putRightAnUnfinishedChange(const std::string& appDir, MessageBoxes& boxes) 
                     e.what() + "\nThe program will try again the next time it starts.");
         return;
     }
+    if (change.outcome == RecoveredChange::Outcome::Unreadable) {
+        // Half a record read as the whole would undo what may have been done.
+        boxes.error("The program was stopped while it was changing its files, and its record of that change (\"" +
+                    journalPath(appDir) +
+                    "\") cannot be read whole, so the files have been left as they are.\nCheck the program files, "
+                    "the database and its data folder, then delete that record. Until then no template can be "
+                    "installed and no update made.");
+        return;
+    }
     if (change.outcome != RecoveredChange::Outcome::Nothing) boxes.information(whatWasDone(change));
 }
 

@@ -12,7 +12,6 @@
 #include "workspace/progress_sink.h"
 #include "workspace/signed_file.h"
 #include "workspace/vendor_key.h"
-#include "workspace/zip_names.h"
 #include "workspace/zip_reader.h"
 
 #include <algorithm>
@@ -28,11 +27,19 @@ const char* const kInstalled = "The program files installed successfully.";
 const char* const kBadSignature = "The update archive's signature is missing or not valid.";
 constexpr char kSep = platform::kSeparator;
 
-// The file name comes from the update site: it may name a subfolder's file,
-// read as an entry name is, but never one outside AppDir.
-std::string localCopyPath(const std::string& name) {
-    checkStaysInside(name);
-    return AppDir + entryPath(name);
+// The site's file name only forms the address, read by the entry names' rule
+// ("./upd.zip" is "upd.zip"); "\\" and control characters have no place in it.
+// Raises "Unsafe file name: <name>" for any other.
+std::string siteFileName(const std::string& name) {
+    const bool plainCharacters = std::none_of(name.begin(), name.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return ch == '\\' || c < 0x20 || c == 0x7f;
+    });
+    const auto plain = plainRelativePath(name);
+    if (!plainCharacters || !plain || plain->empty() || plain->back() == kSep) {
+        throw AppError("Unsafe file name: " + name);
+    }
+    return *plain;
 }
 
 // Inside AppDir, so that every later move is a rename on one file system.
@@ -85,13 +92,12 @@ private:
     // shown and leaves what it got for the reading to fail on; a copy that
     // cannot be made or written raises.
     void saveArchive() {
+        const std::string address = UpdateUrl + siteFileName(fileName_);
         workFolder_ = freeWorkFolder();
         change_->makeWorkFolder(workFolder_);
-        archive_ = localCopyPath(fileName_);
-        // The update removes this name at its end whatever happens, so an
-        // older file of that name goes now.
-        platform::deleteFile(archive_);
-        change_->addScratchFile(archive_);
+        // The program's own name in its own folder: nothing the site names is
+        // ever written or deleted, and the copy goes with the work folder.
+        archive_ = workFolder_ + "update.zip";
         OutputFile out(archive_);
         FileSink target(out);
         reportingOwnErrors(screen_, [&] {
@@ -100,7 +106,7 @@ private:
             sink.onProgress = [this](std::int64_t received, std::int64_t total) {
                 if (total > 0) screen_.setProgressPosition(static_cast<int>(std::min(received, total) * 50 / total));
             };
-            http_.fetch(UpdateUrl + fileName_, sink);
+            http_.fetch(address, sink);
         });
         screen_.setProgressPosition(50);
         pauseAndPump(screen_);

@@ -125,16 +125,20 @@ bool validText(const JournalRecord& record) {
     return true;
 }
 
-bool parseLine(const std::string& line, JournalRecord& record) {
-    if (line.size() < 10 || line[8] != ' ') return false;
+enum class LineCheck { Good, Torn, NotUnderstood };
+
+// Torn: the line is not as it was written (cut, garbled); NotUnderstood: it
+// is whole, but no record this program writes.
+LineCheck parseLine(const std::string& line, JournalRecord& record) {
+    if (line.size() < 10 || line[8] != ' ') return LineCheck::Torn;
     std::uint32_t sum = 0;
     for (int i = 0; i < 8; ++i) {
         const int digit = hexValue(line[i]);
-        if (digit < 0) return false;
+        if (digit < 0) return LineCheck::Torn;
         sum = sum * 16 + static_cast<std::uint32_t>(digit);
     }
     const std::string content = line.substr(9);
-    if (checkSum(content) != sum) return false;
+    if (checkSum(content) != sum) return LineCheck::Torn;
 
     std::vector<std::string> fields;
     std::size_t start = 0;
@@ -148,15 +152,40 @@ bool parseLine(const std::string& line, JournalRecord& record) {
     for (const auto& entry : kTypes) {
         if (fields[0] == entry.name) kind = &entry;
     }
-    if (!kind || fields.size() != 1u + static_cast<std::size_t>(kind->paths) + (kind->text ? 1u : 0u)) return false;
+    if (!kind || fields.size() != 1u + static_cast<std::size_t>(kind->paths) + (kind->text ? 1u : 0u)) {
+        return LineCheck::NotUnderstood;
+    }
 
     record = JournalRecord{};
     record.type = kind->type;
     std::size_t next = 1;
-    if (kind->paths >= 1 && !(unescape(fields[next++], record.path) && isInsidePath(record.path))) return false;
-    if (kind->paths >= 2 && !(unescape(fields[next++], record.to) && isInsidePath(record.to))) return false;
-    if (kind->text && !unescape(fields[next++], record.text)) return false;
-    return validText(record);
+    const bool understood =
+        (kind->paths < 1 || (unescape(fields[next++], record.path) && isInsidePath(record.path))) &&
+        (kind->paths < 2 || (unescape(fields[next++], record.to) && isInsidePath(record.to))) &&
+        (!kind->text || unescape(fields[next++], record.text)) && validText(record);
+    return understood ? LineCheck::Good : LineCheck::NotUnderstood;
+}
+
+// The same inode as the name shows now: a journal its owner removed between
+// our open and our lock is no journal any more.
+bool stillNamed(int fd, const std::string& path) {
+    struct stat held {}, named {};
+    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
+}
+
+// Where a journal is written and locked before it gets its name, so that no
+// other copy of the program ever finds it unlocked.
+std::string draftPathOf(const std::string& path) { return path + ".new"; }
+
+// Never replaces `to`: two changes must not both think they own the journal.
+bool moveIntoPlace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without it: a hard link never replaces either.
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    ::unlink(from.c_str());
+    return true;
 }
 
 std::string folderOf(const std::string& path) {
@@ -185,41 +214,69 @@ std::string journalLine(const JournalRecord& record) {
     return sum + content + "\n";
 }
 
-std::vector<JournalRecord> parseJournal(const std::string& bytes, std::size_t& validSize) {
+std::vector<JournalRecord> parseJournal(const std::string& bytes, std::size_t& validSize, bool* whole) {
     std::vector<JournalRecord> records;
+    bool readWhole = true;
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) break;  // the end, or a last line cut short
         JournalRecord record;
-        if (end == std::string::npos || !parseLine(bytes.substr(start, end - start), record)) break;
+        const LineCheck check = parseLine(bytes.substr(start, end - start), record);
+        if (check != LineCheck::Good) {
+            // Only the last line can be torn by a crash; anything else means
+            // the records cannot be trusted to be all there is.
+            readWhole = check == LineCheck::Torn && end + 1 == bytes.size();
+            break;
+        }
         records.push_back(std::move(record));
         start = end + 1;
     }
+    if (!records.empty() && records.front().type != JournalRecord::Type::Begin) readWhole = false;
     validSize = start;
+    if (whole) *whole = readWhole;
     return records;
 }
 
 JournalFile JournalFile::create(const std::string& path, const JournalRecord& first) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) raiseJournalError(path, errno);
-    // Held until the change ends, or until the process dies however it dies.
-    ::flock(fd, LOCK_EX | LOCK_NB);
+    const std::string draft = draftPathOf(path);
+    int fd = -1;
+    // A start-up's look at an abandoned draft holds it for a moment, and one
+    // that another copy writes has its name only until it is renamed: both
+    // give way soon, and a journal in place then refuses the rename.
+    for (int attempt = 0; fd < 0; ++attempt) {
+        if (attempt > 0) platform::sleepMilliseconds(1);
+        fd = ::open(draft.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd < 0) raiseJournalError(path, errno);
+        // Held until the change ends, or until the process dies however it
+        // dies; a draft that a killed run left behind is ours once locked.
+        const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        const int error = errno;
+        if (!locked || !stillNamed(fd, draft)) {
+            ::close(fd);
+            fd = -1;
+            if (!locked && error != EWOULDBLOCK) raiseJournalError(path, error);
+            if (attempt == 1000) raiseJournalError(path, EBUSY);
+        }
+    }
     JournalFile file(path, fd, 0);
     try {
-        file.append({first}, true);
+        if (::ftruncate(fd, 0) != 0) raiseJournalError(path, errno);
+        file.write({first}, true);
+        if (!moveIntoPlace(draft, path)) raiseJournalError(path, errno);
     } catch (...) {
-        ::close(file.fd_);
-        file.fd_ = -1;
-        ::unlink(path.c_str());
+        ::unlink(draft.c_str());
         throw;
     }
     // The journal is no use if a crash can lose its name.
     if (!platform::syncFolder(folderOf(path))) raiseJournalError(path, platform::lastError());
+    journalPoint();
     return file;
 }
 
-std::optional<JournalFile> JournalFile::takeOver(const std::string& path, std::vector<JournalRecord>& records) {
+std::optional<JournalFile> JournalFile::takeOver(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) return std::nullopt;
     if (fd < 0) {
         throw AppError("The journal of changes \"" + path + "\" cannot be read. " + platform::systemErrorText(errno));
     }
@@ -228,21 +285,42 @@ std::optional<JournalFile> JournalFile::takeOver(const std::string& path, std::v
         if (errno == EWOULDBLOCK) return std::nullopt;
         raiseJournalError(path, errno);
     }
+    if (!stillNamed(fd, path)) return std::nullopt;
+    return file;
+}
+
+bool JournalFile::readRecords(std::vector<JournalRecord>& records) {
     std::string bytes;
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(bytes.size()));
+        const ssize_t n = ::pread(fd_, buffer, sizeof buffer, static_cast<off_t>(bytes.size()));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            throw AppError("The journal of changes \"" + path + "\" cannot be read. " + platform::systemErrorText(errno));
+            throw AppError("The journal of changes \"" + path_ + "\" cannot be read. " + platform::systemErrorText(errno));
         }
         if (n == 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
     }
-    records = parseJournal(bytes, file.size_);
+    bool whole = true;
+    std::size_t validSize = 0;
+    records = parseJournal(bytes, validSize, &whole);
+    // Left exactly as it is: it is not ours to cut.
+    if (!whole) return false;
     // What follows a torn line could never be read back.
-    if (file.size_ < bytes.size() && ::ftruncate(fd, static_cast<off_t>(file.size_)) != 0) raiseJournalError(path, errno);
-    return file;
+    if (validSize < bytes.size() && ::ftruncate(fd_, static_cast<off_t>(validSize)) != 0) {
+        raiseJournalError(path_, errno);
+    }
+    size_ = validSize;
+    return true;
+}
+
+void removeAbandonedDraft(const std::string& path) {
+    const std::string draft = draftPathOf(path);
+    const int fd = ::open(draft.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    // A draft that another copy is writing now is locked by it.
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && stillNamed(fd, draft)) ::unlink(draft.c_str());
+    ::close(fd);
 }
 
 JournalFile::JournalFile(JournalFile&& other) noexcept
@@ -266,9 +344,24 @@ JournalFile::~JournalFile() {
 }
 
 void JournalFile::append(const std::vector<JournalRecord>& records, bool durable) {
+    write(records, durable);
+    journalPoint();
+}
+
+void JournalFile::write(const std::vector<JournalRecord>& records, bool durable) {
     if (fd_ < 0) raiseJournalError(path_, EBADF);
     std::string bytes;
-    for (const auto& record : records) bytes += journalLine(record);
+    for (const auto& record : records) {
+        std::string line = journalLine(record);
+        // A record the reading would stop at hides every record after it, the
+        // commit too; refused before any step of it is made.
+        JournalRecord readBack;
+        if (parseLine(line.substr(0, line.size() - 1), readBack) != LineCheck::Good) {
+            throw AppError("The journal of changes \"" + path_ + "\" cannot record a step on \"" + record.path +
+                           "\" \"" + record.to + "\".");
+        }
+        bytes += line;
+    }
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
@@ -288,7 +381,6 @@ void JournalFile::append(const std::vector<JournalRecord>& records, bool durable
         raiseJournalError(path_, error);
     }
     size_ += bytes.size();
-    journalPoint();
 }
 
 void JournalFile::close() {

@@ -38,36 +38,52 @@ std::string journalLine(const JournalRecord& record);
 
 // The records before the first line that is torn, garbled or not understood;
 // `validSize` is where that line starts (the end of the bytes when none is).
-std::vector<JournalRecord> parseJournal(const std::string& bytes, std::size_t& validSize);
+// `whole` (when given) is false unless that line is a torn last one: a bad
+// line with more after it, a line whole but not understood, or a first record
+// that is no Begin mean the records may not be all there is.
+std::vector<JournalRecord> parseJournal(const std::string& bytes, std::size_t& validSize, bool* whole = nullptr);
 
 // An open journal that takes appended records. Raises AppError with the system's
 // reason; a failed append leaves the file as it was before it.
 class JournalFile {
 public:
     // A new journal holding `first`, on disk with its folder entry before this
-    // returns. Raises when one exists already. While it is open no other
-    // process takes it over.
+    // returns. It is written and locked under another name first and then
+    // renamed into place, so no other copy of the program ever sees it
+    // unlocked; while it is open no other process takes it over. Raises when
+    // one exists already.
     static JournalFile create(const std::string& path, const JournalRecord& first);
-    // An existing journal with its records, cut back to them so that records
-    // appended now can be read back. Nothing when a running program still
-    // holds it; raises when it cannot be opened or read.
-    static std::optional<JournalFile> takeOver(const std::string& path, std::vector<JournalRecord>& records);
+    // The existing journal at path, locked. Nothing when there is none, or a
+    // running program still holds it; raises when it cannot be opened.
+    static std::optional<JournalFile> takeOver(const std::string& path);
 
     JournalFile(JournalFile&& other) noexcept;
     JournalFile& operator=(JournalFile&& other) noexcept;
     ~JournalFile();
 
-    // `durable`: on the disk before this returns, not only handed to the system.
+    // Every record in the file. True when it reads whole (a torn last line is
+    // cut off, so that records appended now can be read back); false, with
+    // the file left untouched, when it does not (parseJournal). Raises when
+    // it cannot be read.
+    bool readRecords(std::vector<JournalRecord>& records);
+    // `durable`: on the disk before this returns, not only handed to the
+    // system. Raises, before writing anything, for a record the reading would
+    // not take back.
     void append(const std::vector<JournalRecord>& records, bool durable);
     void close();
     const std::string& path() const { return path_; }
 
 private:
     JournalFile(std::string path, int fd, std::size_t size) : path_(std::move(path)), fd_(fd), size_(size) {}
+    void write(const std::vector<JournalRecord>& records, bool durable);
     std::string path_;
     int fd_ = -1;
     std::size_t size_ = 0;
 };
+
+// Removes what a run killed while it was creating the journal at path left
+// under the journal's draft name; one that another copy is writing stays.
+void removeAbandonedDraft(const std::string& path);
 
 // Removes the journal once what it covers is on the disk; its folder entry
 // reaches the disk as well. Raises AppError when it stays.

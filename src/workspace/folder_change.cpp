@@ -91,6 +91,53 @@ void undoStep(const std::string& appDir, const JournalRecord& step, std::size_t 
     journalPoint();
 }
 
+// Undoes or completes the change that the held journal records, then
+// removes the journal while still holding it. A journal that cannot be read
+// whole is left as it is, with the folder: half of it read as the whole
+// would undo a change that was committed.
+RecoveredChange putRight(const std::string& appDir, JournalFile& journal) {
+    RecoveredChange result;
+    std::vector<JournalRecord> records;
+    if (!journal.readRecords(records)) {
+        result.outcome = RecoveredChange::Outcome::Unreadable;
+        return result;
+    }
+
+    // Without a whole first record nothing was changed yet.
+    if (!records.empty()) {
+        result.kind = records.front().text == "installation" ? ChangeKind::Installation : ChangeKind::Update;
+        std::vector<JournalRecord> steps;
+        std::size_t undoneFrom = SIZE_MAX;
+        bool committed = false;
+        for (std::size_t i = 1; i < records.size(); ++i) {
+            const JournalRecord& record = records[i];
+            if (record.type == Type::Commit) committed = true;
+            else if (record.type == Type::Undone) undoneFrom = std::min<std::size_t>(undoneFrom, std::stoul(record.text));
+            else if (record.type != Type::Begin) steps.push_back(record);
+        }
+        undoneFrom = std::min(undoneFrom, steps.size());
+
+        if (committed) {
+            for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
+                if (it->type == Type::Aside) removeTree(appDir + it->to);
+                else if (it->type == Type::WorkFolder || it->type == Type::Scratch) removeTree(appDir + it->path);
+                else continue;
+                journalPoint();
+            }
+            result.outcome = RecoveredChange::Outcome::Completed;
+        } else {
+            for (std::size_t i = undoneFrom; i-- > 0;) undoStep(appDir, steps[i], i, journal);
+            result.outcome = RecoveredChange::Outcome::RolledBack;
+        }
+        // The journal may go only once what it put right is on the disk.
+        if (!platform::syncFileSystem(appDir)) raiseSystemError(platform::lastError());
+    }
+    // Removed while still held, so no other start takes over what is gone.
+    removeJournal(journal.path());
+    journal.close();
+    return result;
+}
+
 }  // namespace
 
 // --- FolderChange::Burst ---
@@ -257,64 +304,33 @@ void FolderChange::commit() {
     record.type = Type::Commit;
     journal_.append({record}, true);
     finished_ = true;
-    journal_.close();
     try {
-        recoverUnfinishedChange(appDir_);
+        putRight(appDir_, journal_);
     } catch (...) {
         // Committed all the same: the next start finishes the clean-up.
     }
+    journal_.close();
 }
 
 void FolderChange::rollBack() {
     if (finished_) return;
     finished_ = true;
+    // Still locked while it is undone: no second copy ever finds it free.
+    if (putRight(appDir_, journal_).outcome == RecoveredChange::Outcome::Unreadable) {
+        throw AppError("The journal of changes \"" + journal_.path() + "\" cannot be read whole.");
+    }
     journal_.close();
-    recoverUnfinishedChange(appDir_);
 }
 
 // --- recovery ---
 
 RecoveredChange recoverUnfinishedChange(const std::string& appDir) {
-    RecoveredChange result;
     const std::string path = journalPath(appDir);
-    if (!platform::pathExists(path)) return result;
-    std::vector<JournalRecord> records;
-    std::optional<JournalFile> journal = JournalFile::takeOver(path, records);
-    // Another copy of the program is making that change right now.
-    if (!journal) return result;
-
-    // Without a whole first record nothing was changed yet.
-    if (!records.empty() && records.front().type == Type::Begin) {
-        result.kind = records.front().text == "installation" ? ChangeKind::Installation : ChangeKind::Update;
-        std::vector<JournalRecord> steps;
-        std::size_t undoneFrom = SIZE_MAX;
-        bool committed = false;
-        for (std::size_t i = 1; i < records.size(); ++i) {
-            const JournalRecord& record = records[i];
-            if (record.type == Type::Commit) committed = true;
-            else if (record.type == Type::Undone) undoneFrom = std::min<std::size_t>(undoneFrom, std::stoul(record.text));
-            else if (record.type != Type::Begin) steps.push_back(record);
-        }
-        undoneFrom = std::min(undoneFrom, steps.size());
-
-        if (committed) {
-            for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
-                if (it->type == Type::Aside) removeTree(appDir + it->to);
-                else if (it->type == Type::WorkFolder || it->type == Type::Scratch) removeTree(appDir + it->path);
-                else continue;
-                journalPoint();
-            }
-            result.outcome = RecoveredChange::Outcome::Completed;
-        } else {
-            for (std::size_t i = undoneFrom; i-- > 0;) undoStep(appDir, steps[i], i, *journal);
-            result.outcome = RecoveredChange::Outcome::RolledBack;
-        }
-        // The journal may go only once what it put right is on the disk.
-        if (!platform::syncFileSystem(appDir)) raiseSystemError(platform::lastError());
-    }
-    // Removed while still held, so no other start takes over what is gone.
-    removeJournal(path);
-    return result;
+    removeAbandonedDraft(path);
+    std::optional<JournalFile> journal = JournalFile::takeOver(path);
+    // None, or another copy of the program is making that change right now.
+    if (!journal) return {};
+    return putRight(appDir, *journal);
 }
 
 }  // namespace quill

@@ -71,8 +71,9 @@ public:
     // removes the kept files, the work folders and the journal. Raises when the
     // commit cannot be recorded; the change is then still undone.
     void commit();
-    // Undoes every step so far. Raises AppError when a step cannot be undone;
-    // the journal then stays, and the next start tries again.
+    // Undoes every step so far. Raises AppError when a step cannot be undone
+    // or the journal cannot be read whole; the journal then stays, and the
+    // next start tries again.
     void rollBack();
 
 private:
@@ -91,7 +92,10 @@ private:
 };
 
 struct RecoveredChange {
-    enum class Outcome { Nothing, RolledBack, Completed };
+    // Unreadable: the journal cannot be read whole (a bad line before its
+    // last, a record not understood); the folder and the journal are left as
+    // they are, for a person to look at.
+    enum class Outcome { Nothing, RolledBack, Completed, Unreadable };
     Outcome outcome = Outcome::Nothing;
     ChangeKind kind = ChangeKind::Installation;
 };

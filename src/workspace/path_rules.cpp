@@ -32,6 +32,27 @@ void checkStaysInside(const std::string& name) {
     if (leavesItsFolder(name)) throw AppError("Unsafe file name: " + name);
 }
 
+std::optional<std::string> plainRelativePath(std::string_view name) {
+    if (leavesItsFolder(name)) return std::nullopt;
+    std::string plain;
+    std::string_view lastLevel;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = name.find_first_of("/\\", start);
+        lastLevel = name.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+        if (!lastLevel.empty() && lastLevel != ".") {
+            if (!plain.empty()) plain += platform::kSeparator;
+            plain += lastLevel;
+        }
+        if (end == std::string_view::npos) break;
+        start = end + 1;
+    }
+    const bool folder = !name.empty() && (name.back() == '/' || name.back() == '\\');
+    if (folder) return plain.empty() ? plain : plain + platform::kSeparator;
+    if (plain.empty() || lastLevel == ".") return std::nullopt;
+    return plain;
+}
+
 void checkPathLength(const std::string& path) {
     if (platform::toUtf16(path).size() >= kMaxPath) throw AppError("The specified path is too long");
 }

@@ -3,6 +3,7 @@
 // a path, and the folder a path lies in.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,14 @@ bool leavesItsFolder(std::string_view name);
 
 // Raises "Unsafe file name: <name>" for a name that leaves its folder.
 void checkStaysInside(const std::string& name);
+
+// The plain relative path a name stands for, levels joined by the native
+// separator: "." levels and empty levels are dropped ("./a//b" is "a/b"), as
+// the file system reads them anyway. A name ending in a separator keeps one
+// (a folder; "" for the folder itself). Nothing for a name that leaves its
+// folder, and for a file's name that comes to nothing or ends in a "." level
+// ("a/." is a folder on disk, not the file the name says).
+std::optional<std::string> plainRelativePath(std::string_view name);
 
 // Raises "The specified path is too long" for 260 UTF-16 characters or more.
 void checkPathLength(const std::string& path);

@@ -1,7 +1,9 @@
 #include "workspace/zip_names.h"
 
 #include "platform/codepage.h"
+#include "platform/error.h"
 #include "platform/files.h"
+#include "workspace/path_rules.h"
 
 #include <cstdint>
 
@@ -34,11 +36,9 @@ std::string cp437ToUtf8(std::string_view bytes) {
 }
 
 std::string entryPath(std::string_view name) {
-    std::string path(name);
-    for (char& ch : path) {
-        if (ch == '/' || ch == '\\') ch = platform::kSeparator;
-    }
-    return path;
+    auto path = plainRelativePath(name);
+    if (!path) throw AppError("Unsafe entry name: " + std::string(name));
+    return std::move(*path);
 }
 
 }  // namespace quill

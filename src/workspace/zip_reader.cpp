@@ -187,7 +187,7 @@ void ZipReader::Impl::readDirectory(const std::string& path) {
             throw AppError(kErrorReadingZip);
         e.name = (e.flags & kUtf8NameFlag) ? name : cp437ToUtf8(name);
         // Checked before anything is written, so a hostile archive leaves no trace.
-        if (leavesItsFolder(e.name)) throw AppError("Unsafe entry name: " + e.name);
+        entryPath(e.name);  // raises "Unsafe entry name: ..."
         entries.push_back(std::move(e));
     }
     // Beyond 4 GiB the sizes live in extra fields this reader does not read;

@@ -79,6 +79,29 @@ private slots:
         QCOMPARE(boxes.shown[0].substr(0, 5), std::string("info:"));
         QCOMPARE(treeDifferences(before, snapshotTree(app.path())), std::string());
     }
+
+    void saysSoAndLeavesEverythingWhenTheRecordCannotBeReadWhole() {
+        TempFolder app;
+        makeSampleAppFolder(app.path());
+        runSampleChange("update", app.path(), 10);
+        const std::string journal = app / ".final_inst.journal";
+        std::string bytes = readFile(journal);
+        const auto secondLineEnd = bytes.find('\n', bytes.find('\n') + 1);
+        QVERIFY(secondLineEnd != std::string::npos && secondLineEnd + 1 < bytes.size());
+        bytes[secondLineEnd - 1] ^= 0x20;
+        writeFile(journal, bytes);
+        const TreeSnapshot left = snapshotTree(app.path());
+        RecordingBoxes boxes;
+        putRightAnUnfinishedChange(app.path(), boxes);
+        QCOMPARE(boxes.shown,
+                 (std::vector<std::string>{
+                     "error:The program was stopped while it was changing its files, and its record of that change (\"" +
+                     journal +
+                     "\") cannot be read whole, so the files have been left as they are.\nCheck the program files, "
+                     "the database and its data folder, then delete that record. Until then no template can be "
+                     "installed and no update made."}));
+        QCOMPARE(treeDifferences(left, snapshotTree(app.path())), std::string());
+    }
 };
 
 QTEST_MAIN(StartupRecoveryTest)

@@ -7,6 +7,7 @@
 #include "workspace/signature.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <random>
@@ -109,7 +110,8 @@ TEST(ProgramUpdateSucceeds, SubfolderFileIsBackedUpWhenTheBackupHasTheSubfolder)
     site.update.installUpdate(site.screen, site.http);
     EXPECT_EQ(readFile(AppDir + "help/manual.chm"), "new manual");
     EXPECT_EQ(readFile(AppDir + "upgr_bak/help/manual.chm"), "old manual");
-    EXPECT_FALSE(platform::fileExists(AppDir + "upd.zip"));
+    // A file the update did not make, whatever the site calls its archive.
+    EXPECT_EQ(readFile(AppDir + "upd.zip"), "an earlier archive");
 }
 
 TEST(ProgramUpdateSucceeds, BackslashNamesAreBackedUpWhereTheyAreUnpacked) {
@@ -129,19 +131,25 @@ TEST(ProgramUpdateSucceeds, BackslashNamesAreBackedUpWhereTheyAreUnpacked) {
     EXPECT_TRUE(site.screen.closed);
 }
 
-TEST(ProgramUpdateSucceeds, ArchiveNamedInASubfolderIsSavedThere) {
-    for (const std::string name : {"sub/upd.zip", "sub\\upd.zip"}) {
+TEST(ProgramUpdateSucceeds, ArchiveNamedInASubfolderIsFetchedFromThereAndKeptInTheWorkFolder) {
+    // "." and empty levels read as the entry names' rule reads them.
+    for (const std::string name : {"sub/upd.zip", "./sub//upd.zip"}) {
         UpdateSite site;
         makeFolders(AppDir + "sub");
         writeFile(AppDir + "a.txt", "old a");
-        site.serveArchive(name, {{"a.txt", "new a"}});
-        bool savedInSub = false;
-        site.screen.onPump = [&] { savedInSub = savedInSub || platform::fileExists(AppDir + "sub/upd.zip"); };
+        writeFile(AppDir + "sub/upd.zip", "not the update's");
+        site.serveArchive("sub/upd.zip", {{"a.txt", "new a"}});
+        site.update.offeredFileName = name;
+        bool savedInWorkFolder = false;
+        site.screen.onPump = [&] {
+            savedInWorkFolder = savedInWorkFolder || platform::fileExists(AppDir + ".upgr_work0/update.zip");
+        };
         site.update.installUpdate(site.screen, site.http);
-        EXPECT_TRUE(savedInSub) << name;
-        const TreeSnapshot expected{{"a.txt", "new a"}, {"sub/", ""}, {"upgr_bak/", ""}, {"upgr_bak/a.txt", "old a"}};
+        EXPECT_TRUE(savedInWorkFolder) << name;
+        const TreeSnapshot expected{{"a.txt", "new a"}, {"sub/", ""}, {"sub/upd.zip", "not the update's"},
+                                    {"upgr_bak/", ""}, {"upgr_bak/a.txt", "old a"}};
         EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "") << name;
-        EXPECT_EQ(site.requestsFor("/update/" + name), 1) << name;
+        EXPECT_EQ(site.requestsFor("/update/sub/upd.zip"), 1) << name;
         EXPECT_TRUE(site.screen.closed) << name;
     }
 }
@@ -185,12 +193,9 @@ protected:
         before = snapshotTree(AppDir);
         site.update.installUpdate(site.screen, site.http);
     }
-    // The archive's own name belongs to the update, which removes it at its end
-    // whatever happens; everything else stays as it was.
+    // upd.zip too, though the site calls its archive so.
     void expectNothingChanged() {
-        TreeSnapshot expected = before;
-        expected.erase("upd.zip");
-        EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "");
+        EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
         EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.");
         EXPECT_FALSE(site.screen.closed);
         EXPECT_FALSE(site.screen.progressAlive);
@@ -291,6 +296,122 @@ TEST(ProgramUpdateRefuses, ArchiveNameOutsideTheApplicationFolder) {
     }
 }
 
+// Names as ordinary tools write them ("./b.txt" from bsdtar, "sub//b.txt")
+// install exactly as their plain forms do, backups and the journal included.
+TEST(ProgramUpdateEntryNames, DotAndEmptyLevelsInstallAllTheNewFilesAndKeepEarlierBackups) {
+    struct Case {
+        const char* what;
+        std::vector<ArchiveEntry> entries;
+    };
+    const Case cases[] = {
+        {"bsdtar", {{"./", ""}, {"./a.txt", "new a"}, {"./sub/", ""}, {"./sub/b.txt", "new sub b"}, {"./b.txt", "new b"}}},
+        {"empty levels", {{"a.txt", "new a"}, {"sub//b.txt", "new sub b"}, {"b.txt", "new b"}}},
+        {"mixed", {{"./a.txt", "new a"}, {"sub/./b.txt", "new sub b"}, {".//b.txt", "new b"}, {"sub//", ""}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        UpdateSite site;
+        writeFile(AppDir + "a.txt", "old a");
+        writeFile(AppDir + "b.txt", "old b");
+        makeFolders(AppDir + "sub");
+        writeFile(AppDir + "sub/b.txt", "old sub b");
+        makeFolders(AppDir + "upgr_bak/sub");
+        writeFile(AppDir + "upgr_bak/a.txt", "first backup of a");
+        site.serveArchive("upd.zip", c.entries);
+        site.update.installUpdate(site.screen, site.http);
+        const TreeSnapshot expected{{"a.txt", "new a"},
+                                    {"b.txt", "new b"},
+                                    {"sub/", ""},
+                                    {"sub/b.txt", "new sub b"},
+                                    {"upgr_bak/", ""},
+                                    {"upgr_bak/a.txt", "first backup of a"},
+                                    {"upgr_bak/b.txt", "old b"},
+                                    {"upgr_bak/sub/", ""},
+                                    {"upgr_bak/sub/b.txt", "old sub b"}};
+        EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "");
+        EXPECT_EQ(site.screen.boxes(), Events{"info:The program files installed successfully."});
+    }
+}
+
+TEST(ProgramUpdateEntryNames, ANameThatComesToNoFileLeavesEverythingAsItWas) {
+    for (const std::string name : {"b.txt/.", ".", "sub/./.", "", "sub/../../x.txt"}) {
+        SCOPED_TRACE(name);
+        UpdateSite site;
+        writeFile(AppDir + "a.txt", "old a");
+        writeFile(AppDir + "b.txt", "old b");
+        writeFile(AppDir + "upgr_bak/a.txt", "first backup of a");
+        site.serveArchive("upd.zip", {{"./b.txt", "new b"}, {name, "data"}, {"a.txt", "new a"}});
+        const TreeSnapshot before = snapshotTree(AppDir);
+        site.update.installUpdate(site.screen, site.http);
+        EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
+        EXPECT_EQ(site.screen.boxes(), Events{"error:Unsafe entry name: " + name});
+        EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.");
+    }
+}
+
+// version.txt's file= forms an address and nothing else: whatever it names,
+// nothing outside the update's work folder is written or deleted for it.
+class HostileArchiveName : public ::testing::Test {
+protected:
+    HostileArchiveName() {
+        makeFolders(AppDir + "db");
+        writeFile(AppDir + "db/db.fdb", "the organizer's working database");
+        writeFile(AppDir + "quillary.exe", "program 1.0");
+        writeFile(AppDir + "a.txt", "old a");
+        archive = [&] {
+            site.serveArchive("upd.zip", {{"a.txt", "new a"}});
+            return readFile(site.siteFiles.path() + "upd.zip");
+        }();
+        before = snapshotTree(AppDir);
+    }
+    void offer(const std::string& name) {
+        site.screen.events.clear();
+        site.update.offeredFileName = name;
+        site.update.installUpdate(site.screen, site.http);
+    }
+    UpdateSite site;
+    std::string archive;
+    TreeSnapshot before;
+};
+
+TEST_F(HostileArchiveName, ANameThatIsNotPlainIsNeverFetched) {
+    const std::string names[] = {"../x.zip", "/abs.zip", "C:x.zip", "c:/x.zip", "a\\b.zip", "\\x.zip",
+                                 "a\x01" "b.zip", "a\nb.zip", "a\x7f.zip", "", "sub/", ".", "sub/..", "sub/.",
+                                 "a/../../x.zip"};
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        offer(name);
+        EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
+        EXPECT_TRUE(site.screen.boxes().empty());
+        EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.");
+    }
+    EXPECT_TRUE(site.server.requests().empty());
+}
+
+TEST_F(HostileArchiveName, ThePlainNameOfAFileOfOursIsOnlyAnAddress) {
+    for (const std::string name : {"db/db.fdb", "quillary.exe", ".final_inst.journal", ".upgr_work0", "upgr_bak"}) {
+        SCOPED_TRACE(name);
+        // Not found there: two error boxes, and nothing changes.
+        offer(name);
+        EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
+        EXPECT_EQ(site.screen.boxes(), (Events{"error:HTTP/1.1 404 Not Found", "error:Stream read error"}));
+        EXPECT_EQ(site.requestsFor("/update/" + name), 1);
+    }
+    for (const std::string name : {"db/db.fdb", "quillary.exe", ".final_inst.journal", ".upgr_work0"}) {
+        SCOPED_TRACE(name);
+        // Served there: the archive's own files are all that change.
+        writeFile(AppDir + "a.txt", "old a");
+        std::filesystem::remove(AppDir + "upgr_bak/a.txt");
+        site.server.serveBytes("/update/" + name, archive);
+        offer(name);
+        TreeSnapshot expected = before;
+        expected["a.txt"] = "new a";
+        expected["upgr_bak/a.txt"] = "old a";
+        EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "");
+        EXPECT_EQ(site.screen.boxes(), Events{"info:The program files installed successfully."});
+    }
+}
+
 // With a vendor key built in, only the archive that version.txt's signature
 // signs gets in; any other leaves the folder as it was.
 class SignedProgramUpdate : public ::testing::Test {
@@ -307,8 +428,7 @@ protected:
     void expectRefused(const std::string& signature, const std::string& what) {
         site.screen.events.clear();
         site.update.offeredSignature = signature;
-        TreeSnapshot expected = snapshotTree(AppDir);
-        expected.erase("upd.zip");
+        const TreeSnapshot expected = snapshotTree(AppDir);
         site.update.installUpdate(site.screen, site.http);
         EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "") << what;
         EXPECT_EQ(site.screen.boxes(), Events{"error:The update archive's signature is missing or not valid."})
@@ -327,7 +447,7 @@ TEST_F(SignedProgramUpdate, TheVendorsSignatureFromVersionTxtLetsTheArchiveIn) {
     site.update.fetchOfferedVersion(site.screen, site.http);
     EXPECT_EQ(readFile(AppDir + "a.txt"), "new a");
     EXPECT_EQ(readFile(AppDir + "help/b.txt"), "new b");
-    EXPECT_FALSE(platform::pathExists(AppDir + "upd.zip"));
+    EXPECT_EQ(readFile(AppDir + "upd.zip"), "an earlier archive");
     EXPECT_TRUE(site.screen.closed);
 }
 

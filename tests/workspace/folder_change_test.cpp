@@ -12,9 +12,13 @@
 #include "support/tree_snapshot.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <zlib.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 
@@ -163,6 +167,175 @@ TEST_F(SampleFolder, AChangeThatAnotherRunningCopyIsMakingIsLeftAlone) {
     int status = 0;
     ::waitpid(other, &status, 0);
     EXPECT_EQ(treeDifferences(before, now()), "");
+}
+
+TEST_F(SampleFolder, AStepTheJournalWouldNotReadBackIsRefusedBeforeAnythingMoves) {
+    {
+        FolderChange change(dir.path(), ChangeKind::Update);
+        change.makeWorkFolder(dir / ".upgr_work0");
+        for (const std::string odd : {"./upgr_bak/readme.txt", "upgr_bak//readme.txt", "upgr_bak/./readme.txt"}) {
+            EXPECT_NE(errorOf([&] { change.move(dir / "quillary.exe", dir / odd); }), "<no error>") << odd;
+            FolderChange::Burst burst;
+            burst.keepAside(dir / "bin/tool.dll", dir / ".upgr_work0/aside0");
+            burst.move(dir / "quillary.exe", dir / odd);
+            EXPECT_NE(errorOf([&] { change.carryOut(burst); }), "<no error>") << odd;
+            EXPECT_EQ(readFile(dir / "quillary.exe"), "program 1.0") << odd;
+            EXPECT_EQ(readFile(dir / "bin/tool.dll"), "tool 1.0") << odd;
+        }
+        // What it did record still reads back whole: the commit is found.
+        change.move(dir / "quillary.exe", dir / "upgr_bak/quillary.exe");
+        change.commit();
+    }
+    EXPECT_EQ(readFile(dir / "upgr_bak/quillary.exe"), "program 1.0");
+    EXPECT_FALSE(std::filesystem::exists(journal()));
+    EXPECT_FALSE(std::filesystem::exists(dir / ".upgr_work0"));
+}
+
+// Half a journal taken for the whole would undo the steps before a commit it
+// did not read: the folder would be neither old nor new.
+TEST_F(SampleFolder, AJournalThatCannotBeReadWholeIsLeftAsItIsWithItsFolder) {
+    const int point = commitPoint();
+    ASSERT_GT(point, 0);
+    const auto lineEnds = [](const std::string& bytes) {
+        std::vector<std::size_t> ends;
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            if (bytes[i] == '\n') ends.push_back(i);
+        return ends;
+    };
+    struct Spoiling {
+        const char* what;
+        std::string (*spoil)(const std::string& bytes, const std::vector<std::size_t>& ends);
+    };
+    const Spoiling spoilings[] = {
+        {"a middle line garbled", [](const std::string& b, const std::vector<std::size_t>& e) {
+             std::string out = b;
+             out[e[1] - 2] ^= 0x20;
+             return out;
+         }},
+        {"a middle line cut short", [](const std::string& b, const std::vector<std::size_t>& e) {
+             return b.substr(0, e[1] - 5) + b.substr(e[1]);
+         }},
+        {"the first line garbled", [](const std::string& b, const std::vector<std::size_t>&) {
+             std::string out = b;
+             out[12] ^= 0x20;
+             return out;
+         }},
+    };
+    for (const auto& spoiling : spoilings) {
+        SCOPED_TRACE(spoiling.what);
+        TempFolder app;
+        makeSampleAppFolder(app.path());
+        ASSERT_TRUE(runInChild([&] { runSampleUpdate(app.path()); }, point).killed);
+        const std::string bytes = readFile(journalPath(app.path()));
+        writeFile(journalPath(app.path()), spoiling.spoil(bytes, lineEnds(bytes)));
+        const TreeSnapshot left = snapshotTree(app.path());
+        EXPECT_EQ(recoverUnfinishedChange(app.path()).outcome, Outcome::Unreadable);
+        EXPECT_EQ(treeDifferences(left, snapshotTree(app.path())), "");
+        // Nor may a new change begin over it.
+        EXPECT_NE(errorOf([&] { FolderChange change(app.path(), ChangeKind::Installation); }), "<no error>");
+        EXPECT_EQ(treeDifferences(left, snapshotTree(app.path())), "");
+    }
+}
+
+TEST_F(SampleFolder, AWholeRecordThatIsNotUnderstoodStopsTheRecoveryWhereverItIs) {
+    const int point = commitPoint();
+    ASSERT_GT(point, 0);
+    ASSERT_TRUE(runInChild([&] { runSampleUpdate(dir.path()); }, point).killed);
+    const std::string bytes = readFile(journal());
+    const std::size_t secondLine = bytes.find('\n') + 1;
+    // A valid line, as a newer release might write it.
+    const std::string content = "rename\tquillary.exe\tx";
+    char sum[9];
+    std::snprintf(sum, sizeof sum, "%08lx", crc32(0L, reinterpret_cast<const Bytef*>(content.data()),
+                                                  static_cast<uInt>(content.size())));
+    const std::string foreign = std::string(sum) + " " + content + "\n";
+    for (const std::string& spoilt : {bytes.substr(0, secondLine) + foreign + bytes.substr(secondLine), bytes + foreign}) {
+        writeFile(journal(), spoilt);
+        const TreeSnapshot left = now();
+        EXPECT_EQ(recoverUnfinishedChange(dir.path()).outcome, Outcome::Unreadable);
+        EXPECT_EQ(treeDifferences(left, now()), "");
+    }
+    // Put back as it was, it is completed as any committed change.
+    writeFile(journal(), bytes);
+    EXPECT_EQ(recoverUnfinishedChange(dir.path()).outcome, Outcome::Completed);
+    EXPECT_EQ(treeDifferences(afterSampleUpdate(before), now()), "");
+}
+
+TEST_F(SampleFolder, AJournalDraftThatAKilledRunLeftGoesAndOneBeingWrittenStays) {
+    const std::string draft = journal() + ".new";
+    writeFile(draft, "1f2e3d4c begin\tupd");
+    EXPECT_EQ(recoverUnfinishedChange(dir.path()).outcome, Outcome::Nothing);
+    EXPECT_EQ(treeDifferences(before, now()), "");
+    writeFile(draft, "left by a killed run");
+    runSampleUpdate(dir.path());
+    EXPECT_EQ(treeDifferences(afterSampleUpdate(before), now()), "");
+
+    int ready[2], go[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(go), 0);
+    char byte = 0;
+    const pid_t other = ::fork();
+    if (other == 0) {
+        // Another copy, between locking its draft and renaming it into place.
+        const int fd = ::open(draft.c_str(), O_RDWR | O_CREAT, 0644);
+        ::flock(fd, LOCK_EX);
+        [[maybe_unused]] const ssize_t told = ::write(ready[1], "r", 1);
+        [[maybe_unused]] const ssize_t heard = ::read(go[0], &byte, 1);
+        ::_exit(0);
+    }
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    const TreeSnapshot during = now();
+    EXPECT_EQ(recoverUnfinishedChange(dir.path()).outcome, Outcome::Nothing);
+    EXPECT_NE(errorOf([&] { FolderChange change(dir.path(), ChangeKind::Installation); }), "<no error>");
+    EXPECT_EQ(treeDifferences(during, now()), "");
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    int status = 0;
+    ::waitpid(other, &status, 0);
+}
+
+// A second copy that starts while a change is made, committed or rolled back
+// never finds the journal free to take: it would put right, or remove, what
+// is still being done.
+TEST_F(SampleFolder, ASecondCopyNeverFindsTheJournalUnlocked) {
+    int stop[2], report[2];
+    ASSERT_EQ(::pipe(stop), 0);
+    ASSERT_EQ(::pipe(report), 0);
+    ASSERT_EQ(::fcntl(stop[0], F_SETFL, O_NONBLOCK), 0);
+    const pid_t other = ::fork();
+    if (other == 0) {
+        ::close(stop[1]);
+        int tookOver = 0;
+        char byte = 0;
+        while (::read(stop[0], &byte, 1) < 0) {  // until told, or the test is gone
+            try {
+                if (recoverUnfinishedChange(dir.path()).outcome != Outcome::Nothing) ++tookOver;
+            } catch (...) {
+                ++tookOver;
+            }
+        }
+        [[maybe_unused]] const ssize_t told = ::write(report[1], &tookOver, sizeof tookOver);
+        ::_exit(0);
+    }
+    for (int i = 0; i < 400; ++i) {
+        SCOPED_TRACE("change " + std::to_string(i));
+        {
+            FolderChange change(dir.path(), ChangeKind::Update);
+            change.makeWorkFolder(dir / ".upgr_work0");
+            change.keepAside(dir / "readme.txt", dir / ".upgr_work0/aside0");
+            if (i % 2) change.commit();
+            else change.rollBack();
+        }
+        if (i % 2) writeFile(dir / "readme.txt", "readme 1.0");
+        const std::string differences = treeDifferences(before, now());
+        EXPECT_EQ(differences, "");
+        if (!differences.empty()) break;
+    }
+    ASSERT_EQ(::write(stop[1], "s", 1), 1);
+    int tookOver = -1;
+    ASSERT_EQ(::read(report[0], &tookOver, sizeof tookOver), static_cast<ssize_t>(sizeof tookOver));
+    int status = 0;
+    ::waitpid(other, &status, 0);
+    EXPECT_EQ(tookOver, 0);
 }
 
 TEST(JournalLines, KeepAnyNameAndNeverPointOutsideTheFolder) {
