@@ -131,7 +131,7 @@ private:
         reader.open(archive.descriptor(), archive_);
         const std::string stage = workFolder_ + "stage" + kSep;
         createFolderOrRaise(stage);
-        for (std::size_t i = 0; i < reader.count(); ++i) reader.extract(i, stage);
+        reader.extractAll(stage);
 
         ReplacementPlan plan(AppDir, AppDir + "upgr_bak" + kSep, workFolder_, stage);
         for (const auto& entry : reader.entries()) {

@@ -51,7 +51,9 @@ TEST(UpdateOnAFullDisk, OneThatCannotBeUnpackedChangesNothing) {
     if (!world.disk.mounted()) GTEST_SKIP() << world.disk.whyNot();
     world.update(std::string(48 * kMiB, '\0'));
     EXPECT_FALSE(world.site.screen.closed);
-    EXPECT_EQ(world.site.screen.boxes().size(), 1u);
+    const auto boxes = world.site.screen.boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("error:Not enough free disk space to unpack update.zip: it needs ", 0), 0u) << boxes[0];
     EXPECT_EQ(world.site.screen.status, "ERROR! Program Files download failed.");
     EXPECT_EQ(world.differences(), "");
 }
