@@ -1,6 +1,7 @@
 #include "catalogue/catalogue_refusal.h"
 
 #include "catalogue/firebird_connection.h"
+#include "catalogue/firebird_file.h"
 #include "platform/error.h"
 
 #include <cstdint>
@@ -11,6 +12,7 @@ namespace quill {
 namespace {
 
 const std::string kHoldsCode = "The template catalogue holds code and is not opened: ";
+const std::string kOtherFiles = "The template catalogue refers to other files and is not opened: ";
 
 // How the engine itself compiles a plain table read whole: one stream, no other.
 const std::string kPlainPlan = "PLAN (TEMPLATES NATURAL)";
@@ -18,6 +20,24 @@ const std::string kPlainPlan = "PLAN (TEMPLATES NATURAL)";
 [[noreturn]] void refuse(const std::string& reason) { throw AppError(reason); }
 
 }  // namespace
+
+void refuseOtherFiles(const std::string& databasePath) {
+    switch (otherFilesOf(databasePath)) {
+    case OtherFiles::None:
+    case OtherFiles::NotChecked:
+        return;
+    case OtherFiles::Secondary:
+        refuse(kOtherFiles + "it continues in further database files.");
+    case OtherFiles::Difference:
+        refuse(kOtherFiles + "it is set up to write its changes into a backup difference file.");
+    case OtherFiles::Listed:
+        refuse(kOtherFiles + "it lists files of its own, such as shadow copies.");
+    case OtherFiles::CryptPlugin:
+        refuse(kHoldsCode + "it is encrypted by a plugin it names.");
+    case OtherFiles::Unclear:
+        refuse("The template catalogue is damaged and is not opened: its page directory cannot be followed.");
+    }
+}
 
 void refuseCodeInTemplates(FirebirdConnection& connection) {
     // Named columns of system tables, whose layout is the engine's own; whether

@@ -320,6 +320,9 @@ void FirebirdConnection::open() {
     addDpbFlag(dpb, isc_dpb_no_garbage_collect);
 
     const std::string database = param("Database");
+    // The engine opens the other files a database names at the attachment
+    // itself, so they are refused before it.
+    refuseOtherFiles(database);
     ISC_STATUS_ARRAY status;
     isc_db_handle db = 0;
     isc_attach_database(status, static_cast<short>(database.size()), database.c_str(), &db,

@@ -1,8 +1,8 @@
 // One attachment to a Firebird database through fbclient's embedded engine,
 // opened on first use and kept until closed. The database is a download, so it
 // is attached with its triggers and garbage collection off, read only in
-// read-only transactions, and refused when it would run code
-// (catalogue/catalogue_refusal.h).
+// read-only transactions, and refused when it would run code or reach other
+// files (catalogue/catalogue_refusal.h).
 #pragma once
 
 #include "catalogue/row_batch.h"

@@ -1,7 +1,8 @@
-// A downloaded catalogue that carries code, shown beside a real organizer
-// database: whatever it tries, the organizer's
+// A downloaded catalogue that carries code, or points the engine at other files,
+// shown beside a real organizer database: whatever it tries, the organizer's
 // db/db.fdb and the rest of the application folder stay byte for byte as they were.
 #include "catalogue/catalogue_site.h"
+#include "catalogue/firebird_file.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "support/tree_snapshot.h"
@@ -171,6 +172,61 @@ TEST_F(HostileCatalogue, AColumnOfABlobSubtypeOfItsOwnIsRefused) {
         "The template catalogue holds code and is not opened: TEMPLATES has a column of a blob subtype of its own.");
 }
 
+// The engine writes a database's pages into its shadows from the attachment on,
+// and into a conditional shadow without looking at what the file is: here the
+// organizer's database, once the other shadow turns out missing.
+TEST_F(HostileCatalogue, ShadowsInOtherFilesAreRefusedBeforeTheEngineOpensThem) {
+    makeFolders(AppDir + "temp");
+    site.publish(twoTemplates(), {"CREATE SHADOW 1 AUTO '" + AppDir + "temp/gone.shd'",
+                                  "CREATE SHADOW 2 AUTO CONDITIONAL '" + AppDir + "db/db.fdb'"});
+    // The shadows stay behind on the vendor's machine.
+    ASSERT_EQ(std::remove((AppDir + "temp/gone.shd").c_str()), 0);
+    ASSERT_EQ(std::remove((AppDir + "db/db.fdb").c_str()), 0);
+    organizerDatabase();
+    expectRefused(
+        "The template catalogue refers to other files and is not opened: it lists files of its own, such as "
+        "shadow copies.");
+}
+
+// Locked for a backup, the engine writes every changed page into the difference
+// file the header names: the organizer's database.
+TEST_F(HostileCatalogue, ADifferenceFileIsRefusedBeforeTheEngineWritesIt) {
+    site.publish(twoTemplates(),
+                 {"ALTER DATABASE ADD DIFFERENCE FILE '" + AppDir + "db/db.fdb'", "ALTER DATABASE BEGIN BACKUP"});
+    ASSERT_EQ(std::remove((AppDir + "db/db.fdb").c_str()), 0);
+    organizerDatabase();
+    expectRefused(
+        "The template catalogue refers to other files and is not opened: it is set up to write its changes into "
+        "a backup difference file.");
+}
+
+// A database continued in a second file has the engine open that file for
+// writing and take its pages for its own.
+TEST_F(HostileCatalogue, ASecondaryFileIsRefusedBeforeTheEngineOpensIt) {
+    site.publish(twoTemplates(), {"ALTER DATABASE ADD FILE '" + AppDir + "db/db.fdb' STARTING AT 300"});
+    ASSERT_EQ(std::remove((AppDir + "db/db.fdb").c_str()), 0);
+    organizerDatabase();
+    expectRefused(
+        "The template catalogue refers to other files and is not opened: it continues in further database "
+        "files.");
+}
+
+// An encrypted database has the engine load the plugin its header names, and the
+// name is a path: out of the plugins folder to a library the same archive could
+// unpack into temp/, whose code would run in the program.
+TEST_F(HostileCatalogue, AnEncryptedCatalogueIsRefusedBeforeTheEngineLoadsItsPlugin) {
+    vendorkit::createCatalogueDatabase(site.vendor / "temp.fdb", twoTemplates());
+    std::string bytes = readFile(site.vendor / "temp.fdb");
+    bytes[42] = static_cast<char>(bytes[42] | 0x40);  // the header's flags: encrypted
+    const std::string plugin = "../../../../../../tmp/libcat";
+    bytes.replace(88, plugin.size(), plugin);  // the header's plugin name, 32 bytes at most
+    writeFile(site.vendor / "temp.fdb", bytes);
+    vendorkit::packDatabase(site.vendor / "temp.fdb", site.vendor / "temp.zip");
+    site.server->serveFile(site.catalogueUrlPath(), site.vendor / "temp.zip");
+    organizerDatabase();
+    expectRefused("The template catalogue holds code and is not opened: it is encrypted by a plugin it names.");
+}
+
 // What the engine is told on every attachment, seen from inside it.
 TEST(CatalogueConnection, ReadsInReadOnlyTransactionsWithoutGarbageCollection) {
     TempFolder folder;
@@ -189,6 +245,53 @@ TEST(CatalogueConnection, ReadsInReadOnlyTransactionsWithoutGarbageCollection) {
                   .number,
               1);
     EXPECT_EQ(connection.plan("SELECT * FROM TEMPLATES"), "PLAN (TEMPLATES NATURAL)");
+}
+
+// The pages read before the engine opens a file, on files the engine made.
+class DatabaseFilePages : public ::testing::Test {
+protected:
+    std::string database(const Strings& statements) {
+        vendorkit::createDatabase(folder / "d.fdb", statements);
+        return folder / "d.fdb";
+    }
+    TempFolder folder;
+};
+
+TEST_F(DatabaseFilePages, AnOrdinaryCatalogueNamesNoOtherFile) {
+    vendorkit::createCatalogueDatabase(folder / "cat.fdb", twoTemplates());
+    EXPECT_EQ(otherFilesOf(folder / "cat.fdb"), OtherFiles::None);
+    // Nor after what a vendor might do to it: drop tables, take a backup lock and release it.
+    EXPECT_EQ(otherFilesOf(database({"CREATE TABLE A (I INTEGER)", "CREATE TABLE B (I INTEGER)", "DROP TABLE A",
+                                     "ALTER DATABASE BEGIN BACKUP", "ALTER DATABASE END BACKUP"})),
+              OtherFiles::None);
+}
+
+TEST_F(DatabaseFilePages, WhatIsNoFirebird3DatabaseIsLeftToTheEngine) {
+    EXPECT_EQ(otherFilesOf(folder / "missing.fdb"), OtherFiles::NotChecked);
+    writeFile(folder / "text.fdb", "not a database at all");
+    EXPECT_EQ(otherFilesOf(folder / "text.fdb"), OtherFiles::NotChecked);
+    makeFolders(folder / "folder.fdb");
+    EXPECT_EQ(otherFilesOf(folder / "folder.fdb"), OtherFiles::NotChecked);
+}
+
+TEST_F(DatabaseFilePages, ADirectoryThatCannotBeFollowedIsUnclear) {
+    const std::string path = database({"CREATE TABLE A (I INTEGER)"});
+    const std::string bytes = readFile(path);
+    const std::size_t pageSize = static_cast<unsigned char>(bytes[16]) | static_cast<unsigned char>(bytes[17]) << 8;
+
+    // Only the header page left: RDB$PAGES' pointer page is not there.
+    writeFile(path, bytes.substr(0, pageSize));
+    EXPECT_EQ(otherFilesOf(path), OtherFiles::Unclear);
+
+    // A chain of header pages, which one file never has.
+    std::string chained = bytes;
+    chained[24] = 1;
+    writeFile(path, chained);
+    EXPECT_EQ(otherFilesOf(path), OtherFiles::Unclear);
+
+    // Every page after the header blank.
+    writeFile(path, bytes.substr(0, pageSize) + std::string(bytes.size() - pageSize, '\0'));
+    EXPECT_EQ(otherFilesOf(path), OtherFiles::Unclear);
 }
 
 }  // namespace
