@@ -1,5 +1,6 @@
 #include "catalogue/firebird_connection.h"
 
+#include "catalogue/catalogue_refusal.h"
 #include "catalogue/firebird_charset.h"
 #include "catalogue/firebird_error.h"
 #include "platform/code_page_converter.h"
@@ -30,6 +31,16 @@ void addDpbText(std::string& dpb, char tag, const std::string& value) {
     dpb.append(value, 0, size);
 }
 
+void addDpbFlag(std::string& dpb, char tag) {
+    dpb += tag;
+    dpb += static_cast<char>(1);
+    dpb += static_cast<char>(1);
+}
+
+// Read-only, and each statement sees what was committed when it began.
+const char kReadOnlyTpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed, isc_tpb_rec_version,
+                             isc_tpb_nowait};
+
 struct StatementHandle {
     isc_stmt_handle handle = 0;
     ~StatementHandle() {
@@ -49,6 +60,23 @@ struct TransactionHandle {
             isc_rollback_transaction(status, &handle);
         }
     }
+};
+
+// A statement prepared in a read-only transaction of its own; the statement is
+// freed, then the transaction rolled back unless it was committed.
+struct ReadOnlyStatement {
+    ReadOnlyStatement(isc_db_handle* db, const std::string& statement, unsigned short dialect, XSQLDA* out) {
+        ISC_STATUS_ARRAY status;
+        isc_start_transaction(status, &tr.handle, 1, db, static_cast<unsigned short>(sizeof kReadOnlyTpb),
+                              kReadOnlyTpb);
+        checkFirebird(status);
+        isc_dsql_allocate_statement(status, db, &stmt.handle);
+        checkFirebird(status);
+        isc_dsql_prepare(status, &tr.handle, &stmt.handle, 0, statement.c_str(), dialect, out);
+        checkFirebird(status);
+    }
+    TransactionHandle tr;
+    StatementHandle stmt;
 };
 
 struct XsqldaDeleter {
@@ -285,8 +313,16 @@ void FirebirdConnection::open() {
     dpb += static_cast<char>(isc_dpb_sql_dialect);
     dpb += static_cast<char>(1);
     dpb += static_cast<char>(dialect());
+    // No trigger of the database runs: on connect, on disconnect, or at a
+    // transaction's start or end. Nor does garbage collection or a sweep, which
+    // would evaluate the expressions of its indices on old record versions.
+    addDpbFlag(dpb, isc_dpb_no_db_triggers);
+    addDpbFlag(dpb, isc_dpb_no_garbage_collect);
 
     const std::string database = param("Database");
+    // The engine opens the other files a database names at the attachment
+    // itself, so they are refused before it.
+    refuseOtherFiles(database);
     ISC_STATUS_ARRAY status;
     isc_db_handle db = 0;
     isc_attach_database(status, static_cast<short>(database.size()), database.c_str(), &db,
@@ -297,6 +333,7 @@ void FirebirdConnection::open() {
     checkFirebird(status);
     handle_ = db;
     try {
+        refuseCodeInTemplates(*this);
         learnCharset();
     } catch (...) {
         handle_ = 0;
@@ -333,24 +370,14 @@ RowBatch FirebirdConnection::fetchAll(const std::string& sql) {
     isc_db_handle* db = &handle_;
     ISC_STATUS_ARRAY status;
 
-    TransactionHandle tr;
-    static const char tpb[] = {isc_tpb_version3, isc_tpb_read, isc_tpb_read_committed,
-                               isc_tpb_rec_version, isc_tpb_nowait};
-    isc_start_transaction(status, &tr.handle, 1, db, static_cast<unsigned short>(sizeof tpb), tpb);
-    checkFirebird(status);
-
-    StatementHandle stmt;
-    isc_dsql_allocate_statement(status, db, &stmt.handle);
-    checkFirebird(status);
-
     XsqldaPtr out = allocateXsqlda(20);
     const unsigned short sqlDialect = static_cast<unsigned short>(dialect());
-    const std::string statement = text_ ? text_->fromUtf8(sql, kUnrepresentable) : sql;
-    isc_dsql_prepare(status, &tr.handle, &stmt.handle, 0, statement.c_str(), sqlDialect, out.get());
-    checkFirebird(status);
+    ReadOnlyStatement query(db, text_ ? text_->fromUtf8(sql, kUnrepresentable) : sql, sqlDialect, out.get());
+    isc_tr_handle& tr = query.tr.handle;
+    isc_stmt_handle& stmt = query.stmt.handle;
     if (out->sqld > out->sqln) {
         out = allocateXsqlda(out->sqld);
-        isc_dsql_describe(status, &stmt.handle, sqlDialect, out.get());
+        isc_dsql_describe(status, &stmt, sqlDialect, out.get());
         checkFirebird(status);
     }
 
@@ -390,13 +417,13 @@ RowBatch FirebirdConnection::fetchAll(const std::string& sql) {
         out->sqlvar[i].sqlind = reinterpret_cast<short*>(buffer.data() + indicatorOffsets[i]);
     }
 
-    isc_dsql_execute(status, &tr.handle, &stmt.handle, sqlDialect, nullptr);
+    isc_dsql_execute(status, &tr, &stmt, sqlDialect, nullptr);
     checkFirebird(status);
 
     if (columnCount > 0) {
-        BlobReader blobs(db, &tr.handle);
+        BlobReader blobs(db, &tr);
         for (;;) {
-            const ISC_STATUS rc = isc_dsql_fetch(status, &stmt.handle, SQLDA_VERSION1, out.get());
+            const ISC_STATUS rc = isc_dsql_fetch(status, &stmt, SQLDA_VERSION1, out.get());
             if (rc == 100) break;
             checkFirebird(status);
             if (rc != 0) throw AppError(firebirdMessage(status));
@@ -410,10 +437,30 @@ RowBatch FirebirdConnection::fetchAll(const std::string& sql) {
         }
     }
 
-    isc_commit_transaction(status, &tr.handle);
+    isc_commit_transaction(status, &tr);
     checkFirebird(status);
-    tr.handle = 0;
+    tr = 0;
     return batch;
+}
+
+std::string FirebirdConnection::plan(const std::string& sql) {
+    open();
+    ISC_STATUS_ARRAY status;
+    ReadOnlyStatement query(&handle_, text_ ? text_->fromUtf8(sql, kUnrepresentable) : sql,
+                            static_cast<unsigned short>(dialect()), nullptr);
+
+    static const char items[] = {isc_info_sql_get_plan};
+    std::vector<char> info(32000);  // a longer plan comes truncated, and so differs
+    isc_dsql_sql_info(status, &query.stmt.handle, sizeof items, items, static_cast<short>(info.size()), info.data());
+    checkFirebird(status);
+    std::string text;
+    if (info[0] == isc_info_sql_get_plan) {
+        const std::size_t length = static_cast<unsigned short>(isc_vax_integer(info.data() + 1, 2));
+        text.assign(info.data() + 3, std::min(length, info.size() - 3));
+    }
+    // The engine starts the plan on a line of its own.
+    const std::size_t first = text.find_first_not_of(" \r\n");
+    return first == std::string::npos ? std::string() : text.substr(first);
 }
 
 }  // namespace quill

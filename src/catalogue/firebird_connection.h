@@ -1,5 +1,8 @@
 // One attachment to a Firebird database through fbclient's embedded engine,
-// opened on first use and kept until closed.
+// opened on first use and kept until closed. The database is a download, so it
+// is attached with its triggers and garbage collection off, read only in
+// read-only transactions, and refused when it would run code or reach other
+// files (catalogue/catalogue_refusal.h).
 #pragma once
 
 #include "catalogue/row_batch.h"
@@ -40,7 +43,8 @@ public:
     std::function<void()> beforeConnect;
 
     bool connected() const;
-    // Attaches unless attached; raises the database's own message.
+    // Attaches unless attached; raises the database's own message, or the
+    // refusal's, after which it is not attached.
     void open();
     // Detaches; raises the database's message (the handle is gone either way).
     void close();
@@ -52,6 +56,9 @@ public:
     // (0x1A) in the statement. Under NONE, and for columns of NONE or OCTETS,
     // bytes are taken as they come.
     RowBatch fetchAll(const std::string& sql);
+    // The engine's plan for a statement, as "PLAN (T NATURAL)", prepared and never
+    // run; opens the connection first when needed. Raises the database's message.
+    std::string plan(const std::string& sql);
 
     int dialect() const;
     // The connection's character set (RDB$CHARACTER_SET_ID) while connected.

@@ -33,8 +33,8 @@ std::string CatalogueSite::buildDatabase(const std::vector<vendorkit::TemplateRo
     return path;
 }
 
-void CatalogueSite::publish(const std::vector<vendorkit::TemplateRow>& rows) {
-    vendorkit::buildCatalogueArchive(vendor / "temp.fdb", vendor / "temp.zip", rows);
+void CatalogueSite::publish(const std::vector<vendorkit::TemplateRow>& rows, const std::vector<std::string>& code) {
+    vendorkit::buildCatalogueArchive(vendor / "temp.fdb", vendor / "temp.zip", rows, code);
     server->serveFile(catalogueUrlPath(), vendor / "temp.zip");
 }
 

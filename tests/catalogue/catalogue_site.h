@@ -23,8 +23,9 @@ public:
     CatalogueSite();
     ~CatalogueSite();
 
-    // Serves temp.zip holding a catalogue of these rows.
-    void publish(const std::vector<vendorkit::TemplateRow>& rows);
+    // Serves temp.zip holding a catalogue of these rows, and of the code that
+    // catalogue_builder's createCatalogueDatabase runs after them.
+    void publish(const std::vector<vendorkit::TemplateRow>& rows, const std::vector<std::string>& code = {});
     // Serves these bytes as temp.zip.
     void publishBytes(const std::string& bytes);
     // Builds a catalogue database in the vendor folder; returns its path.

@@ -37,12 +37,15 @@ std::string quotedLiteral(const std::string& text) {
     return out;
 }
 
+// Without triggers, the code a hostile catalogue is given never runs while it is built.
+enum class Open { Create, Attach, AttachWithoutTriggers };
+
 // One attachment with one open transaction, rolled back unless committed.
 class Session {
 public:
-    Session(const std::string& path, bool create) {
+    Session(const std::string& path, Open how) {
         ISC_STATUS_ARRAY status;
-        if (create) {
+        if (how == Open::Create) {
             std::remove(path.c_str());
             const std::string sql = "CREATE DATABASE '" + quotedLiteral(path) +
                                     "' USER 'SYSDBA' PASSWORD 'quietbird' DEFAULT CHARACTER SET UTF8";
@@ -59,6 +62,7 @@ public:
             add(isc_dpb_user_name, "SYSDBA");
             add(isc_dpb_password, "quietbird");
             add(isc_dpb_lc_ctype, "UTF8");
+            if (how == Open::AttachWithoutTriggers) add(isc_dpb_no_db_triggers, std::string(1, '\1'));
             isc_attach_database(status, 0, path.c_str(), &db, static_cast<short>(dpb.size()), dpb.data());
             check(status);
         }
@@ -126,6 +130,15 @@ const char* const kInsert =
     "INSERT INTO TEMPLATES (ID, NAME, CATEGORY, NUMBER, KEYWORDS, DESCRIPTION, LICENSE, PRICE, URL, FILE) "
     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
+void runEach(Session& session, const std::vector<std::string>& statements) {
+    for (const auto& sql : statements) {
+        session.execute(sql);
+        session.commit();  // DDL must be committed before the next statement uses it
+        session.begin();
+    }
+    session.detach();
+}
+
 }  // namespace
 
 TemplateRow sampleTemplate(std::int32_t id, const std::string& name, const std::string& category) {
@@ -144,18 +157,14 @@ TemplateRow sampleTemplate(std::int32_t id, const std::string& name, const std::
 }
 
 void createDatabase(const std::string& path, const std::vector<std::string>& statements) {
-    Session session(path, true);
-    for (const auto& sql : statements) {
-        session.execute(sql);
-        session.commit();  // DDL must be committed before the next statement uses it
-        session.begin();
-    }
-    session.detach();
+    Session session(path, Open::Create);
+    runEach(session, statements);
 }
 
-void createCatalogueDatabase(const std::string& path, const std::vector<TemplateRow>& rows) {
+void createCatalogueDatabase(const std::string& path, const std::vector<TemplateRow>& rows,
+                             const std::vector<std::string>& code) {
     createDatabase(path, {kTemplatesTable});
-    Session session(path, false);
+    Session session(path, Open::Attach);
     ISC_STATUS_ARRAY status;
 
     isc_stmt_handle stmt = 0;
@@ -222,6 +231,10 @@ void createCatalogueDatabase(const std::string& path, const std::vector<Template
         check(status);
     }
     session.detach();
+
+    if (code.empty()) return;
+    Session hostile(path, Open::AttachWithoutTriggers);
+    runEach(hostile, code);
 }
 
 void packDatabase(const std::string& databasePath, const std::string& zipPath, const std::string& entryName) {
@@ -245,8 +258,8 @@ void packDatabase(const std::string& databasePath, const std::string& zipPath, c
 }
 
 void buildCatalogueArchive(const std::string& databasePath, const std::string& zipPath,
-                           const std::vector<TemplateRow>& rows) {
-    createCatalogueDatabase(databasePath, rows);
+                           const std::vector<TemplateRow>& rows, const std::vector<std::string>& code) {
+    createCatalogueDatabase(databasePath, rows, code);
     packDatabase(databasePath, zipPath, "temp.fdb");
 }
 

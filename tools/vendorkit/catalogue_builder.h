@@ -34,7 +34,13 @@ void createDatabase(const std::string& path, const std::vector<std::string>& sta
 // Creates the catalogue database with table TEMPLATES holding rows in order.
 // DESCRIPTION is a text blob of character set NONE, so its bytes are stored and
 // delivered as they are, whatever the connection's character set.
-void createCatalogueDatabase(const std::string& path, const std::vector<TemplateRow>& rows);
+// Then runs `code`, each statement committed on its own, in an attachment with
+// the database's triggers off: what a hostile vendor adds after the rows, such
+// as database triggers, procedures, a view that replaces TEMPLATES or a computed
+// column, shadows or a backup lock. The triggers it makes never fire while the
+// catalogue is built.
+void createCatalogueDatabase(const std::string& path, const std::vector<TemplateRow>& rows,
+                             const std::vector<std::string>& code = {});
 
 // Packs the database file as archive entry `entryName` (deflated).
 void packDatabase(const std::string& databasePath, const std::string& zipPath,
@@ -42,7 +48,7 @@ void packDatabase(const std::string& databasePath, const std::string& zipPath,
 
 // createCatalogueDatabase into `databasePath`, then packDatabase as "temp.fdb".
 void buildCatalogueArchive(const std::string& databasePath, const std::string& zipPath,
-                           const std::vector<TemplateRow>& rows);
+                           const std::vector<TemplateRow>& rows, const std::vector<std::string>& code = {});
 
 // A small template database (one table ITEMS with two rows), such as db.fdb.
 void createTemplateDatabase(const std::string& path);
