@@ -11,6 +11,7 @@
 #include "support/temp_folder.h"
 #include "support/tree_snapshot.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -60,6 +61,40 @@ int pointsOf(void (*change)(const std::string& app)) {
     makeSampleAppFolder(scratch.path());
     return runInChild([&] { change(scratch.path()); }, 0).points;
 }
+
+// Another copy of the program in a process of its own: `work` runs there
+// and calls holdOn() once it holds what it holds, and the copy keeps holding
+// it until this object goes.
+class AnotherCopy {
+public:
+    explicit AnotherCopy(const std::function<void(const std::function<void()>&)>& work) {
+        if (::pipe(ready_) != 0 || ::pipe(go_) != 0) throw std::runtime_error("pipe failed");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            work([this] {
+                char byte = 0;
+                [[maybe_unused]] const ssize_t told = ::write(ready_[1], "r", 1);
+                [[maybe_unused]] const ssize_t heard = ::read(go_[0], &byte, 1);
+            });
+            ::_exit(0);
+        }
+        char byte = 0;
+        if (pid_ < 0 || ::read(ready_[0], &byte, 1) != 1) throw std::runtime_error("the other copy did not start");
+    }
+    ~AnotherCopy() {
+        [[maybe_unused]] const ssize_t told = ::write(go_[1], "g", 1);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        for (int fd : {ready_[0], ready_[1], go_[0], go_[1]}) ::close(fd);
+    }
+    AnotherCopy(const AnotherCopy&) = delete;
+    AnotherCopy& operator=(const AnotherCopy&) = delete;
+
+private:
+    int ready_[2] = {-1, -1};
+    int go_[2] = {-1, -1};
+    pid_t pid_ = -1;
+};
 
 }  // namespace
 
@@ -145,27 +180,16 @@ TEST_F(SampleFolder, ACommitThatDidNotReachTheDiskWholeIsRolledBack) {
 }
 
 TEST_F(SampleFolder, AChangeThatAnotherRunningCopyIsMakingIsLeftAlone) {
-    int ready[2], go[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    ASSERT_EQ(::pipe(go), 0);
-    char byte = 0;
-    const pid_t other = ::fork();
-    if (other == 0) {
-        {
+    {
+        AnotherCopy other([&](const std::function<void()>& holdOn) {
             FolderChange change(dir.path(), ChangeKind::Installation);
             change.keepAside(dir / "db/db.fdb", dir / "db/.db.fdb.keep0");
-            [[maybe_unused]] const ssize_t told = ::write(ready[1], "r", 1);
-            [[maybe_unused]] const ssize_t heard = ::read(go[0], &byte, 1);
-        }
-        ::_exit(0);
+            holdOn();
+        });
+        const TreeSnapshot during = now();
+        EXPECT_EQ(recoverUnfinishedChange(dir.path()).outcome, Outcome::Nothing);
+        EXPECT_EQ(treeDifferences(during, now()), "");
     }
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
-    const TreeSnapshot during = now();
-    EXPECT_EQ(recoverUnfinishedChange(dir.path()).outcome, Outcome::Nothing);
-    EXPECT_EQ(treeDifferences(during, now()), "");
-    ASSERT_EQ(::write(go[1], "g", 1), 1);
-    int status = 0;
-    ::waitpid(other, &status, 0);
     EXPECT_EQ(treeDifferences(before, now()), "");
 }
 
@@ -270,27 +294,16 @@ TEST_F(SampleFolder, AJournalDraftThatAKilledRunLeftGoesAndOneBeingWrittenStays)
     runSampleUpdate(dir.path());
     EXPECT_EQ(treeDifferences(afterSampleUpdate(before), now()), "");
 
-    int ready[2], go[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    ASSERT_EQ(::pipe(go), 0);
-    char byte = 0;
-    const pid_t other = ::fork();
-    if (other == 0) {
-        // Another copy, between locking its draft and renaming it into place.
+    // Another copy, between locking its draft and renaming it into place.
+    AnotherCopy other([&](const std::function<void()>& holdOn) {
         const int fd = ::open(draft.c_str(), O_RDWR | O_CREAT, 0644);
         ::flock(fd, LOCK_EX);
-        [[maybe_unused]] const ssize_t told = ::write(ready[1], "r", 1);
-        [[maybe_unused]] const ssize_t heard = ::read(go[0], &byte, 1);
-        ::_exit(0);
-    }
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+        holdOn();
+    });
     const TreeSnapshot during = now();
     EXPECT_EQ(recoverUnfinishedChange(dir.path()).outcome, Outcome::Nothing);
     EXPECT_NE(errorOf([&] { FolderChange change(dir.path(), ChangeKind::Installation); }), "<no error>");
     EXPECT_EQ(treeDifferences(during, now()), "");
-    ASSERT_EQ(::write(go[1], "g", 1), 1);
-    int status = 0;
-    ::waitpid(other, &status, 0);
 }
 
 // A second copy that starts while a change is made, committed or rolled back
