@@ -260,9 +260,11 @@ protected:
 TEST_F(DatabaseFilePages, AnOrdinaryCatalogueNamesNoOtherFile) {
     vendorkit::createCatalogueDatabase(folder / "cat.fdb", twoTemplates());
     EXPECT_EQ(otherFilesOf(folder / "cat.fdb"), OtherFiles::None);
-    // Nor after what a vendor might do to it: drop tables, take a backup lock and release it.
-    EXPECT_EQ(otherFilesOf(database({"CREATE TABLE A (I INTEGER)", "CREATE TABLE B (I INTEGER)", "DROP TABLE A",
-                                     "ALTER DATABASE BEGIN BACKUP", "ALTER DATABASE END BACKUP"})),
+    // Nor after what a vendor might do to it: make and drop tables. (Not a backup lock taken
+    // and released: it can leave RDB$FILES a data page until garbage collection has been
+    // through it, and whatever RDB$FILES holds is refused, deleted rows too, since a
+    // deletion may belong to a transaction that never committed.)
+    EXPECT_EQ(otherFilesOf(database({"CREATE TABLE A (I INTEGER)", "CREATE TABLE B (I INTEGER)", "DROP TABLE A"})),
               OtherFiles::None);
 }
 
