@@ -232,7 +232,8 @@ void OutputFile::close() {
 
 std::uint64_t diskReserve(std::uint64_t fileSystemSize) {
     constexpr std::uint64_t kMiB = 1024 * 1024;
-    return std::clamp<std::uint64_t>(fileSystemSize / 100, 16 * kMiB, 512 * kMiB);
+    // A nearly full large disk still takes a small template; a small one keeps room for the next saves.
+    return std::clamp<std::uint64_t>(fileSystemSize / 100, 16 * kMiB, 128 * kMiB);
 }
 
 void checkFreeSpace(const std::vector<SpaceNeed>& needs, const std::string& name, const std::string& verb) {
