@@ -27,21 +27,6 @@ const char* const kInstalled = "The program files installed successfully.";
 const char* const kBadSignature = "The update archive's signature is missing or not valid.";
 constexpr char kSep = platform::kSeparator;
 
-// The site's file name only forms the address, read by the entry names' rule
-// ("./upd.zip" is "upd.zip"); "\\" and control characters have no place in it.
-// Raises "Unsafe file name: <name>" for any other.
-std::string siteFileName(const std::string& name) {
-    const bool plainCharacters = std::none_of(name.begin(), name.end(), [](char ch) {
-        const auto c = static_cast<unsigned char>(ch);
-        return ch == '\\' || c < 0x20 || c == 0x7f;
-    });
-    const auto plain = plainRelativePath(name);
-    if (!plainCharacters || !plain || plain->empty() || plain->back() == kSep) {
-        throw AppError("Unsafe file name: " + name);
-    }
-    return *plain;
-}
-
 // Inside AppDir, so that every later move is a rename on one file system.
 std::string freeWorkFolder() {
     for (int n = 0;; ++n) {
@@ -92,7 +77,8 @@ private:
     // shown and leaves what it got for the reading to fail on; a copy that
     // cannot be made or written raises.
     void saveArchive() {
-        const std::string address = UpdateUrl + siteFileName(fileName_);
+        // The site's name only forms the address ("./upd.zip" is "upd.zip").
+        const std::string address = UpdateUrl + plainAddressName(fileName_);
         workFolder_ = freeWorkFolder();
         change_->makeWorkFolder(workFolder_);
         // The program's own name in its own folder: nothing the site names is

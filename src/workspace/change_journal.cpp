@@ -178,16 +178,6 @@ bool stillNamed(int fd, const std::string& path) {
 // other copy of the program ever finds it unlocked.
 std::string draftPathOf(const std::string& path) { return path + ".new"; }
 
-// Never replaces `to`: two changes must not both think they own the journal.
-bool moveIntoPlace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // A file system without it: a hard link never replaces either.
-    if (::link(from.c_str(), to.c_str()) != 0) return false;
-    ::unlink(from.c_str());
-    return true;
-}
-
 std::string folderOf(const std::string& path) {
     const auto cut = path.find_last_of(platform::kSeparator);
     return cut == std::string::npos ? std::string(".") : path.substr(0, cut + 1);
@@ -263,7 +253,8 @@ JournalFile JournalFile::create(const std::string& path, const JournalRecord& fi
     try {
         if (::ftruncate(fd, 0) != 0) raiseJournalError(path, errno);
         file.write({first}, true);
-        if (!moveIntoPlace(draft, path)) raiseJournalError(path, errno);
+        // Never over another journal: two changes must not both think they own it.
+        if (!platform::renamePath(draft, path)) raiseJournalError(path, platform::lastError());
     } catch (...) {
         ::unlink(draft.c_str());
         throw;

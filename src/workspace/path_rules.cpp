@@ -4,6 +4,8 @@
 #include "platform/error.h"
 #include "platform/files.h"
 
+#include <algorithm>
+
 namespace quill {
 
 namespace {
@@ -51,6 +53,18 @@ std::optional<std::string> plainRelativePath(std::string_view name) {
     if (folder) return plain.empty() ? plain : plain + platform::kSeparator;
     if (plain.empty() || lastLevel == ".") return std::nullopt;
     return plain;
+}
+
+std::string plainAddressName(const std::string& name) {
+    const bool plainCharacters = std::none_of(name.begin(), name.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return ch == '\\' || c < 0x20 || c == 0x7f;
+    });
+    const auto plain = plainRelativePath(name);
+    if (!plainCharacters || !plain || plain->empty() || plain->back() == platform::kSeparator) {
+        throw AppError("Unsafe file name: " + name);
+    }
+    return *plain;
 }
 
 void checkPathLength(const std::string& path) {

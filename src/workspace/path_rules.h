@@ -24,6 +24,11 @@ void checkStaysInside(const std::string& name);
 // ("a/." is a folder on disk, not the file the name says).
 std::optional<std::string> plainRelativePath(std::string_view name);
 
+// A file name a server gives, which only forms an address: its plain relative
+// path (as plainRelativePath), naming a file, without a backslash or a control
+// character. Raises "Unsafe file name: <name>" for any other.
+std::string plainAddressName(const std::string& name);
+
 // Raises "The specified path is too long" for 260 UTF-16 characters or more.
 void checkPathLength(const std::string& path);
 
