@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "platform/file_events.h"
+
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -19,6 +21,28 @@ namespace quill::platform {
 namespace {
 
 thread_local int g_lastError = 0;
+FileObserver* g_observer = nullptr;
+
+void report(FileEvent::Kind kind, const std::string& path, const std::string& to = {}) {
+    if (!g_observer) return;
+    FileEvent event;
+    event.kind = kind;
+    event.path = path;
+    event.to = to;
+    g_observer->observe(event);
+}
+
+void reportOnFile(FileEvent::Kind kind, int fd, std::uint64_t offset = 0, std::string_view data = {},
+                  const std::string& path = {}) {
+    if (!g_observer) return;
+    FileEvent event;
+    event.kind = kind;
+    event.fd = fd;
+    event.offset = offset;
+    event.data = data;
+    event.path = path;
+    g_observer->observe(event);
+}
 
 bool fail(int code) {
     g_lastError = code;
@@ -28,6 +52,15 @@ bool fail(int code) {
 bool succeed() {
     g_lastError = 0;
     return true;
+}
+
+void reportMode(const std::string& path, mode_t mode) {
+    if (!g_observer) return;
+    FileEvent event;
+    event.kind = FileEvent::Kind::SetMode;
+    event.path = path;
+    event.offset = mode;
+    g_observer->observe(event);
 }
 
 // Root ignores permission bits, so the read-only rule is checked by hand.
@@ -41,15 +74,23 @@ int renameNoReplace(const char* from, const char* to) {
 #endif
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
+bool writeAll(int fd, const char* data, std::size_t size, std::size_t* written = nullptr) {
+    if (written) *written = 0;
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
         }
+        if (g_observer) {
+            // Where it went: an appending write lands at the end, wherever that is.
+            const auto end = static_cast<std::uint64_t>(::lseek(fd, 0, SEEK_CUR));
+            reportOnFile(FileEvent::Kind::Write, fd, end - static_cast<std::uint64_t>(n),
+                         std::string_view(data, static_cast<std::size_t>(n)));
+        }
         data += n;
         size -= static_cast<std::size_t>(n);
+        if (written) *written += static_cast<std::size_t>(n);
     }
     return true;
 }
@@ -72,6 +113,7 @@ bool deleteFile(const std::string& path) {
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
     if (!S_ISLNK(st.st_mode) && modeIsReadOnly(st.st_mode)) return fail(EACCES);
     if (::unlink(path.c_str()) != 0) return fail(errno);
+    report(FileEvent::Kind::Remove, path);
     return succeed();
 }
 
@@ -98,16 +140,16 @@ bool copyFile(const std::string& from, const std::string& to, bool failIfExists)
             return fail(code);
         }
     }
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
-    const int out = ::open(to.c_str(), flags, 0600);
+    const int out = openFileForWriting(to, failIfExists ? Opening::createNew : Opening::createOrExisting, false, 0600);
     if (out < 0) {
-        const int code = errno;
+        const int code = lastError();
         ::close(in);
         return fail(code);
     }
-    std::vector<char> buffer(1 << 16);
     int code = 0;
-    for (;;) {
+    if (!failIfExists && !truncateFile(out, 0)) code = lastError();
+    std::vector<char> buffer(1 << 16);
+    while (code == 0) {
         const ssize_t n = ::read(in, buffer.data(), buffer.size());
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -115,17 +157,17 @@ bool copyFile(const std::string& from, const std::string& to, bool failIfExists)
             break;
         }
         if (n == 0) break;
-        if (!writeAll(out, buffer.data(), static_cast<std::size_t>(n))) {
-            code = errno;
-            break;
-        }
+        if (!writeAll(out, buffer.data(), static_cast<std::size_t>(n))) code = errno;
     }
-    if (code == 0 && ::fchmod(out, source.st_mode & 07777) != 0) code = errno;
-    if (::close(out) != 0 && code == 0) code = errno;
+    if (code == 0) {
+        if (::fchmod(out, source.st_mode & 07777) != 0) code = errno;
+        else reportMode(to, source.st_mode & 07777);
+    }
+    if (!closeFile(out) && code == 0) code = lastError();
     ::close(in);
     if (code != 0) {
-        // A half-written copy is worse than none.
-        ::unlink(to.c_str());
+        // A half-written copy is worse than none, read-only or not.
+        if (::unlink(to.c_str()) == 0) report(FileEvent::Kind::Remove, to);
         return fail(code);
     }
     return succeed();
@@ -135,22 +177,79 @@ bool moveFile(const std::string& from, const std::string& to) {
     struct stat st {};
     if (::lstat(from.c_str(), &st) != 0) return fail(errno);
     if (S_ISDIR(st.st_mode)) return fail(EISDIR);
-    if (renameNoReplace(from.c_str(), to.c_str()) != 0) return fail(errno);
-    return succeed();
+    return renamePath(from, to);
 }
 
 bool renamePath(const std::string& from, const std::string& to) {
     if (renameNoReplace(from.c_str(), to.c_str()) != 0) return fail(errno);
+    report(FileEvent::Kind::Rename, from, to);
+    return succeed();
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) return fail(errno);
+    report(FileEvent::Kind::Replace, from, to);
+    return succeed();
+}
+
+int openFileForWriting(const std::string& path, Opening how, bool append, unsigned mode) {
+    int flags = O_CLOEXEC | O_NONBLOCK | (append ? O_RDWR | O_APPEND : O_WRONLY);
+    if (how == Opening::createNew) flags |= O_CREAT | O_EXCL;
+    if (how == Opening::createOrExisting) flags |= O_CREAT;
+    const int fd = ::open(path.c_str(), flags, static_cast<mode_t>(mode));
+    if (fd < 0) {
+        fail(errno);
+        return -1;
+    }
+    reportOnFile(FileEvent::Kind::Open, fd, 0, {}, path);
+    succeed();
+    return fd;
+}
+
+bool writeToFile(int fd, const char* data, std::size_t size, std::size_t* written) {
+    if (!writeAll(fd, data, size, written)) return fail(errno);
+    return succeed();
+}
+
+bool truncateFile(int fd, std::uint64_t size) {
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) return fail(errno);
+    reportOnFile(FileEvent::Kind::Truncate, fd, size);
+    return succeed();
+}
+
+bool syncFileData(int fd) {
+    if (::fdatasync(fd) != 0) return fail(errno);
+    reportOnFile(FileEvent::Kind::SyncData, fd);
+    return succeed();
+}
+
+bool closeFile(int fd) {
+    // The descriptor is gone either way; a late write error shows here.
+    const bool closed = ::close(fd) == 0 || errno == EINTR;
+    const int code = errno;
+    reportOnFile(FileEvent::Kind::Close, fd);
+    return closed ? succeed() : fail(code);
+}
+
+bool syncFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return fail(errno);
+    const int code = ::fdatasync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    if (code != 0) return fail(code);
+    report(FileEvent::Kind::SyncData, path);
     return succeed();
 }
 
 bool createFolder(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) != 0) return fail(errno);
+    report(FileEvent::Kind::MakeFolder, path);
     return succeed();
 }
 
 bool removeFolder(const std::string& path) {
     if (::rmdir(path.c_str()) != 0) return fail(errno);
+    report(FileEvent::Kind::RemoveFolder, path);
     return succeed();
 }
 
@@ -163,7 +262,9 @@ bool setReadOnly(const std::string& path, bool readOnly) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return fail(errno);
     const mode_t mode = readOnly ? (st.st_mode & ~(S_IWUSR | S_IWGRP | S_IWOTH)) : (st.st_mode | S_IWUSR);
+    if ((mode & 07777) == (st.st_mode & 07777)) return succeed();
     if (::chmod(path.c_str(), mode & 07777) != 0) return fail(errno);
+    reportMode(path, mode & 07777);
     return succeed();
 }
 
@@ -225,9 +326,19 @@ bool syncThrough(const std::string& path, Sync sync) {
 
 }  // namespace
 
-bool syncFolder(const std::string& path) { return syncThrough(path, ::fsync); }
+bool syncFolder(const std::string& path) {
+    if (!syncThrough(path, ::fsync)) return false;
+    report(FileEvent::Kind::SyncFolder, path);
+    return true;
+}
 
-bool syncFileSystem(const std::string& path) { return syncThrough(path, ::syncfs); }
+bool syncFileSystem(const std::string& path) {
+    if (!syncThrough(path, ::syncfs)) return false;
+    report(FileEvent::Kind::SyncAll, path);
+    return true;
+}
+
+void setFileObserver(FileObserver* observer) { g_observer = observer; }
 
 bool readWholeFile(const std::string& path, std::string& bytes, bool refuseWhileWritten) {
     bytes.clear();

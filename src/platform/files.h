@@ -5,6 +5,7 @@
 // failure lastError() gives the errno for systemErrorText().
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +25,20 @@ bool removeFolder(const std::string& path);  // an empty folder
 bool isReadOnly(const std::string& path);
 bool setReadOnly(const std::string& path, bool readOnly);
 bool setNormalAttributes(const std::string& path);  // gives the owner write permission back
+// Renames over `to` when it exists: how a small file is replaced whole.
+bool replaceFile(const std::string& from, const std::string& to);
+
+// A file open for writing (and reading), by descriptor; -1 on failure.
+// Non-blocking, so that a pipe of that name fails instead of waiting for a
+// reader. `append`: every write goes at the end, and the file can be read too.
+enum class Opening { createNew, existing, createOrExisting };
+int openFileForWriting(const std::string& path, Opening how, bool append = false, unsigned mode = 0666);
+// All of it, or false; `written` tells how much got there either way.
+bool writeToFile(int fd, const char* data, std::size_t size, std::size_t* written = nullptr);
+bool truncateFile(int fd, std::uint64_t size);
+bool syncFileData(int fd);  // its data and size reach the disk before this returns
+bool closeFile(int fd);
+bool syncFile(const std::string& path);  // the same, for a file by name
 
 // One entry of a folder listing; a symbolic link is never reported as a folder.
 struct FolderEntry {

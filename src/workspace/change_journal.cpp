@@ -236,14 +236,14 @@ JournalFile JournalFile::create(const std::string& path, const JournalRecord& fi
     // give way soon, and a journal in place then refuses the rename.
     for (int attempt = 0; fd < 0; ++attempt) {
         if (attempt > 0) platform::sleepMilliseconds(1);
-        fd = ::open(draft.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (fd < 0) raiseJournalError(path, errno);
+        fd = platform::openFileForWriting(draft, platform::Opening::createOrExisting, true, 0644);
+        if (fd < 0) raiseJournalError(path, platform::lastError());
         // Held until the change ends, or until the process dies however it
         // dies; a draft that a killed run left behind is ours once locked.
         const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
         const int error = errno;
         if (!locked || !stillNamed(fd, draft)) {
-            ::close(fd);
+            platform::closeFile(fd);
             fd = -1;
             if (!locked && error != EWOULDBLOCK) raiseJournalError(path, error);
             if (attempt == 1000) raiseJournalError(path, EBUSY);
@@ -251,12 +251,12 @@ JournalFile JournalFile::create(const std::string& path, const JournalRecord& fi
     }
     JournalFile file(path, fd, 0);
     try {
-        if (::ftruncate(fd, 0) != 0) raiseJournalError(path, errno);
+        if (!platform::truncateFile(fd, 0)) raiseJournalError(path, platform::lastError());
         file.write({first}, true);
         // Never over another journal: two changes must not both think they own it.
         if (!platform::renamePath(draft, path)) raiseJournalError(path, platform::lastError());
     } catch (...) {
-        ::unlink(draft.c_str());
+        platform::deleteFile(draft);
         throw;
     }
     // The journal is no use if a crash can lose its name.
@@ -266,10 +266,11 @@ JournalFile JournalFile::create(const std::string& path, const JournalRecord& fi
 }
 
 std::optional<JournalFile> JournalFile::takeOver(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) return std::nullopt;
+    const int fd = platform::openFileForWriting(path, platform::Opening::existing, true);
+    if (fd < 0 && platform::lastError() == ENOENT) return std::nullopt;
     if (fd < 0) {
-        throw AppError("The journal of changes \"" + path + "\" cannot be read. " + platform::systemErrorText(errno));
+        throw AppError("The journal of changes \"" + path + "\" cannot be read. " +
+                       platform::systemErrorText(platform::lastError()));
     }
     JournalFile file(path, fd, 0);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -298,9 +299,7 @@ bool JournalFile::readRecords(std::vector<JournalRecord>& records) {
     // Left exactly as it is: it is not ours to cut.
     if (!whole) return false;
     // What follows a torn line could never be read back.
-    if (validSize < bytes.size() && ::ftruncate(fd_, static_cast<off_t>(validSize)) != 0) {
-        raiseJournalError(path_, errno);
-    }
+    if (validSize < bytes.size() && !platform::truncateFile(fd_, validSize)) raiseJournalError(path_, platform::lastError());
     size_ = validSize;
     return true;
 }
@@ -310,7 +309,7 @@ void removeAbandonedDraft(const std::string& path) {
     const int fd = ::open(draft.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
     // A draft that another copy is writing now is locked by it.
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && stillNamed(fd, draft)) ::unlink(draft.c_str());
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && stillNamed(fd, draft)) platform::deleteFile(draft);
     ::close(fd);
 }
 
@@ -321,7 +320,7 @@ JournalFile::JournalFile(JournalFile&& other) noexcept
 
 JournalFile& JournalFile::operator=(JournalFile&& other) noexcept {
     if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0) platform::closeFile(fd_);
         path_ = std::move(other.path_);
         fd_ = other.fd_;
         size_ = other.size_;
@@ -331,7 +330,7 @@ JournalFile& JournalFile::operator=(JournalFile&& other) noexcept {
 }
 
 JournalFile::~JournalFile() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) platform::closeFile(fd_);
 }
 
 void JournalFile::append(const std::vector<JournalRecord>& records, bool durable) {
@@ -353,35 +352,30 @@ void JournalFile::write(const std::vector<JournalRecord>& records, bool durable)
         }
         bytes += line;
     }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            // A half line would hide every record after it.
-            [[maybe_unused]] const int cut = ::ftruncate(fd_, static_cast<off_t>(size_));
-            raiseJournalError(path_, error);
-        }
-        done += static_cast<std::size_t>(n);
+    if (!platform::writeToFile(fd_, bytes.data(), bytes.size())) {
+        const int error = platform::lastError();
+        // A half line would hide every record after it.
+        platform::truncateFile(fd_, size_);
+        raiseJournalError(path_, error);
     }
-    if (durable && ::fdatasync(fd_) != 0) {
-        const int error = errno;
+    if (durable && !platform::syncFileData(fd_)) {
+        const int error = platform::lastError();
         // Records the disk may not hold must not be acted on, here or by a rollback.
-        [[maybe_unused]] const int cut = ::ftruncate(fd_, static_cast<off_t>(size_));
+        platform::truncateFile(fd_, size_);
         raiseJournalError(path_, error);
     }
     size_ += bytes.size();
 }
 
 void JournalFile::close() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) platform::closeFile(fd_);
     fd_ = -1;
 }
 
 void removeJournal(const std::string& path) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        throw AppError("The journal of changes \"" + path + "\" cannot be removed. " + platform::systemErrorText(errno));
+    if (!platform::deleteFile(path) && platform::lastError() != ENOENT) {
+        throw AppError("The journal of changes \"" + path + "\" cannot be removed. " +
+                       platform::systemErrorText(platform::lastError()));
     }
     platform::syncFolder(folderOf(path));
     journalPoint();

@@ -40,6 +40,11 @@ void checkPathText(const std::string& full) {
     checkPathCharacters(full);
 }
 
+bool isLinkPath(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
 void deleteContents(const std::string& folder) {
     // A folder without owner write permission would keep its entries.
     platform::setNormalAttributes(folder);
@@ -121,16 +126,15 @@ struct FileInTheWay {
 
 // The errno a write over the file at path fails with, or 0 with file open and locked.
 int openFileInTheWay(const std::string& path, FileInTheWay& file) {
-    // Non-blocking, so that a pipe of that name fails instead of waiting for a reader.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return errno;
+    const int fd = platform::openFileForWriting(path, platform::Opening::existing);
+    if (fd < 0) return platform::lastError();
     int error = 0;
     if (::fstat(fd, &file.st) != 0) error = errno;
     else if (!S_ISREG(file.st.st_mode)) error = EACCES;
     else if ((file.st.st_mode & S_IWUSR) == 0) error = EACCES;  // read-only, even for root
     else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) error = errno == EWOULDBLOCK ? EBUSY : errno;
     if (error != 0) {
-        ::close(fd);
+        platform::closeFile(fd);
         return error;
     }
     file.fd = fd;
@@ -141,7 +145,7 @@ int openFileInTheWay(const std::string& path, FileInTheWay& file) {
 int lockedWhileWritten(int fd, const std::string& path) {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno == EWOULDBLOCK ? EBUSY : errno;
-        ::close(fd);
+        platform::closeFile(fd);
         throw AppError(cannotCreateFileText(path, error));
     }
     return fd;
@@ -169,26 +173,26 @@ std::string cannotOpenFileText(const std::string& path, int error) {
 int whyNotWritable(const std::string& path) {
     FileInTheWay file;
     const int error = openFileInTheWay(path, file);
-    if (error == 0) ::close(file.fd);
+    if (error == 0) platform::closeFile(file.fd);
     return error;
 }
 
 OutputFile::OutputFile(const std::string& path, Overwrite overwrite) : path_(path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = platform::openFileForWriting(path, platform::Opening::createNew);
     if (fd >= 0) {
         fd_ = lockedWhileWritten(fd, path);
         return;
     }
-    if (errno != EEXIST) throw AppError(cannotCreateFileText(path, errno));
+    if (platform::lastError() != EEXIST) throw AppError(cannotCreateFileText(path, platform::lastError()));
     FileInTheWay old;
     if (const int error = openFileInTheWay(path, old)) throw AppError(cannotCreateFileText(path, error));
     fd_ = old.fd;
     // Not emptied now: the file system writes an emptied file out as it is closed.
     if (overwrite == Overwrite::cutAtClose) {
         oldBytes_ = static_cast<std::uint64_t>(old.st.st_size);
-    } else if (::ftruncate(fd_, 0) != 0) {
-        const int error = errno;
-        ::close(fd_);
+    } else if (!platform::truncateFile(fd_, 0)) {
+        const int error = platform::lastError();
+        platform::closeFile(fd_);
         fd_ = -1;
         throw AppError(cannotCreateFileText(path, error));
     }
@@ -198,35 +202,29 @@ OutputFile::~OutputFile() {
     if (fd_ < 0) return;
     // Stopped half-way: what was written, and nothing of the old file after it.
     cutOldBytes();
-    ::close(fd_);
+    platform::closeFile(fd_);
 }
 
 bool OutputFile::cutOldBytes() {
-    return written_ >= oldBytes_ || ::ftruncate(fd_, static_cast<off_t>(written_)) == 0;
+    return written_ >= oldBytes_ || platform::truncateFile(fd_, written_);
 }
 
 void OutputFile::write(const char* data, std::size_t size) {
     if (fd_ < 0) throw AppError("Stream write error");
-    while (size > 0) {
-        const ssize_t n = ::write(fd_, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw AppError(cannotWriteFileText(path_, errno));
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        written_ += static_cast<std::uint64_t>(n);
-    }
+    std::size_t written = 0;
+    const bool whole = platform::writeToFile(fd_, data, size, &written);
+    written_ += written;
+    if (!whole) throw AppError(cannotWriteFileText(path_, platform::lastError()));
 }
 
 void OutputFile::close() {
     if (fd_ < 0) return;
     const bool cut = cutOldBytes();
-    const int cutError = errno;
+    const int cutError = platform::lastError();
     const int fd = fd_;
     fd_ = -1;
     // A delayed write error shows only here; it must not pass for success.
-    if (::close(fd) != 0 && errno != EINTR) throw AppError(cannotWriteFileText(path_, errno));
+    if (!platform::closeFile(fd)) throw AppError(cannotWriteFileText(path_, platform::lastError()));
     if (!cut) throw AppError(cannotWriteFileText(path_, cutError));
 }
 
@@ -270,6 +268,20 @@ void saveBytesToFile(const std::string& bytes, const std::string& path) {
 
 void createFolderOrRaise(const std::string& path) {
     if (!platform::createFolder(path)) throw AppError(platform::systemErrorText(platform::lastError()));
+}
+
+void removeTree(const std::string& path) {
+    if (!platform::pathExists(path)) return;
+    const bool link = isLinkPath(path);
+    // A link to a folder is no folder of ours: only the link goes.
+    if (!link && platform::folderExists(path)) {
+        deleteContents(path);
+        platform::setNormalAttributes(path);
+        platform::removeFolder(path);
+        return;
+    }
+    if (!link) platform::setNormalAttributes(path);
+    platform::deleteFile(path);
 }
 
 void deleteFolderTree(const std::string& path) {

@@ -82,6 +82,10 @@ void saveBytesToFile(const std::string& bytes, const std::string& path);
 // One folder level; raises with the system's text when it fails (also when it exists).
 void createFolderOrRaise(const std::string& path);
 
+// Removes a file, a link or a folder with everything in it, read-only files
+// too. Never raises: what cannot be removed stays.
+void removeTree(const std::string& path);
+
 // Deletes a folder with everything in it, read-only files too. Raises
 // "The specified directory name is invalid", "The specified path is too long",
 // "Invalid characters in path" or "The specified path was not found".

@@ -1,16 +1,14 @@
 #include "workspace/folder_change.h"
 
+#include "workspace/file_ops.h"
+
 #include "platform/error.h"
 #include "platform/files.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <optional>
 #include <sys/stat.h>
-#include <system_error>
-
-namespace fs = std::filesystem;
 
 namespace quill {
 
@@ -27,21 +25,6 @@ bool isFolder(const std::string& path) {
 }
 
 [[noreturn]] void raiseSystemError(int error) { throw AppError(platform::systemErrorText(error)); }
-
-// Read-only files and folders go too: they are ours.
-void removeTree(const std::string& path) {
-    std::error_code ec;
-    if (isFolder(path)) {
-        for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
-             it.increment(ec)) {
-            if (it->is_directory(ec) && !it->is_symlink(ec)) {
-                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-            }
-        }
-        fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
-    }
-    fs::remove_all(path, ec);
-}
 
 JournalFile beginJournal(const std::string& appDir, ChangeKind kind) {
     if (platform::pathExists(journalPath(appDir))) {
