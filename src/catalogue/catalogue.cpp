@@ -42,7 +42,7 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
     templateRecord = TemplateRecord{};
     prepareTemplatesIni(templateRecord);
 
-    seedCatalogueIni(true);
+    seedCatalogueIni();
 
     const std::string catalogueZip = changeFileExt(CatalogueFileName, ".zip");
     const std::string archivePath = tempFolder + catalogueZip;

@@ -241,6 +241,19 @@ bool syncFile(const std::string& path) {
     return succeed();
 }
 
+bool syncFiles(const std::vector<std::string>& paths) {
+    for (const auto& path : paths) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) continue;  // the second pass tells
+        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        ::close(fd);
+    }
+    for (const auto& path : paths) {
+        if (!syncFile(path)) return false;
+    }
+    return true;
+}
+
 bool createFolder(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) != 0) return fail(errno);
     report(FileEvent::Kind::MakeFolder, path);
@@ -269,6 +282,12 @@ bool setReadOnly(const std::string& path, bool readOnly) {
 }
 
 bool setNormalAttributes(const std::string& path) { return setReadOnly(path, false); }
+
+bool setPermissions(const std::string& path, unsigned mode) {
+    if (::chmod(path.c_str(), static_cast<mode_t>(mode & 07777)) != 0) return fail(errno);
+    reportMode(path, static_cast<mode_t>(mode & 07777));
+    return succeed();
+}
 
 bool listFolder(const std::string& path, std::vector<FolderEntry>& entries) {
     entries.clear();

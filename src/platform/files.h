@@ -25,6 +25,7 @@ bool removeFolder(const std::string& path);  // an empty folder
 bool isReadOnly(const std::string& path);
 bool setReadOnly(const std::string& path, bool readOnly);
 bool setNormalAttributes(const std::string& path);  // gives the owner write permission back
+bool setPermissions(const std::string& path, unsigned mode);  // the permission bits, as chmod sets them
 // Renames over `to` when it exists: how a small file is replaced whole.
 bool replaceFile(const std::string& from, const std::string& to);
 
@@ -39,6 +40,9 @@ bool truncateFile(int fd, std::uint64_t size);
 bool syncFileData(int fd);  // its data and size reach the disk before this returns
 bool closeFile(int fd);
 bool syncFile(const std::string& path);  // the same, for a file by name
+// The same for many files, their writing started together first so that the
+// disk takes them in one go; false at the first that fails.
+bool syncFiles(const std::vector<std::string>& paths);
 
 // One entry of a folder listing; a symbolic link is never reported as a folder.
 struct FolderEntry {

@@ -60,14 +60,15 @@ void recordInstalledTemplate(TemplateRecord& record, const std::string& result) 
     ignoringErrors([&] { record.lines.saveToFile(templatesIniPath()); });
 }
 
-void seedCatalogueIni(bool failIfExists) {
+void seedCatalogueIni() {
     const std::string tempIni = catalogueIniPath();
-    if (!platform::fileExists(tempIni)) platform::copyFile(AppDir + "db.ini", tempIni, failIfExists);
+    // Whole or not at all: a torn copy would pass for the settings.
+    if (!platform::fileExists(tempIni)) ignoringErrors([&] { copyFileWhole(AppDir + "db.ini", tempIni); });
 }
 
 void prepareCatalogueIni() {
     const std::string tempIni = catalogueIniPath();
-    seedCatalogueIni(false);
+    seedCatalogueIni();
     ignoringErrors([&] {
         LineList lines;
         lines.loadFromFile(tempIni);
@@ -98,8 +99,7 @@ void keepVersionIni(Screen& screen, HttpClient& http, std::string& offeredVersio
         http.fetch(UpdateUrl + VersionFileName, sink);
     }
     const std::string versionIni = AppDir + changeFileExt(VersionFileName, ".ini");
-    platform::deleteFile(versionIni);
-    saveBytesToFile(fetched.bytes, versionIni);
+    replaceFileWith(fetched.bytes, versionIni);
     offeredVersion = platform::readProfileString(ProductSection, "version", "", versionIni);
     offeredFileName = platform::readProfileString(ProductSection, "file", "", versionIni);
     offeredSignature = platform::readProfileString(ProductSection, "signature", "", versionIni);

@@ -1,5 +1,6 @@
 // The small files of the application folder and the steps that keep them:
-// templates.ini, temp.ini, upg_info.txt and version.ini.
+// templates.ini, temp.ini, upg_info.txt and version.ini. Each is written as
+// a whole (replaceFileWith), so a power cut never leaves half of one.
 #pragma once
 
 #include "workspace/line_list.h"
@@ -27,8 +28,8 @@ void prepareTemplatesIni(TemplateRecord& record);
 void recordInstalledTemplate(TemplateRecord& record, const std::string& result);
 
 // Copies AppDir + "db.ini" to AppDir + "temp/temp.ini" unless temp.ini is there
-// already; failIfExists as for platform::copyFile. Ignores every failure.
-void seedCatalogueIni(bool failIfExists);
+// already. Ignores every failure.
+void seedCatalogueIni();
 
 // Rewrites AppDir + "temp/temp.ini", seeded from db.ini: "[temp.fdb]" first, Database
 // pointing at the catalogue. Ignores every failure.

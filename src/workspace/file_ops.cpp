@@ -266,6 +266,73 @@ void saveBytesToFile(const std::string& bytes, const std::string& path) {
     file.close();
 }
 
+namespace {
+
+// A free hidden name beside path for what is to replace it.
+std::string draftBeside(const std::string& path) {
+    const auto cut = path.find_last_of(kSeparator);
+    const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+    const std::string name = path.substr(cut == std::string::npos ? 0 : cut + 1);
+    for (int n = 0;; ++n) {
+        std::string draft = folder + "." + name + ".new" + std::to_string(n);
+        if (!platform::pathExists(draft)) return draft;
+    }
+}
+
+std::string folderOf(const std::string& path) {
+    const auto cut = path.find_last_of(kSeparator);
+    return cut == std::string::npos ? std::string(".") : path.substr(0, cut + 1);
+}
+
+// The draft's data, then its new name, reach the disk; a draft that fails goes.
+void putDraftInPlace(const std::string& draft, const std::string& path, bool replace) {
+    const bool placed = platform::syncFile(draft) &&
+                        (replace ? platform::replaceFile(draft, path) : platform::renamePath(draft, path));
+    const int error = platform::lastError();
+    if (!placed) {
+        platform::setNormalAttributes(draft);
+        platform::deleteFile(draft);
+        throw AppError(cannotWriteFileText(path, error));
+    }
+    // Saved means saved: a power cut after this keeps the new bytes.
+    if (!platform::syncFolder(folderOf(path))) throw AppError(cannotWriteFileText(path, platform::lastError()));
+}
+
+}  // namespace
+
+void replaceFileWith(const std::string& bytes, const std::string& path) {
+    struct stat old {};
+    const bool existed = ::stat(path.c_str(), &old) == 0;
+    if (existed) {
+        if (const int error = whyNotWritable(path)) throw AppError(cannotCreateFileText(path, error));
+    }
+    const std::string draft = draftBeside(path);
+    const int fd = platform::openFileForWriting(draft, platform::Opening::createNew);
+    if (fd < 0) throw AppError(cannotCreateFileText(path, platform::lastError()));
+    bool written = platform::writeToFile(fd, bytes.data(), bytes.size());
+    int error = platform::lastError();
+    if (!platform::closeFile(fd) && written) {
+        written = false;
+        error = platform::lastError();
+    }
+    if (written && existed && !platform::setPermissions(draft, old.st_mode & 07777)) {
+        written = false;
+        error = platform::lastError();
+    }
+    if (!written) {
+        platform::deleteFile(draft);
+        throw AppError(cannotWriteFileText(path, error));
+    }
+    putDraftInPlace(draft, path, true);
+}
+
+void copyFileWhole(const std::string& from, const std::string& to) {
+    if (platform::pathExists(to)) throw AppError(platform::systemErrorText(EEXIST));
+    const std::string draft = draftBeside(to);
+    if (!platform::copyFile(from, draft, true)) throw AppError(platform::systemErrorText(platform::lastError()));
+    putDraftInPlace(draft, to, false);
+}
+
 void createFolderOrRaise(const std::string& path) {
     if (!platform::createFolder(path)) throw AppError(platform::systemErrorText(platform::lastError()));
 }

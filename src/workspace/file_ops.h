@@ -76,8 +76,20 @@ std::uint64_t diskReserve(std::uint64_t fileSystemSize);
 // to have room.
 void checkFreeSpace(const std::vector<SpaceNeed>& needs, const std::string& name, const std::string& verb = "unpack");
 
-// Creates or replaces the file with exactly these bytes.
+// Creates or replaces the file with exactly these bytes, in place: the same
+// file (owner, permissions, other names) holds them.
 void saveBytesToFile(const std::string& bytes, const std::string& path);
+
+// Creates or replaces the file with exactly these bytes as a whole: they are
+// written and synced under a temporary name beside it, which then replaces
+// it, so a power cut leaves the old bytes or the new ones, never half of
+// each. The new file takes the old one's permission bits. Fails as
+// saveBytesToFile does for a file that cannot be written over.
+void replaceFileWith(const std::string& bytes, const std::string& path);
+
+// Copies a file to a free name as a whole, the same way; raises with the
+// system's text when it cannot.
+void copyFileWhole(const std::string& from, const std::string& to);
 
 // One folder level; raises with the system's text when it fails (also when it exists).
 void createFolderOrRaise(const std::string& path);

@@ -85,7 +85,7 @@ void LineList::loadFromFile(const std::string& path) {
 }
 
 void LineList::saveToFile(const std::string& path) const {
-    saveBytesToFile(encodeLines(lines_, encoding_), path);
+    replaceFileWith(encodeLines(lines_, encoding_), path);
 }
 
 const std::string& LineList::line(int index) const {

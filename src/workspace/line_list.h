@@ -16,7 +16,7 @@ class LineList {
 public:
     // Raises "Cannot open file "<full path>". <system text>"; the list is then unchanged.
     void loadFromFile(const std::string& path);
-    // Raises "Cannot create file "<full path>". <system text>".
+    // Replaces the file as a whole (replaceFileWith). Raises "Cannot create file "<full path>". <system text>".
     void saveToFile(const std::string& path) const;
 
     int count() const { return static_cast<int>(lines_.size()); }
