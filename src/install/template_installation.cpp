@@ -55,7 +55,7 @@ void putTemplateInPlace(FolderChange& change, const std::string& workFolder) {
     change.copy(newDatabase, database, swap);
     swap.move(newDataFolder, dataFolder);
     try {
-        change.carryOut(swap);
+        change.commit(swap);
     } catch (const AppError&) {
         // An old data folder that will not give way has always been reported so.
         if (!oldDataFolder.empty() && platform::pathExists(dataFolder) && !platform::pathExists(oldDataFolder)) {
@@ -63,7 +63,6 @@ void putTemplateInPlace(FolderChange& change, const std::string& workFolder) {
         }
         throw;
     }
-    change.commit();
 }
 
 // This installation's own work folder, DataDir + "tmp<n>/" for a number drawn

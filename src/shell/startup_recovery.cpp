@@ -44,7 +44,14 @@ void putRightAnUnfinishedChange(const std::string& appDir, MessageBoxes& boxes) 
                     "installed and no update made.");
         return;
     }
-    if (change.outcome != RecoveredChange::Outcome::Nothing) boxes.information(whatWasDone(change));
+    if (change.outcome == RecoveredChange::Outcome::Nothing) return;
+    std::string text = whatWasDone(change);
+    if (!change.kept.empty()) {
+        text += "\nSome files had been changed since the program put them in place. They have not been deleted, "
+                "but kept under these names:";
+        for (const auto& path : change.kept) text += "\n" + path;
+    }
+    boxes.information(text);
 }
 
 }  // namespace quill

@@ -126,8 +126,7 @@ private:
             if (screen_.endRequested()) return false;
         }
         reader.close();
-        change_->carryOut(plan.burst());
-        change_->commit();
+        change_->commit(plan.burst());
         return true;
     }
 

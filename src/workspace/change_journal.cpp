@@ -22,15 +22,22 @@ constexpr char kFieldSeparator = '\t';
 struct TypeName {
     JournalRecord::Type type;
     const char* name;
-    int paths;  // 0, 1 or 2 path fields
-    bool text;  // one text field
+    int paths;     // 0, 1 or 2 path fields
+    bool text;     // one text field
+    bool stamped;  // one more field, which journals of earlier versions lack
 };
 
 constexpr TypeName kTypes[] = {
-    {JournalRecord::Type::Begin, "begin", 0, true},   {JournalRecord::Type::WorkFolder, "work", 1, false},
-    {JournalRecord::Type::Scratch, "scratch", 1, false}, {JournalRecord::Type::Folder, "folder", 1, false},
-    {JournalRecord::Type::Move, "move", 2, false},    {JournalRecord::Type::Aside, "aside", 2, false},
-    {JournalRecord::Type::Undone, "undone", 0, true}, {JournalRecord::Type::Commit, "commit", 0, false},
+    {JournalRecord::Type::Begin, "begin", 0, true, false},
+    {JournalRecord::Type::WorkFolder, "work", 1, false, false},
+    {JournalRecord::Type::Scratch, "scratch", 1, false, false},
+    {JournalRecord::Type::Folder, "folder", 1, false, false},
+    {JournalRecord::Type::Move, "move", 2, false, true},
+    {JournalRecord::Type::Aside, "aside", 2, false, true},
+    {JournalRecord::Type::Undone, "undone", 0, true, false},
+    {JournalRecord::Type::Commit, "commit", 0, false, false},
+    {JournalRecord::Type::Final, "final", 0, true, false},
+    {JournalRecord::Type::Checked, "checked", 0, false, false},
 };
 
 const TypeName& nameOf(JournalRecord::Type type) {
@@ -118,7 +125,7 @@ bool isInsidePath(const std::string& path) {
 
 bool validText(const JournalRecord& record) {
     if (record.type == JournalRecord::Type::Begin) return record.text == "installation" || record.text == "update";
-    if (record.type == JournalRecord::Type::Undone) {
+    if (record.type == JournalRecord::Type::Undone || record.type == JournalRecord::Type::Final) {
         return !record.text.empty() && record.text.size() < 10 &&
                record.text.find_first_not_of("0123456789") == std::string::npos;
     }
@@ -152,7 +159,8 @@ LineCheck parseLine(const std::string& line, JournalRecord& record) {
     for (const auto& entry : kTypes) {
         if (fields[0] == entry.name) kind = &entry;
     }
-    if (!kind || fields.size() != 1u + static_cast<std::size_t>(kind->paths) + (kind->text ? 1u : 0u)) {
+    const std::size_t plain = 1u + static_cast<std::size_t>(kind ? kind->paths : 0) + (kind && kind->text ? 1u : 0u);
+    if (!kind || (fields.size() != plain && !(kind->stamped && fields.size() == plain + 1))) {
         return LineCheck::NotUnderstood;
     }
 
@@ -162,7 +170,8 @@ LineCheck parseLine(const std::string& line, JournalRecord& record) {
     const bool understood =
         (kind->paths < 1 || (unescape(fields[next++], record.path) && isInsidePath(record.path))) &&
         (kind->paths < 2 || (unescape(fields[next++], record.to) && isInsidePath(record.to))) &&
-        (!kind->text || unescape(fields[next++], record.text)) && validText(record);
+        (!kind->text || unescape(fields[next++], record.text)) &&
+        (next == fields.size() || unescape(fields[next++], record.stamp)) && validText(record);
     return understood ? LineCheck::Good : LineCheck::NotUnderstood;
 }
 
@@ -199,6 +208,7 @@ std::string journalLine(const JournalRecord& record) {
     if (kind.paths >= 1) content += kFieldSeparator + escape(record.path);
     if (kind.paths >= 2) content += kFieldSeparator + escape(record.to);
     if (kind.text) content += kFieldSeparator + escape(record.text);
+    if (kind.stamped && !record.stamp.empty()) content += kFieldSeparator + escape(record.stamp);
     char sum[10];
     std::snprintf(sum, sizeof sum, "%08x ", static_cast<unsigned>(checkSum(content)));
     return sum + content + "\n";

@@ -23,11 +23,16 @@ struct JournalRecord {
         Aside,       // path -> to: an old file kept at `to` until the change completes
         Undone,      // text: every step from this index on is undone
         Commit,      // every new file is in place: complete, never roll back
+        Final,       // text: how many steps follow, the last burst; once all are made, complete
+        Checked,     // after the commit: what is left aside is ours to remove, none of it changed
     };
     Type type = Type::Begin;
     std::string path;
     std::string to;
     std::string text;
+    // Move and Aside, when known: what was at `path` as the step was recorded
+    // (fileStamp), so that a file changed since is never taken for ours.
+    std::string stamp;
 };
 
 // Where the journal of a change of appDir (ending in a separator) lives.

@@ -65,18 +65,26 @@ public:
     // burst can first move the old `to` aside.
     void copy(const std::string& from, const std::string& to, Burst& intoPlace);
 
+    // The data of every file a move puts in place reaches the disk before the
+    // burst's records, then the renames follow.
     void carryOut(const Burst& burst);
 
-    // Every new file is in place: makes all of it durable, records so, then
-    // removes the kept files, the work folders and the journal. Raises when the
-    // commit cannot be recorded; the change is then still undone.
+    // Every new file is in place: makes the renames of the change durable,
+    // records so, then removes the kept files, the work folders and the
+    // journal. Raises when the commit cannot be recorded; the change is then
+    // still undone.
     void commit();
+    // The same after `last`, recorded as the last burst: once all of its
+    // renames are made, a stopped run is completed at the next start rather
+    // than undone, since the new files may be in use by then.
+    void commit(const Burst& last);
     // Undoes every step so far. Raises AppError when a step cannot be undone
     // or the journal cannot be read whole; the journal then stays, and the
     // next start tries again.
     void rollBack();
 
 private:
+    void carryOut(const Burst& burst, bool last);
     std::string relative(const std::string& path) const;
     JournalRecord step(JournalRecord::Type type, const std::string& path, const std::string& to = {}) const;
     void check(const JournalRecord& record, const std::set<std::string>& burstTargets) const;
@@ -86,6 +94,7 @@ private:
 
     std::string appDir_;
     JournalFile journal_;
+    std::vector<JournalRecord> steps_;  // every step recorded so far
     std::set<std::string> sources_;
     std::set<std::string> targets_;
     bool finished_ = false;
@@ -98,11 +107,15 @@ struct RecoveredChange {
     enum class Outcome { Nothing, RolledBack, Completed, Unreadable };
     Outcome outcome = Outcome::Nothing;
     ChangeKind kind = ChangeKind::Installation;
+    // Files that someone changed after the change put them where it did,
+    // kept under a name that says so instead of being deleted (full paths).
+    std::vector<std::string> kept;
 };
 
 // Puts appDir in order after a change that a killed process left unfinished:
-// undoes it, or completes it when it was committed, then removes its work
-// folders and the journal. Returns what it did. Raises AppError when a step
+// undoes it, or completes it when it was committed or every rename of its
+// last burst was made, then removes its work folders and the journal. A file
+// changed since the journal recorded it is kept, never deleted. Returns what it did. Raises AppError when a step
 // cannot be undone; the journal then stays for the next try.
 RecoveredChange recoverUnfinishedChange(const std::string& appDir);
 

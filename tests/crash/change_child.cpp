@@ -4,6 +4,8 @@
 //   change_child sample-installation|sample-update APP [--kill-at N]
 //   change_child installation APP ARCHIVE [--kill-at N]   installs the template ARCHIVE
 //   change_child update APP URL FILE [--kill-at N]        the update offered as URL + FILE
+//   --organizer-writes-at N instead of --kill-at N: at point N the organizer
+//   first appends to APP/db/db.fdb, whichever file that is then.
 //
 // Before it starts it writes "ready" on a line of its own, so the parent can
 // also kill it at a moment of its choosing; when it ends by itself it writes
@@ -28,6 +30,16 @@
 namespace {
 
 using quill::testing::FakeScreen;
+
+std::string g_database;
+
+// What the organizer does to the database it finds in place: a change that is the user's work.
+void organizerWrites() {
+    if (FILE* file = std::fopen(g_database.c_str(), "ab")) {
+        std::fputs(" changed by the organizer", file);
+        std::fclose(file);
+    }
+}
 
 void install(const std::string& app, const std::string& archive) {
     quill::AppDir = app;
@@ -56,7 +68,9 @@ void update(const std::string& app, const std::string& url, const std::string& f
 int main(int argc, char* argv[]) {
     std::vector<std::string> args(argv + 1, argv + argc);
     int killAt = 0;
-    if (args.size() >= 2 && args[args.size() - 2] == "--kill-at") {
+    bool organizerWritesFirst = false;
+    if (args.size() >= 2 && (args[args.size() - 2] == "--kill-at" || args[args.size() - 2] == "--organizer-writes-at")) {
+        organizerWritesFirst = args[args.size() - 2] == "--organizer-writes-at";
         killAt = std::atoi(args.back().c_str());
         args.resize(args.size() - 2);
     }
@@ -73,7 +87,8 @@ int main(int argc, char* argv[]) {
 
     std::printf("ready\n");
     std::fflush(stdout);
-    quill::testing::killAtJournalPoint(killAt);
+    g_database = app + "db/db.fdb";
+    quill::testing::killAtJournalPoint(killAt, organizerWritesFirst ? organizerWrites : nullptr);
     const auto start = std::chrono::steady_clock::now();
     try {
         if (kind == "sample-installation") quill::testing::runSampleInstallation(app);

@@ -140,6 +140,16 @@ const Scenario kRealChanges[] = {
     {"update", makeSampleAppFolder, updateArgs, afterUpdate},
 };
 
+// A copy of the folder as a killed run left it, modification times and all:
+// recovery tells someone's changes from ours by them.
+void copyKeepingTimes(const std::string& from, const std::string& to) {
+    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    for (const auto& entry : fs::recursive_directory_iterator(from)) {
+        if (entry.is_symlink()) continue;
+        fs::last_write_time(to / fs::relative(entry.path(), from), entry.last_write_time());
+    }
+}
+
 std::vector<std::string> withKillAt(std::vector<std::string> args, int point) {
     args.push_back("--kill-at");
     args.push_back(std::to_string(point));
@@ -223,7 +233,7 @@ TEST_P(InterruptedRecovery, ARecoveryKilledAnywhereIsFinishedByTheNextStart) {
             SCOPED_TRACE("change killed at point " + std::to_string(point) + ", recovery at point " +
                          std::to_string(recoveryPoint));
             TempFolder app;
-            fs::copy(killed.path(), app.path(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+            copyKeepingTimes(killed.path(), app.path());
             const ChildEnd recovery = runInChild([&] { recoverUnfinishedChange(app.path()); }, recoveryPoint);
             const RecoveredChange second = recoverUnfinishedChange(app.path());
             if (!recovery.killed) {
@@ -233,6 +243,52 @@ TEST_P(InterruptedRecovery, ARecoveryKilledAnywhereIsFinishedByTheNextStart) {
             expectAllOldOrAllNew(app.path(), second.outcome);
         }
     }
+}
+
+// The organizer may open the new database as soon as it is in place and the
+// user may change it: that work survives a stop at any point, in the database
+// once the installation's renames are all made, under a kept name before.
+TEST(InterruptedInstallation, TheUsersChangeToTheNewDatabaseSurvivesAStopAtAnyPoint) {
+    int points = 0;
+    {
+        TempFolder app;
+        makeFolderToInstallInto(app.path());
+        const ChildRun whole = runChild(installationArgs(app.path()));
+        ASSERT_EQ(whole.exitCode, 0);
+        points = whole.points;
+    }
+    const std::string changed = "new database changed by the organizer";
+    int completedWithTheChange = 0;
+    for (int point = 1; point <= points; ++point) {
+        SCOPED_TRACE("the organizer wrote at journal point " + std::to_string(point) + " of " + std::to_string(points));
+        TempFolder app;
+        makeFolderToInstallInto(app.path());
+        std::vector<std::string> args = installationArgs(app.path());
+        args.insert(args.end(), {"--organizer-writes-at", std::to_string(point)});
+        ASSERT_TRUE(runChild(args).killed);
+        const bool wroteTheNewOne = readFile(app.path() + "db/db.fdb") == changed;
+        const std::string journal = app.path() + ".final_inst.journal";
+        const bool renamedButNotCommitted = wroteTheNewOne && fs::exists(journal) &&
+                                            readFile(journal).find(" commit\n") == std::string::npos &&
+                                            fs::exists(app.path() + "data/db/notes.txt") &&
+                                            readFile(app.path() + "data/db/notes.txt") == "new notes";
+        const RecoveredChange recovered = recoverUnfinishedChange(app.path());
+        const TreeSnapshot now = snapshotTree(app.path());
+        if (!wroteTheNewOne) continue;
+        if (recovered.outcome != RecoveredChange::Outcome::RolledBack) {
+            EXPECT_EQ(now.at("db/db.fdb"), changed);
+            EXPECT_TRUE(recovered.kept.empty());
+            completedWithTheChange += renamedButNotCommitted;
+        } else {
+            EXPECT_FALSE(renamedButNotCommitted) << "undone after every rename was made";
+            ASSERT_EQ(recovered.kept.size(), 1u);
+            EXPECT_EQ(recovered.kept[0], app.path() + "db/db (changed, kept).fdb");
+            EXPECT_EQ(now.at("db/db (changed, kept).fdb"), changed);
+            EXPECT_EQ(now.at("db/db.fdb"), "old database");
+        }
+    }
+    // A stop between the last rename and the commit is completed, not undone.
+    EXPECT_GT(completedWithTheChange, 0);
 }
 
 const auto kScenarioName = [](const auto& info) { return std::string(info.param.name); };

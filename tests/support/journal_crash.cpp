@@ -15,16 +15,20 @@ namespace {
 
 int g_points = 0;
 int g_killAt = 0;
+void (*g_beforeKill)() = nullptr;
 
 void onPoint() {
-    if (++g_points == g_killAt) ::raise(SIGKILL);
+    if (++g_points != g_killAt) return;
+    if (g_beforeKill) g_beforeKill();
+    ::raise(SIGKILL);
 }
 
 }  // namespace
 
-void killAtJournalPoint(int n) {
+void killAtJournalPoint(int n, void (*before)()) {
     g_points = 0;
     g_killAt = n;
+    g_beforeKill = before;
     setJournalPointHook(onPoint);
 }
 

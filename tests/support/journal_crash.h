@@ -7,8 +7,9 @@
 namespace quill::testing {
 
 // From now on, count the journal's points; at the nth (n >= 1) the process
-// kills itself with SIGKILL. n = 0 only counts.
-void killAtJournalPoint(int n);
+// kills itself with SIGKILL, after calling `before` when one is given (as
+// another program writing to a file just then). n = 0 only counts.
+void killAtJournalPoint(int n, void (*before)() = nullptr);
 int journalPointsSoFar();
 
 // How a child process ended: killed at the chosen point, or run to its end
