@@ -57,6 +57,33 @@ private slots:
         QCOMPARE(treeDifferences(afterSampleUpdate(before), snapshotTree(app.path())), std::string());
     }
 
+    void listsWhatItKeptBecauseSomeoneChangedIt() {
+        TempFolder counted;
+        makeSampleAppFolder(counted.path());
+        const int points = runSampleChange("installation", counted.path(), 0);
+        for (int point = 1; point < points; ++point) {
+            TempFolder app;
+            makeSampleAppFolder(app.path());
+            runSampleChange("installation", app.path(), point);
+            if (!QFile::exists(QString::fromStdString(app / ".final_inst.journal")) ||
+                !QFile::exists(QString::fromStdString(app / "db/db.fdb")) || readFile(app / "db/db.fdb") != "new database") {
+                continue;
+            }
+            writeFile(app / "db/db.fdb", "new database, changed by the user");
+            RecordingBoxes boxes;
+            putRightAnUnfinishedChange(app.path(), boxes);
+            QCOMPARE(boxes.shown,
+                     (std::vector<std::string>{
+                         "info:The program was stopped while it was installing a template. The installation has been "
+                         "undone: the database and its data folder are as they were before.\nSome files had been "
+                         "changed since the program put them in place. They have not been deleted, but kept under "
+                         "these names:\n" + app / "db/db (changed, kept).fdb"}));
+            QCOMPARE(readFile(app / "db/db (changed, kept).fdb"), std::string("new database, changed by the user"));
+            return;
+        }
+        QFAIL("no journal point with the new database in place");
+    }
+
     void saysWhyWhenTheFolderCannotBePutRightAndTriesAgainAtTheNextStart() {
         TempFolder app;
         makeSampleAppFolder(app.path());
