@@ -268,17 +268,6 @@ void saveBytesToFile(const std::string& bytes, const std::string& path) {
 
 namespace {
 
-// A free hidden name beside path for what is to replace it.
-std::string draftBeside(const std::string& path) {
-    const auto cut = path.find_last_of(kSeparator);
-    const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-    const std::string name = path.substr(cut == std::string::npos ? 0 : cut + 1);
-    for (int n = 0;; ++n) {
-        std::string draft = folder + "." + name + ".new" + std::to_string(n);
-        if (!platform::pathExists(draft)) return draft;
-    }
-}
-
 std::string folderOf(const std::string& path) {
     const auto cut = path.find_last_of(kSeparator);
     return cut == std::string::npos ? std::string(".") : path.substr(0, cut + 1);
@@ -299,6 +288,16 @@ void putDraftInPlace(const std::string& draft, const std::string& path, bool rep
 }
 
 }  // namespace
+
+std::string draftBeside(const std::string& path) {
+    const auto cut = path.find_last_of(kSeparator);
+    const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+    const std::string name = path.substr(cut == std::string::npos ? 0 : cut + 1);
+    for (int n = 0;; ++n) {
+        std::string draft = folder + "." + name + ".new" + std::to_string(n);
+        if (!platform::pathExists(draft)) return draft;
+    }
+}
 
 void replaceFileWith(const std::string& bytes, const std::string& path) {
     struct stat old {};

@@ -80,6 +80,9 @@ void checkFreeSpace(const std::vector<SpaceNeed>& needs, const std::string& name
 // file (owner, permissions, other names) holds them.
 void saveBytesToFile(const std::string& bytes, const std::string& path);
 
+// A free hidden name beside path, ".<name>.new<n>", for what is to take its place.
+std::string draftBeside(const std::string& path);
+
 // Creates or replaces the file with exactly these bytes as a whole: they are
 // written and synced under a temporary name beside it, which then replaces
 // it, so a power cut leaves the old bytes or the new ones, never half of

@@ -437,11 +437,7 @@ void FolderChange::copy(const std::string& from, const std::string& to) {
 
 void FolderChange::copy(const std::string& from, const std::string& to, Burst& intoPlace) {
     const std::string target = appDir_ + relative(to);
-    const auto cut = target.find_last_of(kSep);
-    std::string temporary;
-    for (int n = 0; temporary.empty() || platform::pathExists(temporary); ++n) {
-        temporary = target.substr(0, cut + 1) + "." + target.substr(cut + 1) + ".new" + std::to_string(n);
-    }
+    const std::string temporary = draftBeside(target);
     addScratchFile(temporary);
     if (!platform::copyFile(from, temporary, true)) raiseSystemError(platform::lastError());
     journalPoint();
