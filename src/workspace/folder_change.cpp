@@ -88,11 +88,20 @@ void collectTree(const std::string& path, std::vector<std::string>& files, std::
 // new name.
 void syncBeforeRenames(const std::string& appDir, const std::vector<JournalRecord>& steps) {
     std::vector<std::string> files, folders;
+    std::set<std::string> holders;
     for (const auto& step : steps) {
-        if (step.type == Type::Move) collectTree(appDir + step.path, files, folders);
+        if (step.type != Type::Move) continue;
+        collectTree(appDir + step.path, files, folders);
+        // A record naming a source whose own name is not on the disk yet would
+        // pass, after a power cut, for a move already made.
+        for (std::string folder = step.path; !folder.empty();) {
+            folder = parentOf(folder);
+            holders.insert(appDir + folder);
+        }
     }
     if (!platform::syncFiles(files)) raiseSystemError(platform::lastError());
-    for (const auto& folder : folders) {
+    holders.insert(folders.begin(), folders.end());
+    for (const auto& folder : holders) {
         if (!platform::syncFolder(folder)) raiseSystemError(platform::lastError());
     }
 }
@@ -309,15 +318,15 @@ RecoveredChange putRight(const std::string& appDir, JournalFile& journal, bool m
 // --- FolderChange::Burst ---
 
 void FolderChange::Burst::makeFolder(const std::string& path) {
-    steps_.push_back({Type::Folder, path, {}, {}});
+    steps_.push_back({Type::Folder, path, {}, {}, {}});
 }
 
 void FolderChange::Burst::move(const std::string& from, const std::string& to) {
-    steps_.push_back({Type::Move, from, to, {}});
+    steps_.push_back({Type::Move, from, to, {}, {}});
 }
 
 void FolderChange::Burst::keepAside(const std::string& path, const std::string& kept) {
-    steps_.push_back({Type::Aside, path, kept, {}});
+    steps_.push_back({Type::Aside, path, kept, {}, {}});
 }
 
 // --- FolderChange ---
