@@ -287,6 +287,27 @@ void putDraftInPlace(const std::string& draft, const std::string& path, bool rep
     if (!platform::syncFolder(folderOf(path))) throw AppError(cannotWriteFileText(path, platform::lastError()));
 }
 
+bool isDraftOf(const std::string& entry, const std::string& name) {
+    const std::string stem = "." + name + ".new";
+    return entry.size() > stem.size() && entry.compare(0, stem.size(), stem) == 0 &&
+           entry.find_first_not_of("0123456789", stem.size()) == std::string::npos;
+}
+
+// A power cut between a draft's creation and its rename leaves it behind; the
+// next save of the same file takes it away.
+void removeDraftsOf(const std::string& path) {
+    const std::string folder = folderOf(path);
+    const std::string name = path.substr(path.find_last_of(kSeparator) + 1);
+    std::vector<platform::FolderEntry> entries;
+    if (!platform::listFolder(folder, entries)) return;
+    for (const auto& entry : entries) {
+        if (entry.isFolder || entry.isLink || !isDraftOf(entry.name, name)) continue;
+        const std::string draft = (folder == "." ? std::string() : folder) + entry.name;
+        platform::setNormalAttributes(draft);
+        platform::deleteFile(draft);
+    }
+}
+
 }  // namespace
 
 std::string draftBeside(const std::string& path) {
@@ -305,6 +326,7 @@ void replaceFileWith(const std::string& bytes, const std::string& path) {
     if (existed) {
         if (const int error = whyNotWritable(path)) throw AppError(cannotCreateFileText(path, error));
     }
+    removeDraftsOf(path);
     const std::string draft = draftBeside(path);
     const int fd = platform::openFileForWriting(draft, platform::Opening::createNew);
     if (fd < 0) throw AppError(cannotCreateFileText(path, platform::lastError()));
@@ -327,6 +349,7 @@ void replaceFileWith(const std::string& bytes, const std::string& path) {
 
 void copyFileWhole(const std::string& from, const std::string& to) {
     if (platform::pathExists(to)) throw AppError(platform::systemErrorText(EEXIST));
+    removeDraftsOf(to);
     const std::string draft = draftBeside(to);
     if (!platform::copyFile(from, draft, true)) throw AppError(platform::systemErrorText(platform::lastError()));
     putDraftInPlace(draft, to, false);

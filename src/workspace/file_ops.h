@@ -86,8 +86,9 @@ std::string draftBeside(const std::string& path);
 // Creates or replaces the file with exactly these bytes as a whole: they are
 // written and synced under a temporary name beside it, which then replaces
 // it, so a power cut leaves the old bytes or the new ones, never half of
-// each. The new file takes the old one's permission bits. Fails as
-// saveBytesToFile does for a file that cannot be written over.
+// each. The new file takes the old one's permission bits, and a draft an
+// interrupted save left beside it goes. Fails as saveBytesToFile does for a
+// file that cannot be written over.
 void replaceFileWith(const std::string& bytes, const std::string& path);
 
 // Copies a file to a free name as a whole, the same way; raises with the

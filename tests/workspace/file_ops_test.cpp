@@ -4,6 +4,7 @@
 #include "platform/files.h"
 #include "support/error_of.h"
 #include "support/temp_folder.h"
+#include "support/tree_snapshot.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -52,6 +53,29 @@ TEST(SaveBytes, FailsOverAReadOnlyFileOrIntoAMissingFolder) {
     EXPECT_EQ(errorOf([&] { saveBytesToFile("x", dir / "none/f.bin"); }),
               "Cannot create file \"" + dir.path() + "none/f.bin\". No such file or directory");
     EXPECT_EQ(errorOf([&] { saveBytesToFile("x", dir.path()); }).rfind("Cannot create file \"", 0), 0u);
+}
+
+// A cut before the rename leaves the old file and a draft: the next save
+// takes that draft away, and nothing that only looks like one.
+TEST(ReplaceFileWith, PutsANewFileInPlaceAndClearsDraftsAnInterruptedSaveLeft) {
+    TempFolder dir;
+    writeFile(dir / "f.ini", "old");
+    ::chmod((dir / "f.ini").c_str(), 0640);
+    const auto oldFile = inodeOf(dir / "f.ini");
+    writeFile(dir / ".f.ini.new0", "torn");
+    writeFile(dir / ".f.ini.new12", "torn too");
+    writeFile(dir / ".f.ini.newer", "someone's");
+    writeFile(dir / ".g.ini.new0", "another file's");
+    replaceFileWith("new", dir / "f.ini");
+    EXPECT_EQ(readFile(dir / "f.ini"), "new");
+    EXPECT_NE(inodeOf(dir / "f.ini"), oldFile);
+    struct stat st {};
+    ::stat((dir / "f.ini").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(quill::testing::treeDifferences(quill::testing::snapshotTree(dir.path()), {{"f.ini", "new"},
+                                                         {".f.ini.newer", "someone's"},
+                                                         {".g.ini.new0", "another file's"}}),
+              "");
 }
 
 TEST(OutputFileAccess, IsExclusiveWhileWritten) {
