@@ -377,6 +377,10 @@ void JournalFile::write(const std::vector<JournalRecord>& records, bool durable)
     size_ += bytes.size();
 }
 
+void JournalFile::sync() {
+    if (!platform::syncFileData(fd_)) raiseJournalError(path_, platform::lastError());
+}
+
 void JournalFile::close() {
     if (fd_ >= 0) platform::closeFile(fd_);
     fd_ = -1;

@@ -75,6 +75,9 @@ public:
     // system. Raises, before writing anything, for a record the reading would
     // not take back.
     void append(const std::vector<JournalRecord>& records, bool durable);
+    // Makes what was read durable: a killed writer may have left records that
+    // only the page cache holds, and acting on them would outlive them.
+    void sync();
     void close();
     const std::string& path() const { return path_; }
 

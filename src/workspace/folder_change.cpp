@@ -265,6 +265,7 @@ RecoveredChange putRight(const std::string& appDir, JournalFile& journal, bool m
         result.outcome = RecoveredChange::Outcome::Unreadable;
         return result;
     }
+    journal.sync();
 
     // Without a whole first record nothing was changed yet.
     if (!records.empty()) {
