@@ -358,6 +358,15 @@ PowerCutRecorder::PowerCutRecorder(const std::string& root) : root_(fs::path(roo
     }
     model->base = model->now;
     start_ = std::move(model);
+    listen();
+}
+
+PowerCutRecorder::PowerCutRecorder(const std::string& root, std::shared_ptr<const Model> start)
+    : root_(root), start_(std::move(start)) {
+    listen();
+}
+
+void PowerCutRecorder::listen() {
     platform::setFileObserver(this);
     listening_ = true;
 }
@@ -514,6 +523,25 @@ PowerCutCounts PowerCutRecorder::forEachPowerCut(unsigned seed, int partialPerPo
         }
     }
     return counts;
+}
+
+std::size_t PowerCutRecorder::forEachKill(
+    const std::function<void(const std::string&, PowerCutRecorder&)>& check) const {
+    Model model = *start_;
+    std::set<std::size_t> seen;
+    for (std::size_t point = 0; point <= events_.size(); ++point) {
+        if (point > 0) replay(model, events_[point - 1]);
+        const State state = model.stateOf(model.now, false);
+        if (!seen.insert(std::hash<std::string>{}(serialized(state))).second) continue;
+        materialize(root_ + "/", state);
+        auto after = std::make_shared<Model>(model);
+        after->files.clear();  // the process is gone, and its descriptors with it
+        PowerCutRecorder next(root_, std::move(after));
+        check("killed after event " + std::to_string(point) + " of " + std::to_string(events_.size()) +
+                  (point > 0 ? " (" + describe(events_[point - 1]) + ")" : std::string()),
+              next);
+    }
+    return seen.size();
 }
 
 }  // namespace quill::testing

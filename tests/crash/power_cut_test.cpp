@@ -9,20 +9,25 @@
 #include "support/sample_changes.h"
 #include "support/temp_folder.h"
 #include "support/tree_snapshot.h"
+#include "platform/files.h"
 #include "update/program_update.h"
 #include "vendorkit/http_server.h"
 #include "vendorkit/zip_writer.h"
 #include "workspace/app_files.h"
+#include "workspace/change_journal.h"
 #include "workspace/folder_change.h"
 #include "workspace/http_client.h"
 #include "workspace/names.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <regex>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -141,9 +146,59 @@ void runUpdate(const std::string& app) {
     ASSERT_TRUE(screen.closed) << (screen.boxes().empty() ? "" : screen.boxes()[0]);
 }
 
+// The organizer keeps its database open and writes to it while the template
+// goes in: once the old file is put aside, the write lands there, and is the
+// user's work from then on.
+int g_organizerFile = -1;
+std::string g_organizerDatabase;
+
+const std::string kOrganizersChange = " changed by the organizer";
+
+void organizerWritesOnceItsFileIsAside() {
+    struct stat held {}, named {};
+    if (g_organizerFile < 0 || ::fstat(g_organizerFile, &held) != 0) return;
+    if (::stat(g_organizerDatabase.c_str(), &named) == 0 && named.st_ino == held.st_ino) return;
+    const std::string& change = kOrganizersChange;
+    platform::writeToFile(g_organizerFile, change.data(), change.size());
+    platform::syncFileData(g_organizerFile);
+    platform::closeFile(g_organizerFile);
+    g_organizerFile = -1;
+}
+
+void runInstallationWhileTheOrganizerWrites(const std::string& app) {
+    g_organizerDatabase = app + "db/db.fdb";
+    g_organizerFile = platform::openFileForWriting(g_organizerDatabase, platform::Opening::existing, true);
+    ASSERT_GE(g_organizerFile, 0);
+    setJournalPointHook(organizerWritesOnceItsFileIsAside);
+    runInstallation(app);
+    setJournalPointHook(nullptr);
+    ASSERT_LT(g_organizerFile, 0) << "the organizer never wrote";
+}
+
+// Besides the tree before and the tree after: the organizer's change to the old
+// database, and a temp.ini seeded but not yet rewritten, which the next show
+// step starts from.
+std::vector<TreeSnapshot> alsoSound(const TreeSnapshot& before) {
+    std::vector<TreeSnapshot> trees;
+    // Its own write, until it syncs it, is as torn as the cut leaves it.
+    for (std::size_t kept = 1; kept <= kOrganizersChange.size(); ++kept) {
+        TreeSnapshot organizer = before;
+        organizer["db/db.fdb"] += kOrganizersChange.substr(0, kept);
+        trees.push_back(organizer);
+    }
+    if (!before.count("temp/temp.ini") && before.count("db.ini")) {
+        TreeSnapshot seeded = before;
+        seeded["temp/temp.ini"] = before.at("db.ini");
+        trees.push_back(seeded);
+    }
+    return trees;
+}
+
 // The files that must change together; each small file is its own group.
 std::string groupOf(const std::string& path) {
-    if (path == "db/db.fdb" || path.rfind("data/db/", 0) == 0) return "the database";
+    if (path.rfind("db/", 0) == 0 || path.rfind("data/db/", 0) == 0 || path.rfind("data/db (", 0) == 0) {
+        return "the database";
+    }
     if (path == "data/templates.ini" || path == "temp/temp.ini" || path == "version.ini") return path;
     return "the program files and the rest";
 }
@@ -170,62 +225,130 @@ struct Scenario {
 
 const Scenario kScenarios[] = {
     {"installation", prepareInstallation, runInstallation},
+    {"installation_while_the_organizer_writes", prepareInstallation, runInstallationWhileTheOrganizerWrites},
     {"update", prepareUpdate, runUpdate},
 };
 
-class PowerCut : public ::testing::TestWithParam<Scenario> {};
+class PowerCut : public ::testing::TestWithParam<Scenario> {
+protected:
+    // Runs the change under the recorder, and checks that the model followed it.
+    void record() {
+        GetParam().prepare(app.path());
+        before = snapshotTree(app.path());
+        recorder = std::make_unique<PowerCutRecorder>(app.path());
+        GetParam().run(app.path());
+        recorder->stop();
+        after = snapshotTree(app.path());
+        ASSERT_TRUE(recorder->faults().empty()) << recorder->faults()[0];
+        // Anything the model missed went past the primitives and is not tested.
+        ASSERT_EQ(treeDifferences(after, recorder->modelNow()), "");
+        EXPECT_EQ(treeDifferences(after, recorder->surelyOnDisk()), "") << "not all synced at the end";
+        sound = alsoSound(before);
+        sound.push_back(before);
+        sound.push_back(after);
+        for (const auto& tree : sound) {
+            for (const auto& entry : tree) groups.insert(groupOf(entry.first));
+        }
+    }
+
+    // One start's recovery; what went wrong, or "".
+    std::string recoverOnce() {
+        try {
+            if (recoverUnfinishedChange(app.path()).outcome == RecoveredChange::Outcome::Unreadable) {
+                return "the journal was unreadable\n";
+            }
+        } catch (const std::exception& e) {
+            return std::string("the recovery failed: ") + e.what() + "\n";
+        }
+        return "";
+    }
+
+    // Each group as one of the sound trees has it; what is not, or "".
+    std::string unsoundGroups() const {
+        const TreeSnapshot now = snapshotTree(app.path());
+        std::string fault;
+        for (const auto& group : groups) {
+            const TreeSnapshot part = groupIn(now, group);
+            if (std::any_of(sound.begin(), sound.end(), [&](const auto& tree) { return groupIn(tree, group) == part; })) {
+                continue;
+            }
+            fault += group + " is neither old nor new:\n" + treeDifferences(groupIn(after, group), part);
+        }
+        return fault;
+    }
+
+    void report(const std::string& where, const std::string& fault) {
+        if (!fault.empty() && ++failures <= 5) ADD_FAILURE() << "power cut " << where << ":\n" << fault;
+    }
+
+    void print(const char* what, const PowerCutCounts& counts, std::size_t events) const {
+        std::printf("[ power cut ] %s, %s: %zu events, %zu states (%zu losing all unsynced, %zu keeping all, %zu in "
+                    "between; %zu duplicates skipped)\n",
+                    GetParam().name, what, events, counts.states(), counts.lostAll, counts.keptAll, counts.partial,
+                    counts.duplicates);
+    }
+
+    ScratchFolder app;
+    TreeSnapshot before;
+    TreeSnapshot after;
+    std::vector<TreeSnapshot> sound;
+    std::set<std::string> groups;
+    std::unique_ptr<PowerCutRecorder> recorder;
+    int failures = 0;
+};
 
 // Enough samples per point for a few thousand states a run.
 constexpr int kPartialStatesPerPoint = 100;
+// A recovery is cut in fewer states of the change, and in fewer of its own.
+constexpr int kPartialStatesPerChangePoint = 2;
+constexpr int kPartialStatesPerRecoveryPoint = 4;
 
 }  // namespace
 
 TEST_P(PowerCut, OneRecoveryLeavesEachGroupOfFilesAllOldOrAllNew) {
-    ScratchFolder app;
-    GetParam().prepare(app.path());
-    const TreeSnapshot before = snapshotTree(app.path());
-    PowerCutRecorder recorder(app.path());
-    GetParam().run(app.path());
-    recorder.stop();
-    const TreeSnapshot after = snapshotTree(app.path());
-    ASSERT_TRUE(recorder.faults().empty()) << recorder.faults()[0];
-    // Anything the model missed went past the primitives and is not tested.
-    ASSERT_EQ(treeDifferences(after, recorder.modelNow()), "");
-    EXPECT_EQ(treeDifferences(after, recorder.surelyOnDisk()), "") << "not all synced at the end";
-
-    std::set<std::string> groups;
-    for (const auto& tree : {before, after}) {
-        for (const auto& entry : tree) groups.insert(groupOf(entry.first));
-    }
-    // A seeded temp.ini the show step has not rewritten yet is what the next one starts from.
-    TreeSnapshot seeded = groupIn(before, "temp/temp.ini");
-    if (seeded.empty() && before.count("db.ini")) seeded["temp/temp.ini"] = before.at("db.ini");
-
-    int failures = 0;
-    const PowerCutCounts counts = recorder.forEachPowerCut(20261210, kPartialStatesPerPoint, [&](const std::string& where) {
-        std::string fault;
-        try {
-            const RecoveredChange recovered = recoverUnfinishedChange(app.path());
-            if (recovered.outcome == RecoveredChange::Outcome::Unreadable) fault = "the journal was unreadable\n";
-            if (!recovered.kept.empty()) fault += "kept as changed: " + recovered.kept[0] + "\n";
-        } catch (const std::exception& e) {
-            fault = std::string("the recovery failed: ") + e.what() + "\n";
-        }
-        const TreeSnapshot now = snapshotTree(app.path());
-        for (const auto& group : groups) {
-            const TreeSnapshot part = groupIn(now, group);
-            if (part == groupIn(before, group) || part == groupIn(after, group)) continue;
-            if (group == "temp/temp.ini" && part == seeded) continue;
-            fault += group + " is neither old nor new:\n" + treeDifferences(groupIn(after, group), part);
-        }
-        if (!fault.empty() && ++failures <= 5) ADD_FAILURE() << "power cut " << where << ":\n" << fault;
+    ASSERT_NO_FATAL_FAILURE(record());
+    const PowerCutCounts counts = recorder->forEachPowerCut(20261210, kPartialStatesPerPoint, [&](const std::string& where) {
+        const std::string fault = recoverOnce();
+        report(where, fault + unsoundGroups());
     });
-    std::printf("[ power cut ] %s: %zu events, %zu states (%zu losing all unsynced, %zu keeping all, %zu in "
-                "between; %zu duplicates skipped)\n",
-                GetParam().name, recorder.events(), counts.states(), counts.lostAll, counts.keptAll, counts.partial,
-                counts.duplicates);
+    print("the change cut", counts, recorder->events());
     EXPECT_EQ(failures, 0);
     EXPECT_GT(counts.partial, counts.lostAll);
+}
+
+// What a recovery puts right must be on the disk before it says so: cut it
+// too, anywhere, after a power cut or a kill of the change, and the start
+// after that one still ends sound.
+TEST_P(PowerCut, ARecoveryCutAnywhereIsFinishedByTheNextStart) {
+    ASSERT_NO_FATAL_FAILURE(record());
+    PowerCutCounts total;
+    std::size_t recoveries = 0;
+    std::size_t events = 0;
+    auto cutTheRecovery = [&](const std::string& changeCut, PowerCutRecorder& recovery) {
+        const std::string fault = recoverOnce();
+        recovery.stop();
+        if (!fault.empty() || recovery.events() == 0) return;
+        ++recoveries;
+        events += recovery.events();
+        const PowerCutCounts counts =
+            recovery.forEachPowerCut(20261212, kPartialStatesPerRecoveryPoint, [&](const std::string& recoveryCut) {
+                const std::string fault = recoverOnce();
+                report(changeCut + ", then the recovery cut " + recoveryCut, fault + unsoundGroups());
+            });
+        total.points += counts.points;
+        total.lostAll += counts.lostAll;
+        total.keptAll += counts.keptAll;
+        total.partial += counts.partial;
+        total.duplicates += counts.duplicates;
+    };
+    recorder->forEachPowerCut(20261211, kPartialStatesPerChangePoint, [&](const std::string& changeCut) {
+        PowerCutRecorder recovery(app.path());
+        cutTheRecovery(changeCut, recovery);
+    });
+    recorder->forEachKill(cutTheRecovery);
+    print(("the recovery of " + std::to_string(recoveries) + " of its states cut").c_str(), total, events);
+    EXPECT_EQ(failures, 0);
+    EXPECT_GT(recoveries, 10u);
 }
 
 INSTANTIATE_TEST_SUITE_P(RealChanges, PowerCut, ::testing::ValuesIn(kScenarios),
