@@ -10,7 +10,6 @@
 #include "support/temp_folder.h"
 #include "support/tree_snapshot.h"
 #include "vendorkit/http_server.h"
-#include "vendorkit/zip_writer.h"
 #include "workspace/folder_change.h"
 
 #include <gtest/gtest.h>
@@ -51,21 +50,10 @@ ChildRun runChild(const std::vector<std::string>& args, long long killAfterMicro
 
 // --- the real changes, in the folder of the sample changes ----------------------
 
-// The template: its db.fdb, its db folder and a file the installation leaves in the work folder.
-void addTemplateArchive(const std::string& app) {
-    makeFolders(app + "temp");
-    vendorkit::ZipWriter zip(app + "temp/contacts.zip");
-    zip.addFile("readme.txt", "read me");
-    zip.addFile("db.fdb", "new database");
-    zip.addFolder("db/");
-    zip.addFile("db/notes.txt", "new notes");
-    zip.addFile("db/forms/a.frm", "form a");
-    zip.finish();
-}
-
 void makeFolderToInstallInto(const std::string& app) {
     makeSampleAppFolder(app);
-    addTemplateArchive(app);
+    makeFolders(app + "temp");
+    writeSampleTemplateArchive(app + "temp/contacts.zip");
 }
 
 std::vector<std::string> installationArgs(const std::string& app) {
@@ -83,22 +71,12 @@ TreeSnapshot afterInstallation(const TreeSnapshot& before) {
     return after;
 }
 
-// One file backed up, one whose backup name is taken, one in a folder upgr_bak
-// lacks, a new file in a new folder and a folder entry.
 const char* const kUpdateFile = "quillary-1.1.zip";
 
 vendorkit::HttpServer& updateSite() {
     static vendorkit::HttpServer server;
     static const bool served = [] {
-        TempFolder scratch;
-        vendorkit::ZipWriter zip(scratch / "update.zip");
-        zip.addFile("quillary.exe", "program 1.1");
-        zip.addFile("readme.txt", "readme 1.1");
-        zip.addFile("bin/tool.dll", "tool 1.1");
-        zip.addFile("help/manual.txt", "manual 1.1");
-        zip.addFolder("plugins/");
-        zip.finish();
-        server.serveBytes(std::string("/update/") + kUpdateFile, readFile(scratch / "update.zip"));
+        server.serveBytes(std::string("/update/") + kUpdateFile, sampleUpdateArchive());
         return true;
     }();
     (void)served;

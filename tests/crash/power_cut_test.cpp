@@ -12,7 +12,6 @@
 #include "platform/files.h"
 #include "update/program_update.h"
 #include "vendorkit/http_server.h"
-#include "vendorkit/zip_writer.h"
 #include "workspace/app_files.h"
 #include "workspace/change_journal.h"
 #include "workspace/folder_change.h"
@@ -85,15 +84,7 @@ std::string bigFile(const std::string& what) {
 vendorkit::HttpServer& updateSite() {
     static vendorkit::HttpServer server;
     static const bool served = [] {
-        TempFolder scratch;
-        vendorkit::ZipWriter zip(scratch / "update.zip");
-        zip.addFile("quillary.exe", bigFile("program 1.1"));
-        zip.addFile("readme.txt", "readme 1.1");
-        zip.addFile("bin/tool.dll", "tool 1.1");
-        zip.addFile("help/manual.txt", "manual 1.1");
-        zip.addFolder("plugins/");
-        zip.finish();
-        server.serveBytes(std::string("/update/") + kUpdateFile, readFile(scratch / "update.zip"));
+        server.serveBytes(std::string("/update/") + kUpdateFile, sampleUpdateArchive(bigFile("program 1.1")));
         server.serveBytes("/update/version.txt",
                           std::string("[Quillary]\r\nversion=1.1\r\nfile=") + kUpdateFile + "\r\n");
         return true;
@@ -107,13 +98,7 @@ void prepareInstallation(const std::string& app) {
     writeFile(app + "data/templates.ini", "Main=older\r\n");
     writeFile(app + "db.ini", "[db.fdb]\r\nDatabase=db\\db.fdb\r\n");
     makeFolders(app + "temp");
-    vendorkit::ZipWriter zip(app + "temp/contacts.zip");
-    zip.addFile("readme.txt", "read me");
-    zip.addFile("db.fdb", bigFile("new database"));
-    zip.addFolder("db/");
-    zip.addFile("db/notes.txt", "new notes");
-    zip.addFile("db/forms/a.frm", "form a");
-    zip.finish();
+    writeSampleTemplateArchive(app + "temp/contacts.zip", bigFile("new database"));
 }
 
 // What the show step and the template's download do to the folder, in their order.

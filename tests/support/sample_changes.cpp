@@ -1,6 +1,7 @@
 #include "support/sample_changes.h"
 
 #include "support/temp_folder.h"
+#include "vendorkit/zip_writer.h"
 #include "workspace/folder_change.h"
 
 namespace quill::testing {
@@ -92,6 +93,28 @@ TreeSnapshot afterSampleUpdate(const TreeSnapshot& before) {
     after["help/"] = "";
     after["upgr_bak/quillary.exe"] = "program 1.0";
     return after;
+}
+
+void writeSampleTemplateArchive(const std::string& path, const std::string& database) {
+    vendorkit::ZipWriter zip(path);
+    zip.addFile("readme.txt", "read me");
+    zip.addFile("db.fdb", database);
+    zip.addFolder("db/");
+    zip.addFile("db/notes.txt", "new notes");
+    zip.addFile("db/forms/a.frm", "form a");
+    zip.finish();
+}
+
+std::string sampleUpdateArchive(const std::string& program) {
+    TempFolder scratch;
+    vendorkit::ZipWriter zip(scratch / "update.zip");
+    zip.addFile("quillary.exe", program);
+    zip.addFile("readme.txt", "readme 1.1");
+    zip.addFile("bin/tool.dll", "tool 1.1");
+    zip.addFile("help/manual.txt", "manual 1.1");
+    zip.addFolder("plugins/");
+    zip.finish();
+    return readFile(scratch / "update.zip");
 }
 
 }  // namespace quill::testing
