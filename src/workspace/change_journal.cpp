@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "workspace/file_ops.h"
 
 #include <zlib.h>
 
@@ -187,11 +188,6 @@ bool stillNamed(int fd, const std::string& path) {
 // other copy of the program ever finds it unlocked.
 std::string draftPathOf(const std::string& path) { return path + ".new"; }
 
-std::string folderOf(const std::string& path) {
-    const auto cut = path.find_last_of(platform::kSeparator);
-    return cut == std::string::npos ? std::string(".") : path.substr(0, cut + 1);
-}
-
 [[noreturn]] void raiseJournalError(const std::string& path, int error) {
     throw AppError("The journal of changes \"" + path + "\" cannot be written. " + platform::systemErrorText(error));
 }
@@ -270,7 +266,7 @@ JournalFile JournalFile::create(const std::string& path, const JournalRecord& fi
         throw;
     }
     // The journal is no use if a crash can lose its name.
-    if (!platform::syncFolder(folderOf(path))) raiseJournalError(path, platform::lastError());
+    if (!platform::syncFolder(folderHolding(path))) raiseJournalError(path, platform::lastError());
     journalPoint();
     return file;
 }
@@ -391,7 +387,7 @@ void removeJournal(const std::string& path) {
         throw AppError("The journal of changes \"" + path + "\" cannot be removed. " +
                        platform::systemErrorText(platform::lastError()));
     }
-    platform::syncFolder(folderOf(path));
+    platform::syncFolder(folderHolding(path));
     journalPoint();
 }
 

@@ -268,11 +268,6 @@ void saveBytesToFile(const std::string& bytes, const std::string& path) {
 
 namespace {
 
-std::string folderOf(const std::string& path) {
-    const auto cut = path.find_last_of(kSeparator);
-    return cut == std::string::npos ? std::string(".") : path.substr(0, cut + 1);
-}
-
 // The draft's data, then its new name, reach the disk; a draft that fails goes.
 void putDraftInPlace(const std::string& draft, const std::string& path, bool replace) {
     const bool placed = platform::syncFile(draft) &&
@@ -284,7 +279,7 @@ void putDraftInPlace(const std::string& draft, const std::string& path, bool rep
         throw AppError(cannotWriteFileText(path, error));
     }
     // Saved means saved: a power cut after this keeps the new bytes.
-    if (!platform::syncFolder(folderOf(path))) throw AppError(cannotWriteFileText(path, platform::lastError()));
+    if (!platform::syncFolder(folderHolding(path))) throw AppError(cannotWriteFileText(path, platform::lastError()));
 }
 
 bool isDraftOf(const std::string& entry, const std::string& name) {
@@ -296,7 +291,7 @@ bool isDraftOf(const std::string& entry, const std::string& name) {
 // A power cut between a draft's creation and its rename leaves it behind; the
 // next save of the same file takes it away.
 void removeDraftsOf(const std::string& path) {
-    const std::string folder = folderOf(path);
+    const std::string folder = folderHolding(path);
     const std::string name = path.substr(path.find_last_of(kSeparator) + 1);
     std::vector<platform::FolderEntry> entries;
     if (!platform::listFolder(folder, entries)) return;
@@ -309,6 +304,11 @@ void removeDraftsOf(const std::string& path) {
 }
 
 }  // namespace
+
+std::string folderHolding(const std::string& path) {
+    const std::string folder = folderPartOf(path);
+    return folder.empty() ? std::string(".") : folder;
+}
 
 std::string draftBeside(const std::string& path) {
     const auto cut = path.find_last_of(kSeparator);

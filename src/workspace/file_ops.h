@@ -80,6 +80,10 @@ void checkFreeSpace(const std::vector<SpaceNeed>& needs, const std::string& name
 // file (owner, permissions, other names) holds them.
 void saveBytesToFile(const std::string& bytes, const std::string& path);
 
+// The folder that holds the file at path, to sync after a rename in it: its
+// folder part, or "." for a bare name.
+std::string folderHolding(const std::string& path);
+
 // A free hidden name beside path, ".<name>.new<n>", for what is to take its place.
 std::string draftBeside(const std::string& path);
 
