@@ -5,13 +5,16 @@
 #include "catalogue/long_text.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "workspace/archive_signature.h"
+#include "workspace/vendor_key.h"
 #include "workspace/byte_sink.h"
 #include "workspace/failures.h"
 #include "workspace/file_ops.h"
 #include "workspace/format_settings.h"
 #include "workspace/names.h"
 #include "workspace/progress_sink.h"
+#include "workspace/signed_download.h"
+#include "workspace/signed_file.h"
+#include "workspace/template_manifest.h"
 #include "workspace/zip_reader.h"
 
 #include <optional>
@@ -48,12 +51,32 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
     const std::string archivePath = tempFolder + catalogueZip;
     platform::deleteFile(archivePath);
     OutputFile archive(archivePath);  // left to the general display when it cannot be created
+    // Opened before a byte arrives: what is unpacked is what came, whatever is
+    // put under its name meanwhile.
+    const SignedFile download(archivePath);
 
     screen_.setStatus("Downloading Template List...");
+    // With the vendor's key built in, only the catalogue its manifest lists is taken.
+    std::optional<SignedArchive> signedEntry;
+    if (archivesAreSigned()) {
+        const bool listed = reportingOwnErrors(screen_, [&] {
+            fetchTemplateManifest(screen_, http_);
+            signedEntry = templateManifestEntry(screen_, http_, catalogueZip);
+        });
+        if (!listed) {
+            archive.close();
+            platform::deleteFile(archivePath);
+            return;
+        }
+    }
+
+    std::optional<SignedDownloadSink> checked;
     const bool fetched = reportingErrors(screen_, "Could not download the template!", [&] {
         FileSink file(archive);
+        ByteSink* target = &file;
+        if (signedEntry) target = &checked.emplace(file, *signedEntry, catalogueZip);
         // The main window is not up yet: the screen shows this one in a window of its own, with Cancel.
-        ProgressSink sink(file, screen_, ProgressSink::Display::Shown);
+        ProgressSink sink(*target, screen_, ProgressSink::Display::Shown);
         try {
             http_.fetch(TemplatesUrl + catalogueZip, sink);
         } catch (...) {
@@ -65,12 +88,8 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
     archive.close();
     if (!fetched) return;
 
-    // With the vendor's key built in, only the catalogue it signed is unpacked,
-    // read through the descriptor its signature was checked on.
-    std::optional<SignedFile> download;
     const bool trusted = reportingOwnErrors(screen_, [&] {
-        download.emplace(archivePath);
-        checkArchiveSignature(screen_, http_, TemplatesUrl + catalogueZip, *download);
+        if (checked) checked->checkComplete();
     });
     if (!trusted) {
         platform::deleteFile(archivePath);
@@ -79,7 +98,7 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
 
     bool catalogueThere = false;
     const bool unpacked = reportingOwnErrors(screen_, [&] {
-        unpackArchive(download->descriptor(), archivePath, tempFolder);
+        unpackArchive(download.descriptor(), archivePath, tempFolder);
         screen_.processMessages();
         catalogueThere = platform::fileExists(tempFolder + CatalogueFileName);
     });

@@ -2,13 +2,16 @@
 
 #include "install/template_installation.h"
 #include "platform/files.h"
-#include "workspace/archive_signature.h"
+#include "workspace/vendor_key.h"
 #include "workspace/byte_sink.h"
 #include "workspace/failures.h"
 #include "workspace/file_ops.h"
 #include "workspace/names.h"
 #include "workspace/path_rules.h"
 #include "workspace/progress_sink.h"
+#include "workspace/signed_download.h"
+#include "workspace/signed_file.h"
+#include "workspace/template_manifest.h"
 
 #include <exception>
 #include <optional>
@@ -24,31 +27,29 @@ std::string downloadAndInstall(DownloadContext& context) {
     // FILE comes from the downloaded catalogue; it must not name a place outside the temp folder.
     checkStaysInside(file);
     const std::string localCopy = context.tempFolder + file;
+    // With the vendor's key built in, only an archive its manifest lists is fetched at all.
+    std::optional<SignedArchive> signedEntry;
+    if (archivesAreSigned()) signedEntry = templateManifestEntry(screen, context.http, file);
     platform::deleteFile(localCopy);
+    std::optional<SignedFile> verified;
     {
         // Straight to disk: a template can be hundreds of megabytes.
         OutputFile out(localCopy);
-        FileSink target(out);
         try {
+            // Opened before a byte arrives: what is unpacked is what came and was hashed.
+            if (signedEntry) verified.emplace(localCopy);
+            FileSink target(out);
+            std::optional<SignedDownloadSink> checked;
+            if (signedEntry) checked.emplace(target, *signedEntry, file);
             {
-                ProgressSink sink(target, screen, ProgressSink::Display::Shown);
+                ProgressSink sink(checked ? static_cast<ByteSink&>(*checked) : target, screen,
+                                  ProgressSink::Display::Shown);
                 context.http.fetch(TemplatesUrl + file, sink);
             }
             out.close();
+            if (checked) checked->checkComplete();
         } catch (...) {
-            platform::deleteFile(localCopy);  // no partial copy passes for a download
-            throw;
-        }
-    }
-    // With the vendor's key built in, the archive that gets unpacked is checked
-    // first and then read through the same descriptor.
-    std::optional<SignedFile> verified;
-    if (archivesAreSigned()) {
-        try {
-            verified.emplace(templateArchiveName(localCopy));
-            checkArchiveSignature(screen, context.http, TemplatesUrl + file, *verified);
-        } catch (...) {
-            platform::deleteFile(localCopy);  // nothing unverified stays behind
+            platform::deleteFile(localCopy);  // no partial or unverified copy passes for a download
             throw;
         }
     }

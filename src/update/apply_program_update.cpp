@@ -10,6 +10,7 @@
 #include "workspace/names.h"
 #include "workspace/path_rules.h"
 #include "workspace/progress_sink.h"
+#include "workspace/signed_download.h"
 #include "workspace/signed_file.h"
 #include "workspace/vendor_key.h"
 #include "workspace/zip_reader.h"
@@ -24,7 +25,6 @@ namespace {
 
 const char* const kDownloading = "Downloading Latest Program Version...";
 const char* const kInstalled = "The program files installed successfully.";
-const char* const kBadSignature = "The update archive's signature is missing or not valid.";
 constexpr char kSep = platform::kSeparator;
 
 // Inside AppDir, so that every later move is a rename on one file system.
@@ -46,7 +46,7 @@ void pauseAndPump(Screen& screen) {
 class UpdateRun {
 public:
     UpdateRun(Screen& screen, HttpClient& http, const ProgramUpdate& offer)
-        : screen_(screen), http_(http), fileName_(offer.offeredFileName), signature_(offer.offeredSignature) {}
+        : screen_(screen), http_(http), fileName_(offer.offeredFileName), signed_(offer.offeredArchive) {}
 
     // True when the new program files are in place for good.
     bool run() {
@@ -85,36 +85,38 @@ private:
         // ever written or deleted, and the copy goes with the work folder.
         archive_ = workFolder_ + "update.zip";
         OutputFile out(archive_);
-        FileSink target(out);
+        // Opened before a byte arrives: what is unpacked is what came and was hashed.
+        archiveFile_.emplace(archive_);
+        FileSink file(out);
+        // With the vendor's key built in, only the archive version.txt signs is taken.
+        std::optional<SignedDownloadSink> checked;
+        if (vendorPublicKey()) {
+            if (!signed_) throw AppError("The update information does not describe its archive.");
+            checked.emplace(file, *signed_, plainAddressName(fileName_));
+        }
         reportingOwnErrors(screen_, [&] {
-            ProgressSink sink(target, screen_, ProgressSink::Display::Shown);
+            ProgressSink sink(checked ? static_cast<ByteSink&>(*checked) : file, screen_, ProgressSink::Display::Shown);
             // The download is the first half of the progress window's bar.
             sink.onProgress = [this](std::int64_t received, std::int64_t total) {
                 if (total > 0) screen_.setProgressPosition(static_cast<int>(std::min(received, total) * 50 / total));
             };
             http_.fetch(address, sink);
+            if (checked) checked->checkComplete();
+            verified_ = true;
         });
         screen_.setProgressPosition(50);
         pauseAndPump(screen_);
         out.close();
     }
 
-    // With a key built in, nothing but the vendor's own archive is unpacked.
-    void checkSignature(const SignedFile& archive) const {
-        const auto& key = vendorPublicKey();
-        if (!key) return;
-        const auto signature = decodeBase64(signature_);
-        if (!signature || !archive.signatureMatches(*key, *signature)) throw AppError(kBadSignature);
-    }
-
     // Everything is unpacked and checked before the first file moves; the
     // moves are planned during the paced step and then made in one burst.
     // False when the program is asked to end first: nothing has moved then.
     bool replaceFiles() {
-        const SignedFile archive(archive_);
-        checkSignature(archive);
+        // A fetch that failed or brought other bytes than signed leaves nothing to unpack.
+        if (vendorPublicKey() && !verified_) return false;
         ZipReader reader;
-        reader.open(archive.descriptor(), archive_);
+        reader.open(archiveFile_->descriptor(), archive_);
         const std::string stage = workFolder_ + "stage" + kSep;
         createFolderOrRaise(stage);
         reader.extractAll(stage);
@@ -139,7 +141,9 @@ private:
     Screen& screen_;
     HttpClient& http_;
     const std::string fileName_;
-    const std::string signature_;
+    const std::optional<SignedArchive> signed_;
+    std::optional<SignedFile> archiveFile_;
+    bool verified_ = false;
     std::optional<FolderChange> change_;
     std::string workFolder_;
     std::string archive_;

@@ -4,7 +4,9 @@
 
 #include "workspace/http_client.h"
 #include "workspace/screen.h"
+#include "workspace/signed_metadata.h"
 
+#include <optional>
 #include <string>
 
 namespace quill {
@@ -13,7 +15,7 @@ class ProgramUpdate {
 public:
     std::string offeredVersion;    // "version" of ProductSection in version.ini
     std::string offeredFileName;   // "file" of the same section
-    std::string offeredSignature;  // "signature" of the same section: the archive's, base64
+    std::optional<SignedArchive> offeredArchive;  // as version.txt signs it, with the vendor's key built in
 
     // Sets the process-wide decimal separator and short date format, creates
     // upgr_bak, reads upg_info.txt, then runs readInstalledVersion and
@@ -30,7 +32,7 @@ public:
     // Downloads UpdateUrl + offeredFileName, backs up the files it replaces into
     // upgr_bak and unpacks it over AppDir; on success tells the user and closes
     // the main window. With a vendor key built in, only an archive that
-    // offeredSignature signs is unpacked. A failed update, and one the program
+    // offeredArchive describes is unpacked. A failed update, and one the program
     // is asked to end during, leaves AppDir and upgr_bak as they were. Never
     // raises.
     void installUpdate(Screen& screen, HttpClient& http);

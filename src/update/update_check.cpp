@@ -28,10 +28,17 @@ void ProgramUpdate::readInstalledVersion() {
 
 void ProgramUpdate::fetchOfferedVersion(Screen& screen, HttpClient& http) {
     bool newer = false;
+    std::string refused;
     ignoringErrors([&] {
-        keepVersionIni(screen, http, offeredVersion, offeredFileName, offeredSignature);
+        const VersionOffer offer = keepVersionIni(screen, http, &refused);
+        offeredVersion = offer.version;
+        offeredFileName = offer.fileName;
+        offeredArchive = offer.archive;
         newer = isNewerVersion(CurrentVersion, offeredVersion);
     });
+    // A site that cannot be reached stays unmentioned, as ever; one whose
+    // answer is refused is told, since silence is what holding back a fix relies on.
+    if (!refused.empty()) screen.showError(refused);
     if (newer) installUpdate(screen, http);
 }
 

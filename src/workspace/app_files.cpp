@@ -2,12 +2,14 @@
 
 #include "platform/files.h"
 #include "platform/profile.h"
+#include "workspace/vendor_key.h"
 #include "workspace/byte_sink.h"
 #include "workspace/failures.h"
 #include "workspace/file_ops.h"
 #include "workspace/http_client.h"
 #include "workspace/names.h"
 #include "workspace/progress_sink.h"
+#include "workspace/vendor_metadata.h"
 
 #include <sys/stat.h>
 
@@ -90,19 +92,37 @@ void readUpdateInfo() {
     }
 }
 
-void keepVersionIni(Screen& screen, HttpClient& http, std::string& offeredVersion, std::string& offeredFileName,
-                    std::string& offeredSignature) {
-    MemorySink fetched(kVersionFileLimit);
-    {
-        // Small, but a slow host shows it and lets the user stop waiting.
-        ProgressSink sink(fetched, screen, ProgressSink::Display::Shown);
-        http.fetch(UpdateUrl + VersionFileName, sink);
+VersionOffer keepVersionIni(Screen& screen, HttpClient& http, std::string* refused) {
+    std::string bytes;
+    std::optional<SignedArchive> archive;
+    if (archivesAreSigned()) {
+        const AcceptedMetadata accepted = fetchSignedMetadata(
+            screen, http,
+            {UpdateUrl, VersionFileName, ProductSection, kUpdateKind, "The update information", kVersionFileLimit},
+            refused);
+        archive = signedArchiveOf(accepted.text.sections.at(ProductSection));
+        if (!archive) {
+            const std::string text = "The update information from the vendor's site does not describe its archive.";
+            if (refused) *refused = text;
+            throw AppError(text);
+        }
+        bytes = accepted.bytes;
+    } else {
+        MemorySink fetched(kVersionFileLimit);
+        {
+            // Small, but a slow host shows it and lets the user stop waiting.
+            ProgressSink sink(fetched, screen, ProgressSink::Display::Shown);
+            http.fetch(UpdateUrl + VersionFileName, sink);
+        }
+        bytes = std::move(fetched.bytes);
     }
     const std::string versionIni = AppDir + changeFileExt(VersionFileName, ".ini");
-    replaceFileWith(fetched.bytes, versionIni);
-    offeredVersion = platform::readProfileString(ProductSection, "version", "", versionIni);
-    offeredFileName = platform::readProfileString(ProductSection, "file", "", versionIni);
-    offeredSignature = platform::readProfileString(ProductSection, "signature", "", versionIni);
+    replaceFileWith(bytes, versionIni);
+    VersionOffer offer;
+    offer.version = platform::readProfileString(ProductSection, "version", "", versionIni);
+    offer.fileName = platform::readProfileString(ProductSection, "file", "", versionIni);
+    offer.archive = archive;
+    return offer;
 }
 
 }  // namespace quill

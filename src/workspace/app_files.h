@@ -4,8 +4,10 @@
 #pragma once
 
 #include "workspace/line_list.h"
+#include "workspace/signed_metadata.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace quill {
@@ -42,12 +44,21 @@ void readUpdateInfo();
 // The most version.txt may hold: a few lines, not a body that fills memory and disk.
 constexpr std::size_t kVersionFileLimit = 64 * 1024;
 
+// What version.ini offers: "version", "file", and, when the vendor's key is
+// built in, the archive as version.txt signs it ("size" and "sha256").
+struct VersionOffer {
+    std::string version;
+    std::string fileName;
+    std::optional<SignedArchive> archive;
+};
+
 // Fetches UpdateUrl + version.txt as a shown download on screen, replaces AppDir +
-// version.ini with it and reads "version", "file" and "signature" (the archive's,
-// base64) of ProductSection, each empty when missing. Raises on a failed or
-// cancelled fetch or save, and for more than kVersionFileLimit bytes, leaving
-// the outputs and version.ini as they were.
-void keepVersionIni(Screen& screen, HttpClient& http, std::string& offeredVersion, std::string& offeredFileName,
-                    std::string& offeredSignature);
+// version.ini with it and reads the offer of ProductSection, each part empty
+// when missing. With the vendor's key built in, version.txt is taken only as
+// signed metadata of kind "update" (vendor_metadata.h) that describes its
+// archive; a refusal's text goes to `refused` as well. Raises on a failed or
+// cancelled fetch or save, for more than kVersionFileLimit bytes, and for a
+// refusal, leaving version.ini as it was.
+VersionOffer keepVersionIni(Screen& screen, HttpClient& http, std::string* refused = nullptr);
 
 }  // namespace quill

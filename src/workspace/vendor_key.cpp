@@ -23,6 +23,8 @@ const std::optional<PublicKey>& vendorPublicKey() {
     return key;
 }
 
+bool archivesAreSigned() { return vendorPublicKey().has_value(); }
+
 void useVendorKeyForTests(std::optional<PublicKey> key) { g_testKey = key; }
 void useBuiltInVendorKey() { g_testKey.reset(); }
 

@@ -9,6 +9,9 @@
 
 namespace quill {
 
+// Whether this program checks what it downloads: built with the vendor's key.
+bool archivesAreSigned();
+
 // The built-in key, or nullopt for a program built without one, which checks
 // nothing. Raises AppError when the built-in text is not a key.
 const std::optional<PublicKey>& vendorPublicKey();

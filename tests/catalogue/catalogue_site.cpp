@@ -17,7 +17,10 @@ CatalogueSite::CatalogueSite() {
     writeFile(AppDir + "db.ini", kDbIni);
     server = &vendorHostServer();
     server->route(catalogueUrlPath(), vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
-    server->route(catalogueUrlPath() + ".sig", vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
+    for (const char* path : {"manifest.txt", "manifest.txt.sig", "keys/2.txt"}) {
+        server->route(std::string("/quillary-web-templates/") + path,
+                      vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
+    }
     catalogue = std::make_unique<Catalogue>(screen, view, http);
 }
 

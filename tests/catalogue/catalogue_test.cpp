@@ -1,7 +1,10 @@
 // Showing the main window, browsing and searching, against the loopback vendor
 // site and real Firebird catalogues.
 #include "catalogue/catalogue_site.h"
+#include "support/signed_site.h"
 #include "support/test_vendor_key.h"
+#include "workspace/template_manifest.h"
+#include "workspace/vendor_metadata.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "vendorkit/zip_writer.h"
@@ -236,25 +239,35 @@ TEST_F(CatalogueShow, AMissingColumnStopsAtThatColumnKeepingEarlierFields) {
     EXPECT_TRUE(site.view.previews.empty());
 }
 
-// With the vendor's key built in, only the catalogue that temp.zip.sig signs
-// is unpacked; any other fails as a failed download does.
+// With the vendor's key built in, only the catalogue that the template
+// site's manifest lists with these bytes is unpacked.
 class SignedCatalogue : public ::testing::Test {
 protected:
     SignedCatalogue() {
+        forgetFollowedKeyChains();
+        forgetTemplateManifest();
         site.publish(threeTemplates());
         archive = readFile(site.vendor / "temp.zip");
     }
+    ~SignedCatalogue() override {
+        forgetFollowedKeyChains();
+        forgetTemplateManifest();
+    }
 
-    void serveSignature(const std::string& bytes) { site.server->serveBytes(site.catalogueUrlPath() + ".sig", bytes); }
+    void publishManifest(const std::vector<SiteArchive>& archives, const vendorkit::SigningKey& by, int days = 30) {
+        serveSigned(*site.server, "/quillary-web-templates/manifest.txt", manifestText(archives, 1, utcDaysFromNow(days)),
+                    by);
+    }
 
-    void expectRefused(const std::string& what) {
+    void expectRefused(const std::string& box) {
         site.screen.events.clear();
+        forgetFollowedKeyChains();
         site.show();
-        EXPECT_EQ(site.screen.boxes(), Strings{"error:The archive's signature is missing or not valid."}) << what;
-        EXPECT_EQ(site.view.templateCount(), 0) << what;
-        EXPECT_FALSE(site.catalogue->connection().connected()) << what;
-        EXPECT_FALSE(platform::pathExists(AppDir + "temp/temp.zip")) << what;
-        EXPECT_FALSE(platform::pathExists(AppDir + "temp/temp.fdb")) << what;
+        EXPECT_EQ(site.screen.boxes(), Strings{"error:" + box});
+        EXPECT_EQ(site.view.templateCount(), 0);
+        EXPECT_FALSE(site.catalogue->connection().connected());
+        EXPECT_FALSE(platform::pathExists(AppDir + "temp/temp.zip"));
+        EXPECT_FALSE(platform::pathExists(AppDir + "temp/temp.fdb"));
     }
 
     CatalogueSite site;
@@ -262,22 +275,26 @@ protected:
     std::string archive;
 };
 
-TEST_F(SignedCatalogue, TheVendorsSignatureLetsTheCatalogueIn) {
-    serveSignature(vendor.sign(archive));
+TEST_F(SignedCatalogue, TheManifestsEntryLetsTheCatalogueIn) {
+    publishManifest({{"temp.zip", archive}}, vendor.key(1));
     site.show();
     EXPECT_TRUE(site.screen.boxes().empty());
     EXPECT_EQ(site.view.templateCount(), 4);
 }
 
-TEST_F(SignedCatalogue, AMissingOrWrongSignatureOrArchiveIsRefused) {
-    expectRefused("missing");
-    for (const auto& wrong : vendor.wrongSignatures(archive)) {
-        serveSignature(wrong.bytes);
-        expectRefused(wrong.what);
-    }
-    serveSignature(vendor.sign(archive));
+TEST_F(SignedCatalogue, ACatalogueWithoutAGoodManifestEntryIsRefused) {
+    publishManifest({{"temp.zip", archive}}, vendor.stranger());
+    expectRefused("The template site's manifest's signature is missing or not valid.");
+    publishManifest({{"contacts.zip", archive}}, vendor.key(1));
+    expectRefused("The archive \"temp.zip\" is not one that the template site's manifest lists.");
+    publishManifest({{"temp.zip", archive}}, vendor.key(1), -1);
+    site.screen.events.clear();
+    site.show();
+    ASSERT_EQ(site.screen.boxes().size(), 1u);
+    EXPECT_NE(site.screen.boxes()[0].find("expired"), std::string::npos);
+    publishManifest({{"temp.zip", archive}}, vendor.key(1));
     site.publishBytes(withBitFlipped(archive, archive.size() * 4));
-    expectRefused("archive changed by one bit");
+    expectRefused("The archive \"temp.zip\" is not the one the vendor signed.");
 }
 
 class CatalogueBrowse : public ::testing::Test {

@@ -77,7 +77,7 @@ const char* const kUpdateFile = "quillary-1.1.zip";
 // Big enough to be written in several pieces, so some states hold part of it.
 std::string bigFile(const std::string& what) {
     std::string bytes;
-    while (bytes.size() < 300 * 1024) bytes += what + " " + std::to_string(bytes.size()) + "\n";
+    while (bytes.size() < 100 * 1024) bytes += what + " " + std::to_string(bytes.size()) + "\n";
     return bytes;
 }
 
@@ -282,11 +282,22 @@ protected:
     int failures = 0;
 };
 
-// Enough samples per point for a few thousand states a run.
-constexpr int kPartialStatesPerPoint = 100;
+// Enough samples per point for a few thousand states a run; under the
+// sanitizers, which look for other faults, a tenth of them.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUILL_UNDER_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(QUILL_UNDER_ASAN)
+constexpr int kSampleShare = 10;
+#else
+constexpr int kSampleShare = 1;
+#endif
+constexpr int kPartialStatesPerPoint = 100 / kSampleShare;
 // A recovery is cut in fewer states of the change, and in fewer of its own.
 constexpr int kPartialStatesPerChangePoint = 2;
-constexpr int kPartialStatesPerRecoveryPoint = 4;
+constexpr int kPartialStatesPerRecoveryPoint = 4 / (kSampleShare > 1 ? 4 : 1);
 
 }  // namespace
 

@@ -13,7 +13,7 @@
 #include "vendorkit/site_server.h"
 #include "vendorkit/signing.h"
 #include "workspace/http_client.h"
-#include "workspace/signed_file.h"
+#include "workspace/signature.h"
 #include "workspace/zip_reader.h"
 
 #include <gtest/gtest.h>
@@ -261,11 +261,11 @@ TEST(SiteBuildSigned, EveryArchiveCarriesTheSignatureTheProgramChecks) {
                                       kTemplatesFolder + "project-tasks.zip", kUpdateFolder + "quillary-1.1.zip"}) {
         const std::string signature = readFile(site + archive + ".sig");
         EXPECT_EQ(signature.size(), 64u) << archive;
-        EXPECT_TRUE(SignedFile(site + archive).signatureMatches(*programKey, signature)) << archive;
+        EXPECT_TRUE(signatureMatches(*programKey, readFile(site + archive), signature)) << archive;
         EXPECT_NE(std::find(written.begin(), written.end(), archive + ".sig"), written.end()) << archive;
     }
-    EXPECT_FALSE(SignedFile(site + kTemplatesFolder + "recipe-box.zip")
-                     .signatureMatches(*programKey, readFile(site + kTemplatesFolder + "project-tasks.zip.sig")))
+    EXPECT_FALSE(signatureMatches(*programKey, readFile(site + kTemplatesFolder + "recipe-box.zip"),
+                                  readFile(site + kTemplatesFolder + "project-tasks.zip.sig")))
         << "each archive has its own signature";
 
     // version.txt as the update check reads it: the product's section, base64.

@@ -5,7 +5,10 @@
 #include "platform/files.h"
 #include "support/error_of.h"
 #include "support/tree_snapshot.h"
+#include "support/signed_site.h"
 #include "support/test_vendor_key.h"
+#include "workspace/template_manifest.h"
+#include "workspace/vendor_metadata.h"
 #include "workspace/names.h"
 
 #include <gtest/gtest.h>
@@ -169,63 +172,90 @@ TEST(DownloadFails, FailedInstallationLeavesTheRecordAndRunsTheCheck) {
 }
 
 // With the vendor's key built in, a template is installed only when the
-// archive's X.sig verifies it, and from the very bytes that were verified.
+// template site's manifest lists its archive with the bytes that came, and
+// from the very bytes that were hashed as they came.
 class SignedTemplateDownload : public ::testing::Test {
 protected:
     SignedTemplateDownload() {
+        forgetFollowedKeyChains();
+        forgetTemplateManifest();
+        site.server->route("/quillary-web-templates/keys/2.txt", vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
         site.serveTemplate("contacts.zip");
+        site.serveTemplate("sales.zip", sales());
         archive = readFile(site.siteFiles.path() + "contacts.zip");
+        publishManifest({{"temp.zip", "a catalogue"}, {"contacts.zip", archive},
+                         {"sales.zip", readFile(site.siteFiles.path() + "sales.zip")}});
+    }
+    ~SignedTemplateDownload() override {
+        forgetFollowedKeyChains();
+        forgetTemplateManifest();
     }
 
-    void serveSignature(const std::string& bytes) { site.server->serveBytes(kSignaturePath, bytes); }
+    static TemplateArchive sales() {
+        TemplateArchive other;
+        other.database = "sales database";
+        return other;
+    }
 
-    void expectRefused(const std::string& what) {
+    // Served and taken as the show step takes it; an expired one is served only.
+    void publishManifest(const std::vector<SiteArchive>& archives, int days = 30) {
+        forgetTemplateManifest();
+        serveSigned(*site.server, "/quillary-web-templates/manifest.txt", manifestText(archives, 1, utcDaysFromNow(days)),
+                    vendor.key(1));
+        if (days > 0) fetchTemplateManifest(site.screen, site.http);
+    }
+
+    void expectRefused(const std::string& file, const std::string& text) {
         const TreeSnapshot before = snapshotTree(AppDir);
-        auto context = site.download("contacts.zip");
-        EXPECT_EQ(errorOf([&] { downloadSelectedTemplate(context); }),
-                  "The archive's signature is missing or not valid.")
-            << what;
-        EXPECT_EQ(site.screen.events.back(), "check") << what;
-        EXPECT_EQ(site.screen.progressWindows, 0) << what;
-        EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "") << what;
+        auto context = site.download(file);
+        EXPECT_EQ(errorOf([&] { downloadSelectedTemplate(context); }), text);
+        EXPECT_EQ(site.screen.events.back(), "check");
+        EXPECT_EQ(site.screen.progressWindows, 0);
+        EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
     }
 
-    static constexpr const char* kSignaturePath = "/quillary-web-templates/contacts.zip.sig";
     TemplateSite site;
     TestVendorKey vendor;
     std::string archive;
 };
 
-TEST_F(SignedTemplateDownload, TheVendorsSignatureLetsTheTemplateIn) {
-    serveSignature(vendor.sign(archive));
+TEST_F(SignedTemplateDownload, TheManifestsEntryLetsTheTemplateIn) {
     auto context = site.download("contacts.zip");
     downloadSelectedTemplate(context);
     EXPECT_EQ(site.screen.count("info:Template installed successfully."), 1);
     EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
 }
 
-TEST_F(SignedTemplateDownload, AMissingOrWrongSignatureOrArchiveIsRefused) {
-    expectRefused("missing");
-    for (const auto& wrong : vendor.wrongSignatures(archive)) {
-        serveSignature(wrong.bytes);
-        expectRefused(wrong.what);
-    }
-    serveSignature(vendor.sign(archive));
+TEST_F(SignedTemplateDownload, AnArchiveTheManifestDoesNotListOrDescribeIsRefused) {
+    expectRefused("orders.zip", "The archive \"orders.zip\" is not one that the template site's manifest lists.");
+    // Two templates' archives swapped on the site, each genuinely signed.
+    site.server->serveBytes("/quillary-web-templates/contacts.zip", readFile(site.siteFiles.path() + "sales.zip"));
+    site.server->serveBytes("/quillary-web-templates/sales.zip", archive);
+    expectRefused("contacts.zip", "The archive \"contacts.zip\" is larger than the vendor signed it.");
+    expectRefused("sales.zip", "The archive \"sales.zip\" is not the one the vendor signed.");
     site.server->serveBytes("/quillary-web-templates/contacts.zip", withBitFlipped(archive, archive.size() * 8 / 3));
-    expectRefused("archive changed by one bit");
+    expectRefused("contacts.zip", "The archive \"contacts.zip\" is not the one the vendor signed.");
+    site.server->serveBytes("/quillary-web-templates/contacts.zip", archive + "and more");
+    expectRefused("contacts.zip", "The archive \"contacts.zip\" is larger than the vendor signed it.");
+    site.server->serveBytes("/quillary-web-templates/contacts.zip", archive);
+    publishManifest({{"contacts.zip", archive}}, -1);
+    const TreeSnapshot before = snapshotTree(AppDir);
+    auto context = site.download("contacts.zip");
+    EXPECT_NE(errorOf([&] { downloadSelectedTemplate(context); }).find("expired"), std::string::npos);
+    EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
 }
 
-TEST_F(SignedTemplateDownload, AnArchiveSwappedInAfterTheCheckIsNotWhatGetsUnpacked) {
+TEST_F(SignedTemplateDownload, AnArchiveSwappedInAfterTheDownloadIsNotWhatGetsUnpacked) {
     TemplateArchive evil;
     evil.database = "someone else's database";
     writeTemplateArchive(site.siteFiles.path() + "evil.zip", evil);
-    const std::string good = vendor.sign(archive);
     // The download is on disk and open by now; another program puts its own
-    // archive under that name while the signature is fetched.
-    site.server->route(kSignaturePath, [&](const vendorkit::HttpRequest&) {
-        std::rename((site.siteFiles.path() + "evil.zip").c_str(), (site.TempDir + "contacts.zip").c_str());
-        return vendorkit::HttpResponse::ok(good);
-    });
+    // archive under that name as the status changes.
+    site.screen.onStatus = [&](const std::string& text) {
+        if (text == "Template File Downloaded") {
+            std::rename((site.siteFiles.path() + "evil.zip").c_str(), (site.TempDir + "contacts.zip").c_str());
+        }
+    };
     auto context = site.download("contacts.zip");
     downloadSelectedTemplate(context);
     EXPECT_EQ(site.screen.count("info:Template installed successfully."), 1);

@@ -15,6 +15,7 @@ void FakeScreen::record(const std::string& event) {
 void FakeScreen::setStatus(const std::string& text) {
     status = text;
     record("status:" + text);
+    if (onStatus) onStatus(text);
 }
 void FakeScreen::showError(const std::string& text) { record("error:" + text); }
 void FakeScreen::showInformation(const std::string& text) { record("info:" + text); }

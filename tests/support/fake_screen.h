@@ -42,6 +42,7 @@ public:
     int progressWindows = 0;     // how many were shown in all
     bool closed = false;
     std::function<void()> onPump;  // runs at every processMessages()
+    std::function<void(const std::string&)> onStatus;  // runs at every setStatus()
     bool endAsked = false;         // what endRequested() says
 
     void setStatus(const std::string& text) override;

@@ -14,7 +14,10 @@ std::string newKeyFile(const TempFolder& folder, const std::string& name) {
 }  // namespace
 
 TestVendorKey::TestVendorKey()
-    : vendor_(newKeyFile(folder_, "vendor.pem")), another_(newKeyFile(folder_, "another.pem")) {
+    : vendor_(newKeyFile(folder_, "vendor.pem")),
+      another_(newKeyFile(folder_, "another.pem")),
+      second_(newKeyFile(folder_, "second.pem")),
+      third_(newKeyFile(folder_, "third.pem")) {
     useVendorKeyForTests(publicKeyFromBase64(vendor_.publicKeyBase64()));
 }
 
@@ -28,6 +31,10 @@ std::vector<WrongSignature> TestVendorKey::wrongSignatures(std::string_view byte
             {"one byte short", good.substr(0, good.size() - 1)},
             {"twice as long", good + good},
             {"another key's", another_.sign(bytes)}};
+}
+
+const vendorkit::SigningKey& TestVendorKey::key(int number) const {
+    return number == 3 ? third_ : number == 2 ? second_ : vendor_;
 }
 
 std::string withBitFlipped(std::string bytes, std::size_t bit) {

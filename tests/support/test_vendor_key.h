@@ -32,10 +32,17 @@ public:
     // long, and another key's.
     std::vector<WrongSignature> wrongSignatures(std::string_view bytes) const;
 
+    // The built-in key (key 1 of the chain), the keys a vendor may rotate to
+    // (keys 2 and 3), and a stranger's.
+    const vendorkit::SigningKey& key(int number) const;
+    const vendorkit::SigningKey& stranger() const { return another_; }
+
 private:
     TempFolder folder_;
     vendorkit::SigningKey vendor_;
     vendorkit::SigningKey another_;
+    vendorkit::SigningKey second_;
+    vendorkit::SigningKey third_;
 };
 
 // The bytes with bit `bit` (counted from the first byte's lowest) inverted.

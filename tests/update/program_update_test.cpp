@@ -412,60 +412,6 @@ TEST_F(HostileArchiveName, ThePlainNameOfAFileOfOursIsOnlyAnAddress) {
     }
 }
 
-// With a vendor key built in, only the archive that version.txt's signature
-// signs gets in; any other leaves the folder as it was.
-class SignedProgramUpdate : public ::testing::Test {
-protected:
-    SignedProgramUpdate() {
-        writeFile(AppDir + "a.txt", "old a");
-        writeFile(AppDir + "upd.zip", "an earlier archive");
-        site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"help/b.txt", "new b"}});
-        archive = readFile(site.siteFiles.path() + "upd.zip");
-    }
-
-    std::string signatureOf(const std::string& bytes) const { return encodeBase64(vendor.sign(bytes)); }
-
-    void expectRefused(const std::string& signature, const std::string& what) {
-        site.screen.events.clear();
-        site.update.offeredSignature = signature;
-        const TreeSnapshot expected = snapshotTree(AppDir);
-        site.update.installUpdate(site.screen, site.http);
-        EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "") << what;
-        EXPECT_EQ(site.screen.boxes(), Events{"error:The update archive's signature is missing or not valid."})
-            << what;
-        EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.") << what;
-        EXPECT_FALSE(site.screen.closed) << what;
-    }
-
-    UpdateSite site;
-    TestVendorKey vendor;  // after the site, which starts without a key
-    std::string archive;
-};
-
-TEST_F(SignedProgramUpdate, TheVendorsSignatureFromVersionTxtLetsTheArchiveIn) {
-    site.serveVersionFile("[Quillary]\r\nversion=1.1\r\nfile=upd.zip\r\nsignature=" + signatureOf(archive) + "\r\n");
-    site.update.fetchOfferedVersion(site.screen, site.http);
-    EXPECT_EQ(readFile(AppDir + "a.txt"), "new a");
-    EXPECT_EQ(readFile(AppDir + "help/b.txt"), "new b");
-    EXPECT_EQ(readFile(AppDir + "upd.zip"), "an earlier archive");
-    EXPECT_TRUE(site.screen.closed);
-}
-
-TEST_F(SignedProgramUpdate, AMissingOrWrongSignatureIsRefused) {
-    expectRefused("", "missing");
-    for (const auto& wrong : vendor.wrongSignatures(archive))
-        expectRefused(encodeBase64(wrong.bytes), wrong.what);
-    expectRefused(signatureOf(archive).substr(0, 60), "base64 cut short");
-    expectRefused("not base64 at all", "not base64");
-}
-
-TEST_F(SignedProgramUpdate, AnArchiveThatIsNotTheSignedOneIsRefused) {
-    site.server.serveBytes("/update/upd.zip", withBitFlipped(archive, archive.size() * 4));
-    expectRefused(signatureOf(archive), "one bit flipped");
-    site.server.serveBytes("/update/upd.zip", archive.substr(0, archive.size() - 1));
-    expectRefused(signatureOf(archive), "one byte short");
-}
-
 TEST(ProgramUpdateEnds, AnEndAskedForDuringThePacedStepLeavesEverythingAsItWas) {
     UpdateSite site;
     writeFile(AppDir + "a.txt", "old a");

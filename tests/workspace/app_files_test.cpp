@@ -153,20 +153,18 @@ TEST_F(AppFolder, KeepVersionIniReplacesTheFileAndReadsItsSection) {
     writeFile(AppDir + "version.ini", "[Quillary]\r\nversion=0.1\r\nfile=stale.zip\r\nextra=stale\r\n");
     HttpClient http;
     quill::testing::FakeScreen screen;
-    std::string version = "old", file = "old", signature = "old";
-    keepVersionIni(screen, http, version, file, signature);
-    EXPECT_EQ(version, "1.5");
-    EXPECT_EQ(file, "upd15.zip");
-    EXPECT_EQ(signature, "c2lnbmF0dXJl");
+    VersionOffer offer = keepVersionIni(screen, http);
+    EXPECT_EQ(offer.version, "1.5");
+    EXPECT_EQ(offer.fileName, "upd15.zip");
+    EXPECT_FALSE(offer.archive) << "nothing is signed without a key";
     EXPECT_EQ(readFile(AppDir + "version.ini"),
               "[other]\r\nversion=9.0\r\n[quillary]\r\nVersion=1.5\r\nfile=upd15.zip\r\n"
               "signature=c2lnbmF0dXJl\r\n");
 
     server.serveBytes("/quillary-web/update/version.txt", "[Elsewhere]\r\nversion=2.0\r\n");
-    keepVersionIni(screen, http, version, file, signature);
-    EXPECT_EQ(version, "");
-    EXPECT_EQ(file, "");
-    EXPECT_EQ(signature, "");
+    offer = keepVersionIni(screen, http);
+    EXPECT_EQ(offer.version, "");
+    EXPECT_EQ(offer.fileName, "");
 }
 
 // A server may send a version.txt without end, or announce one of any size:
@@ -177,31 +175,27 @@ TEST_F(AppFolder, KeepVersionIniStopsAVersionFileLargerThanItMayBe) {
     writeFile(AppDir + "version.ini", "kept");
     HttpClient http;
     quill::testing::FakeScreen screen;
-    std::string version = "old", file = "old", signature = "old";
     vendorkit::HttpResponse endless;
     endless.framing = vendorkit::BodyFraming::UntilClose;
     endless.endless = true;
     vendorkit::HttpResponse announced = vendorkit::HttpResponse::ok(std::string(kVersionFileLimit + 1, 'x'));
     for (const auto& response : {endless, announced}) {
         server.route("/quillary-web/update/version.txt", response);
-        EXPECT_EQ(quill::testing::errorOf([&] { keepVersionIni(screen, http, version, file, signature); }),
+        EXPECT_EQ(quill::testing::errorOf([&] { keepVersionIni(screen, http); }),
                   "The server sent more than 64 KB; the download was stopped.");
         EXPECT_EQ(readFile(AppDir + "version.ini"), "kept");
-        EXPECT_EQ(version, "old");
     }
     const std::string lines = "[Quillary]\r\nversion=2.0\r\n";
     server.serveBytes("/quillary-web/update/version.txt", lines + std::string(kVersionFileLimit - lines.size(), ';'));
-    keepVersionIni(screen, http, version, file, signature);
-    EXPECT_EQ(version, "2.0");
+    EXPECT_EQ(keepVersionIni(screen, http).version, "2.0");
 }
 
-TEST_F(AppFolder, KeepVersionIniRaisesOnAFailedFetchLeavingTheOutputs) {
+TEST_F(AppFolder, KeepVersionIniRaisesOnAFailedFetchLeavingVersionIni) {
     vendorkit::HttpServer server;
     UpdateUrl = server.url("/quillary-web/update/");
+    writeFile(AppDir + "version.ini", "kept");
     HttpClient http;
     quill::testing::FakeScreen screen;
-    std::string version = "old", file = "old", signature = "old";
-    EXPECT_THROW(keepVersionIni(screen, http, version, file, signature), AppError);
-    EXPECT_EQ(version, "old");
-    EXPECT_EQ(file, "old");
+    EXPECT_THROW(keepVersionIni(screen, http), AppError);
+    EXPECT_EQ(readFile(AppDir + "version.ini"), "kept");
 }

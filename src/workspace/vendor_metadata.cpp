@@ -1,0 +1,204 @@
+#include "workspace/vendor_metadata.h"
+
+#include "platform/error.h"
+#include "platform/files.h"
+#include "workspace/byte_sink.h"
+#include "workspace/file_ops.h"
+#include "workspace/http_client.h"
+#include "workspace/names.h"
+#include "workspace/progress_sink.h"
+#include "workspace/vendor_key.h"
+
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+namespace quill {
+
+namespace {
+
+// Far more links than a vendor will ever publish, and few enough that a site
+// cannot keep a check running for ever.
+constexpr int kMostLinks = 256;
+constexpr std::size_t kLinkLimit = 4096;
+
+std::map<std::string, std::pair<PublicKey, int>>& followedChains() {
+    static std::map<std::string, std::pair<PublicKey, int>> chains;
+    return chains;
+}
+
+std::string signingStatePath() { return AppDir + kSigningStateFileName; }
+
+// The highest numbers accepted so far; a file that cannot be read holds none.
+MetadataText readSigningState() {
+    std::ifstream in(signingStatePath(), std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    auto parsed = parseMetadata(text);
+    return parsed ? std::move(*parsed) : MetadataText{};
+}
+
+std::uint64_t keptNumber(const std::string& section, const std::string& key) {
+    const MetadataText state = readSigningState();
+    const auto found = state.sections.find(section);
+    if (found == state.sections.end()) return 0;
+    const auto value = found->second.find(key);
+    if (value == found->second.end()) return 0;
+    try {
+        return std::stoull(value->second);
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+// Whole, as every small file of the folder is written: a torn one would forget what was seen.
+void keepNumber(const std::string& section, const std::string& key, std::uint64_t value) {
+    MetadataText state = readSigningState();
+    if (!state.sections.count(section)) state.order.push_back(section);
+    state.sections[section][key] = std::to_string(value);
+    std::string text;
+    for (const auto& name : state.order) {
+        text += "[" + name + "]\r\n";
+        for (const auto& [k, v] : state.sections[name]) text += k + "=" + v + "\r\n";
+    }
+    replaceFileWith(text, signingStatePath());
+}
+
+bool isNotFound(const AppError& error) {
+    const std::string text = error.what();
+    return text.rfind("HTTP/", 0) == 0 && text.find(" 404 ") != std::string::npos;
+}
+
+std::string fetchLimited(Screen& screen, HttpClient& http, const std::string& url, std::size_t limit) {
+    MemorySink bytes(limit);
+    {
+        // Shown, though small: a host that trickles it shows it, and the user can stop waiting.
+        ProgressSink sink(bytes, screen, ProgressSink::Display::Shown);
+        http.fetch(url, sink);
+    }
+    return bytes.bytes;
+}
+
+[[noreturn]] void refuse(std::string* refused, const std::string& text) {
+    if (refused) *refused = text;
+    throw AppError(text);
+}
+
+std::int64_t now() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+// The next key, when the link's body names it and both keys sign it.
+PublicKey followLink(const std::string& body, const std::string& signatures, const PublicKey& previous, int number,
+                     const std::string& url, std::string* refused) {
+    const auto broken = [&](const std::string& why) {
+        refuse(refused, "The vendor's key chain is broken at \"" + url + "\": " + why);
+    };
+    const auto parsed = parseMetadata(body);
+    const MetadataSection* section = nullptr;
+    if (parsed && parsed->sections.count("key")) section = &parsed->sections.at("key");
+    if (!section || !section->count("kind") || section->at("kind") != kKeyKind || !section->count("number") ||
+        section->at("number") != std::to_string(number) || !section->count("key")) {
+        broken("it is not key " + std::to_string(number) + ".");
+    }
+    const auto next = publicKeyFromBase64(section->at("key"));
+    if (!next) broken("it names no key.");
+    if (signatures.size() != 2 * kSignatureSize ||
+        !signatureMatches(previous, body, std::string_view(signatures).substr(0, kSignatureSize)) ||
+        !signatureMatches(*next, body, std::string_view(signatures).substr(kSignatureSize))) {
+        broken("its signatures are missing or not valid.");
+    }
+    return *next;
+}
+
+}  // namespace
+
+PublicKey currentVendorKey(Screen& screen, HttpClient& http, const std::string& base, std::string* refused) {
+    const auto found = followedChains().find(base);
+    if (found != followedChains().end()) return found->second.first;
+    const auto& builtIn = vendorPublicKey();
+    if (!builtIn) throw AppError("This program was built without the vendor's key.");
+    PublicKey key = *builtIn;
+    int number = 1;
+    for (;;) {
+        const std::string url = base + kKeysFolder + std::to_string(number + 1) + ".txt";
+        std::string body;
+        try {
+            body = fetchLimited(screen, http, url, kLinkLimit);
+        } catch (const AppError& error) {
+            if (screen.endRequested() || !isNotFound(error)) throw;
+            break;  // the end of the chain
+        }
+        if (number + 1 > kMostLinks) refuse(refused, "The vendor's key chain at \"" + base + "\" does not end.");
+        std::string signatures;
+        try {
+            signatures = fetchLimited(screen, http, url + ".sig", 2 * kSignatureSize);
+        } catch (const AppError&) {
+            if (screen.endRequested()) throw;
+            signatures.clear();  // told as a bad signature below
+        }
+        key = followLink(body, signatures, key, number + 1, url, refused);
+        ++number;
+    }
+    const std::uint64_t seen = keptNumber("keys", "link");
+    if (static_cast<std::uint64_t>(number) < seen) {
+        refuse(refused, "The vendor's key chain at \"" + base + "\" ends at key " + std::to_string(number) +
+                            ", before key " + std::to_string(seen) +
+                            " that this program has seen. The site may be out of date, or someone may be holding "
+                            "back the vendor's newer key.");
+    }
+    // The built-in key is the first link: only a longer chain is news.
+    if (number > 1 && static_cast<std::uint64_t>(number) > seen) {
+        keepNumber("keys", "link", static_cast<std::uint64_t>(number));
+    }
+    followedChains()[base] = {key, number};
+    return key;
+}
+
+AcceptedMetadata fetchSignedMetadata(Screen& screen, HttpClient& http, const MetadataRequest& request,
+                                     std::string* refused) {
+    const PublicKey key = currentVendorKey(screen, http, request.base, refused);
+    const std::string& what = request.what;
+    AcceptedMetadata accepted;
+    accepted.bytes = fetchLimited(screen, http, request.base + request.name, request.limit);
+    std::string signature;
+    try {
+        signature = fetchLimited(screen, http, request.base + request.name + ".sig", kSignatureSize);
+    } catch (const AppError&) {
+        if (screen.endRequested()) throw;
+    }
+    if (!signatureMatches(key, accepted.bytes, signature)) {
+        refuse(refused, what + "'s signature is missing or not valid.");
+    }
+    auto text = parseMetadata(accepted.bytes);
+    std::optional<MetadataHeader> header;
+    if (text && text->sections.count(request.headerSection)) {
+        header = metadataHeaderOf(text->sections.at(request.headerSection));
+    }
+    if (!header || header->kind != request.kind) {
+        refuse(refused, what + " from the vendor's site is not what it should be.");
+    }
+    accepted.text = std::move(*text);
+    accepted.header = *header;
+    try {
+        checkStillCurrent(accepted, what);
+    } catch (const AppError& error) {
+        refuse(refused, error.what());
+    }
+    const std::uint64_t seen = keptNumber(request.name, "serial");
+    if (header->serial < seen) {
+        refuse(refused, what + " from the vendor's site is older than what was seen before (serial " +
+                            std::to_string(header->serial) + ", where " + std::to_string(seen) +
+                            " was seen). Someone may be serving old information.");
+    }
+    if (header->serial > seen) keepNumber(request.name, "serial", header->serial);
+    return accepted;
+}
+
+void checkStillCurrent(const AcceptedMetadata& metadata, const std::string& what) {
+    if (metadata.header.expires > now()) return;
+    throw AppError(what + " from the vendor's site expired on " + formatUtcTime(metadata.header.expires) +
+                   ". The site may be out of date, or someone may be holding back newer information.");
+}
+
+void forgetFollowedKeyChains() { followedChains().clear(); }
+
+}  // namespace quill

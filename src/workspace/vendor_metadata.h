@@ -1,0 +1,57 @@
+// Taking the vendor's signed metadata (signed_metadata.h) from its site: the
+// key it is signed with now, found by following the key chain from the
+// built-in key; its signature, kind and expiry; and its serial, never lower
+// than one this program accepted before. What was accepted is kept in AppDir +
+// "signing.ini", so a site that later serves older information, or hides the
+// chain, is refused.
+#pragma once
+
+#include "workspace/signature.h"
+#include "workspace/signed_metadata.h"
+
+#include <string>
+
+namespace quill {
+
+class HttpClient;
+class Screen;
+
+inline const std::string kSigningStateFileName = "signing.ini";
+
+// The key that signs the metadata under base now: the built-in key, followed
+// along base + "keys/2.txt", "keys/3.txt", ... to the first link the site does
+// not have. Followed once per base for the life of the process. Raises
+// AppError for a link that is forged, broken or cannot be fetched, and for a
+// chain shorter than one accepted before. Needs a built-in key.
+PublicKey currentVendorKey(Screen& screen, HttpClient& http, const std::string& base);
+
+struct AcceptedMetadata {
+    std::string bytes;  // exactly as signed
+    MetadataText text;
+    MetadataHeader header;
+};
+
+// Fetches base + name (at most limit bytes) and base + name + ".sig", and takes them only when the
+// current key signs the bytes, the section `headerSection` says kind and
+// carries a serial and an expiry, the expiry is still ahead, and the serial is
+// not below the highest one accepted for name before, which it then becomes.
+// Raises AppError with a text for the user that names `what` ("The update
+// information") otherwise; an expired one's text says "expired".
+struct MetadataRequest {
+    std::string base;           // TemplatesUrl or UpdateUrl
+    std::string name;           // "manifest.txt"
+    std::string headerSection;  // the section that says kind, serial and expires
+    const char* kind;
+    std::string what;           // "The update information"
+    std::size_t limit = kMetadataLimit;
+};
+AcceptedMetadata fetchSignedMetadata(Screen& screen, HttpClient& http, const MetadataRequest& request,
+                                     std::string* refused = nullptr);
+
+// Raises when accepted metadata has expired since it was taken.
+void checkStillCurrent(const AcceptedMetadata& metadata, const std::string& what);
+
+// Tests only: forget the chains followed so far, as a new process would.
+void forgetFollowedKeyChains();
+
+}  // namespace quill

@@ -1,0 +1,181 @@
+// With the vendor's key built in, the update check takes version.txt only as
+// signed, current, not older than before, and signed by the key at the end of
+// the chain from the built-in one; the archive only with the size and hash it
+// signs. Each refusal leaves the whole folder as it was and says why.
+#include "update_site.h"
+
+#include "support/signed_site.h"
+#include "support/test_vendor_key.h"
+#include "support/tree_snapshot.h"
+#include "workspace/names.h"
+#include "workspace/vendor_metadata.h"
+
+#include <gtest/gtest.h>
+
+using namespace quill;
+using namespace quill::testing;
+
+namespace {
+
+using Events = std::vector<std::string>;
+
+class SignedRelease : public ::testing::Test {
+protected:
+    SignedRelease() {
+        forgetFollowedKeyChains();
+        CurrentVersion = "1.0";
+        writeFile(AppDir + "a.txt", "old a");
+        site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"help/b.txt", "new b"}});
+        archive = readFile(site.siteFiles.path() + "upd.zip");
+    }
+    ~SignedRelease() override { forgetFollowedKeyChains(); }
+
+    SignedVersionFile release(std::uint64_t serial = 1) const {
+        SignedVersionFile version;
+        version.archive = archive;
+        version.serial = serial;
+        return version;
+    }
+
+    void publish(const std::string& text, const vendorkit::SigningKey& by) {
+        serveSigned(site.server, "/update/version.txt", text, by);
+    }
+    void publish(const SignedVersionFile& version) { publish(versionFileText(version), vendor.key(1)); }
+
+    // One update check, as a new start of the program makes it.
+    void check() {
+        forgetFollowedKeyChains();
+        site.screen.events.clear();
+        site.screen.closed = false;
+        site.update = ProgramUpdate{};
+        site.update.fetchOfferedVersion(site.screen, site.http);
+    }
+
+    void expectInstalled() {
+        EXPECT_EQ(readFile(AppDir + "a.txt"), "new a");
+        EXPECT_EQ(readFile(AppDir + "help/b.txt"), "new b");
+        EXPECT_TRUE(site.screen.closed);
+    }
+
+    // The check leaves every file as it was but for `changes`, and tells the
+    // user in a box that says `says`.
+    void expectRefused(const std::string& says, const TreeSnapshot& changes = {}) {
+        TreeSnapshot expected = snapshotTree(AppDir);
+        for (const auto& [path, bytes] : changes) expected[path] = bytes;
+        check();
+        EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "");
+        ASSERT_EQ(site.screen.boxes().size(), 1u);
+        EXPECT_EQ(site.screen.boxes()[0].rfind("error:", 0), 0u) << site.screen.boxes()[0];
+        EXPECT_NE(site.screen.boxes()[0].find(says), std::string::npos) << site.screen.boxes()[0];
+        EXPECT_FALSE(site.screen.closed);
+    }
+
+    UpdateSite site;
+    TestVendorKey vendor;  // after the site, which starts without a key
+    std::string archive;
+};
+
+}  // namespace
+
+TEST_F(SignedRelease, ASiteSignedWithTheBuiltInKeyIsTakenEndToEnd) {
+    const std::string text = versionFileText(release(7));
+    publish(text, vendor.key(1));
+    check();
+    expectInstalled();
+    EXPECT_EQ(readFile(AppDir + "version.ini"), text);
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), "[version.txt]\r\nserial=7\r\n");
+}
+
+TEST_F(SignedRelease, AnOlderReleasesVersionFileWithOnlyItsVersionRaisedIsRefused) {
+    std::string text = versionFileText(release());
+    publish(text, vendor.key(1));
+    text.replace(text.find("version=1.1"), 11, "version=99");
+    site.serveVersionFile(text);  // the signature is still the old one's
+    expectRefused("The update information's signature is missing or not valid.");
+}
+
+TEST_F(SignedRelease, ASiteWithoutSignaturesIsRefused) {
+    site.serveVersionFile(versionFileText(release()));
+    expectRefused("The update information's signature is missing or not valid.");
+}
+
+TEST_F(SignedRelease, ExpiredInformationIsRefusedAndSaidToBeExpired) {
+    SignedVersionFile version = release();
+    version.expires = utcDaysFromNow(-1);
+    publish(version);
+    expectRefused("expired on " + version.expires);
+}
+
+TEST_F(SignedRelease, AnOlderSigningAfterANewerOneIsRefused) {
+    publish(release(5));
+    check();
+    expectInstalled();
+    // The next release is out, but someone serves the signing of the one before.
+    writeFile(AppDir + "a.txt", "old a");
+    publish(release(4));
+    expectRefused("older than what was seen before (serial 4, where 5 was seen)");
+}
+
+TEST_F(SignedRelease, AnArchiveOfAnotherKindOrOtherBytesIsRefused) {
+    // The manifest of the template site, signed by the same key, is no update information.
+    SignedVersionFile version = release();
+    version.kind = "templates";
+    publish(version);
+    expectRefused("The update information from the vendor's site is not what it should be.");
+
+    // A genuine, signed template archive offered in the update's place. The
+    // information itself is the vendor's, so it is kept and its serial seen.
+    version = release();
+    version.archive = std::string(archive.size(), 't');
+    publish(version);
+    expectRefused("The archive \"upd.zip\" is not the one the vendor signed.",
+                  {{"version.ini", versionFileText(version)}, {"signing.ini", "[version.txt]\r\nserial=1\r\n"}});
+}
+
+TEST_F(SignedRelease, AnArchiveThatNeverEndsIsStoppedAtItsSignedSize) {
+    const std::string text = versionFileText(release());
+    publish(text, vendor.key(1));
+    vendorkit::HttpResponse endless;
+    endless.framing = vendorkit::BodyFraming::UntilClose;
+    endless.endless = true;
+    site.server.route("/update/upd.zip", endless);
+    expectRefused("The archive \"upd.zip\" is larger than the vendor signed it.",
+                  {{"version.ini", text}, {"signing.ini", "[version.txt]\r\nserial=1\r\n"}});
+}
+
+TEST_F(SignedRelease, AnotherKeyWithoutAChainFromTheBuiltInKeyIsRefused) {
+    publish(versionFileText(release()), vendor.key(2));
+    expectRefused("The update information's signature is missing or not valid.");
+}
+
+TEST_F(SignedRelease, AChainForgedFromAnotherKeyIsRefused) {
+    serveKeyLink(site.server, "/update/", 2, vendor.stranger(), vendor.key(2));
+    publish(versionFileText(release()), vendor.key(2));
+    expectRefused("The vendor's key chain is broken at");
+}
+
+TEST_F(SignedRelease, AKeyAtTheEndOfAChainOfThreeLinksIsFollowedAndThenRequired) {
+    // Key 2 follows the built-in key, key 3 follows key 2: only key 3 signs now.
+    serveKeyLink(site.server, "/update/", 2, vendor.key(1), vendor.key(2));
+    publish(versionFileText(release()), vendor.key(2));
+    check();
+    expectInstalled();
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), "[keys]\r\nlink=2\r\n[version.txt]\r\nserial=1\r\n");
+
+    writeFile(AppDir + "a.txt", "old a");
+    serveKeyLink(site.server, "/update/", 3, vendor.key(2), vendor.key(3));
+    publish(versionFileText(release(2)), vendor.key(2));
+    expectRefused("The update information's signature is missing or not valid.",
+                  {{"signing.ini", "[keys]\r\nlink=3\r\n[version.txt]\r\nserial=1\r\n"}});
+    publish(versionFileText(release(2)), vendor.key(3));
+    check();
+    expectInstalled();
+
+    // A site that hides the chain again, signed by the old key, is refused.
+    writeFile(AppDir + "a.txt", "old a");
+    for (const char* link : {"/update/keys/2.txt", "/update/keys/3.txt"}) {
+        site.server.route(link, vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
+    }
+    publish(versionFileText(release(3)), vendor.key(1));
+    expectRefused("ends at key 1, before key 3 that this program has seen");
+}
