@@ -148,10 +148,16 @@ TEST_F(SignedRelease, AnotherKeyWithoutAChainFromTheBuiltInKeyIsRefused) {
     expectRefused("The update information's signature is missing or not valid.");
 }
 
-TEST_F(SignedRelease, AChainForgedFromAnotherKeyIsRefused) {
+TEST_F(SignedRelease, AChainForgedFromAnotherKeyOrOutOfOrderIsRefused) {
     serveKeyLink(site.server, "/update/", 2, vendor.stranger(), vendor.key(2));
     publish(versionFileText(release()), vendor.key(2));
     expectRefused("The vendor's key chain is broken at");
+
+    // A genuine later link served in an earlier one's place.
+    const std::string body = "[key]\r\nkind=key\r\nnumber=3\r\nkey=" + vendor.key(2).publicKeyBase64() + "\r\n";
+    site.server.serveBytes("/update/keys/2.txt", body);
+    site.server.serveBytes("/update/keys/2.txt.sig", vendor.key(1).sign(body) + vendor.key(2).sign(body));
+    expectRefused("it is not key 2.");
 }
 
 TEST_F(SignedRelease, AKeyAtTheEndOfAChainOfThreeLinksIsFollowedAndThenRequired) {
