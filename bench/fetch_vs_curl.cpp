@@ -53,6 +53,24 @@ pid_t startServer(const std::string& file, int& port, int& stopFd, std::size_t b
     return pid;
 }
 
+void fetchToFile(const std::string& url, const std::string& file) {
+    quill::HttpClient client;
+    quill::OutputFile out(file);
+    quill::FileSink sink(out);
+    client.fetch(url, sink);
+    out.close();
+}
+
+void fetchCheckedToFile(const std::string& url, const std::string& file, const quill::SignedArchive& entry) {
+    quill::HttpClient client;
+    quill::OutputFile out(file);
+    quill::FileSink target(out);
+    quill::SignedDownloadSink sink(target, entry, "big.bin");
+    client.fetch(url, sink);
+    out.close();
+    sink.checkComplete();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -88,23 +106,9 @@ int main(int argc, char** argv) {
     Run bestFile{1e9, 0, true}, bestPeer{1e9, 0, true}, bestMemory{1e9, 0, true}, bestChecked{1e9, 0, true};
     long memoryPeak = 0;
     for (int round = 0; round <= rounds; ++round) {
-        Run a = inChild([&] {
-            quill::HttpClient client;
-            quill::OutputFile out(oursFile);
-            quill::FileSink sink(out);
-            client.fetch(url, sink);
-            out.close();
-        });
+        Run a = inChild([&] { fetchToFile(url, oursFile); });
         Run b = command({"curl", "-s", "-o", peerFile, url});
-        Run d = inChild([&] {
-            quill::HttpClient client;
-            quill::OutputFile out(oursFile);
-            quill::FileSink file(out);
-            quill::SignedDownloadSink sink(file, entry, "big.bin");
-            client.fetch(url, sink);
-            out.close();
-            sink.checkComplete();
-        });
+        Run d = inChild([&] { fetchCheckedToFile(url, oursFile, entry); });
         Run c = inChild([&] {
             quill::HttpClient client;
             quill::MemorySink sink;
@@ -139,22 +143,8 @@ int main(int argc, char** argv) {
     const std::size_t line = 100u << 20;
     server = startServer(body, port, stopFd, line);
     const std::string lineUrl = "http://127.0.0.1:" + std::to_string(port) + "/big.bin";
-    Run plainOnLine = inChild([&] {
-        quill::HttpClient client;
-        quill::OutputFile out(oursFile);
-        quill::FileSink file(out);
-        client.fetch(lineUrl, file);
-        out.close();
-    });
-    Run checkedOnLine = inChild([&] {
-        quill::HttpClient client;
-        quill::OutputFile out(oursFile);
-        quill::FileSink file(out);
-        quill::SignedDownloadSink sink(file, entry, "big.bin");
-        client.fetch(lineUrl, sink);
-        out.close();
-        sink.checkComplete();
-    });
+    const Run plainOnLine = inChild([&] { fetchToFile(lineUrl, oursFile); });
+    const Run checkedOnLine = inChild([&] { fetchCheckedToFile(lineUrl, oursFile, entry); });
     close(stopFd);
     waitpid(server, nullptr, 0);
     if (std::filesystem::file_size(oursFile) != bodySize) {
