@@ -38,30 +38,39 @@ MetadataText readSigningState() {
     return parsed ? std::move(*parsed) : MetadataText{};
 }
 
-std::uint64_t keptNumber(const std::string& section, const std::string& key) {
+std::string keptText(const std::string& section, const std::string& key) {
     const MetadataText state = readSigningState();
     const auto found = state.sections.find(section);
-    if (found == state.sections.end()) return 0;
+    if (found == state.sections.end()) return {};
     const auto value = found->second.find(key);
-    if (value == found->second.end()) return 0;
+    return value == found->second.end() ? std::string() : value->second;
+}
+
+std::uint64_t keptNumber(const std::string& section, const std::string& key) {
+    const std::string value = keptText(section, key);
+    if (value.empty()) return 0;
     try {
-        return std::stoull(value->second);
+        return std::stoull(value);
     } catch (const std::exception&) {
         return 0;
     }
 }
 
 // Whole, as every small file of the folder is written: a torn one would forget what was seen.
-void keepNumber(const std::string& section, const std::string& key, std::uint64_t value) {
+void keep(const std::string& section, const MetadataSection& values) {
     MetadataText state = readSigningState();
     if (!state.sections.count(section)) state.order.push_back(section);
-    state.sections[section][key] = std::to_string(value);
+    for (const auto& [key, value] : values) state.sections[section][key] = value;
     std::string text;
     for (const auto& name : state.order) {
         text += "[" + name + "]\r\n";
         for (const auto& [k, v] : state.sections[name]) text += k + "=" + v + "\r\n";
     }
     replaceFileWith(text, signingStatePath());
+}
+
+std::string keyText(const PublicKey& key) {
+    return encodeBase64(std::string(reinterpret_cast<const char*>(key.bytes.data()), key.bytes.size()));
 }
 
 bool isNotFound(const AppError& error) {
@@ -118,6 +127,8 @@ PublicKey currentVendorKey(Screen& screen, HttpClient& http, const std::string& 
     if (!builtIn) throw AppError("This program was built without the vendor's key.");
     PublicKey key = *builtIn;
     int number = 1;
+    const std::uint64_t seen = keptNumber("keys", "link");
+    const std::string seenKey = keptText("keys", "key");
     for (;;) {
         const std::string url = base + kKeysFolder + std::to_string(number + 1) + ".txt";
         std::string body;
@@ -137,8 +148,13 @@ PublicKey currentVendorKey(Screen& screen, HttpClient& http, const std::string& 
         }
         key = followLink(body, signatures, key, number + 1, url, refused);
         ++number;
+        // Whoever holds an older key could fork the chain from it: the link
+        // where this program stopped before must name the key it named then.
+        if (static_cast<std::uint64_t>(number) == seen && !seenKey.empty() && keyText(key) != seenKey) {
+            refuse(refused, "The vendor's key chain is broken at \"" + url +
+                                "\": it names another key than the one this program accepted there.");
+        }
     }
-    const std::uint64_t seen = keptNumber("keys", "link");
     if (static_cast<std::uint64_t>(number) < seen) {
         refuse(refused, "The vendor's key chain at \"" + base + "\" ends at key " + std::to_string(number) +
                             ", before key " + std::to_string(seen) +
@@ -147,7 +163,7 @@ PublicKey currentVendorKey(Screen& screen, HttpClient& http, const std::string& 
     }
     // The built-in key is the first link: only a longer chain is news.
     if (number > 1 && static_cast<std::uint64_t>(number) > seen) {
-        keepNumber("keys", "link", static_cast<std::uint64_t>(number));
+        keep("keys", {{"link", std::to_string(number)}, {"key", keyText(key)}});
     }
     followedChains()[base] = {key, number};
     return key;
@@ -189,7 +205,7 @@ AcceptedMetadata fetchSignedMetadata(Screen& screen, HttpClient& http, const Met
                             std::to_string(header->serial) + ", where " + std::to_string(seen) +
                             " was seen). Someone may be serving old information.");
     }
-    if (header->serial > seen) keepNumber(request.name, "serial", header->serial);
+    if (header->serial > seen) keep(request.name, {{"serial", std::to_string(header->serial)}});
     return accepted;
 }
 

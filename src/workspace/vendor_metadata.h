@@ -21,9 +21,16 @@ inline const std::string kSigningStateFileName = "signing.ini";
 // The key that signs the metadata under base now: the built-in key, followed
 // along base + "keys/2.txt", "keys/3.txt", ... to the first link the site does
 // not have. Followed once per base for the life of the process. Raises
-// AppError for a link that is forged, broken or cannot be fetched, and for a
-// chain shorter than one accepted before. Needs a built-in key.
-PublicKey currentVendorKey(Screen& screen, HttpClient& http, const std::string& base);
+// AppError for a link that is forged, broken or cannot be fetched, for a
+// chain shorter than one accepted before, and for one whose link at that
+// place names another key than the one accepted there: a chain forked from an
+// older key. Needs a built-in key.
+//
+// Here and below, `refused` (when given) receives the text of an error that
+// refuses what the site sent, as opposed to one that got nothing from it: the
+// first must be told even where a failed fetch is not.
+PublicKey currentVendorKey(Screen& screen, HttpClient& http, const std::string& base,
+                           std::string* refused = nullptr);
 
 struct AcceptedMetadata {
     std::string bytes;  // exactly as signed

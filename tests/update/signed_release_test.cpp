@@ -70,6 +70,11 @@ protected:
         EXPECT_FALSE(site.screen.closed);
     }
 
+    // signing.ini's record of the chain followed up to key n.
+    std::string keysSeen(int n) const {
+        return "[keys]\r\nkey=" + vendor.key(n).publicKeyBase64() + "\r\nlink=" + std::to_string(n) + "\r\n";
+    }
+
     UpdateSite site;
     TestVendorKey vendor;  // after the site, which starts without a key
     std::string archive;
@@ -153,6 +158,17 @@ TEST_F(SignedRelease, AChainForgedFromAnotherKeyOrOutOfOrderIsRefused) {
     publish(versionFileText(release()), vendor.key(2));
     expectRefused("The vendor's key chain is broken at");
 
+    // Whoever holds the built-in key forks the chain after the vendor moved
+    // on: his own second link, once the vendor's has been seen, is refused.
+    serveKeyLink(site.server, "/update/", 2, vendor.key(1), vendor.key(2));
+    publish(versionFileText(release()), vendor.key(2));
+    check();
+    expectInstalled();
+    writeFile(AppDir + "a.txt", "old a");
+    serveKeyLink(site.server, "/update/", 2, vendor.key(1), vendor.key(3));
+    publish(versionFileText(release(2)), vendor.key(3));
+    expectRefused("it names another key than the one this program accepted there.");
+
     // A genuine later link served in an earlier one's place.
     const std::string body = "[key]\r\nkind=key\r\nnumber=3\r\nkey=" + vendor.key(2).publicKeyBase64() + "\r\n";
     site.server.serveBytes("/update/keys/2.txt", body);
@@ -166,13 +182,13 @@ TEST_F(SignedRelease, AKeyAtTheEndOfAChainOfThreeLinksIsFollowedAndThenRequired)
     publish(versionFileText(release()), vendor.key(2));
     check();
     expectInstalled();
-    EXPECT_EQ(readFile(AppDir + "signing.ini"), "[keys]\r\nlink=2\r\n[version.txt]\r\nserial=1\r\n");
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), keysSeen(2) + "[version.txt]\r\nserial=1\r\n");
 
     writeFile(AppDir + "a.txt", "old a");
     serveKeyLink(site.server, "/update/", 3, vendor.key(2), vendor.key(3));
     publish(versionFileText(release(2)), vendor.key(2));
     expectRefused("The update information's signature is missing or not valid.",
-                  {{"signing.ini", "[keys]\r\nlink=3\r\n[version.txt]\r\nserial=1\r\n"}});
+                  {{"signing.ini", keysSeen(3) + "[version.txt]\r\nserial=1\r\n"}});
     publish(versionFileText(release(2)), vendor.key(3));
     check();
     expectInstalled();
