@@ -1,5 +1,5 @@
-// The vendor's Ed25519 key pair (OpenSSL): making it, and signing the archives
-// of a site with its private half so the program can check them.
+// The vendor's Ed25519 key pair (OpenSSL): making it, and signing with its
+// private half what a site publishes, so the program can check it.
 #pragma once
 
 #include <memory>
