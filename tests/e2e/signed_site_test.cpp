@@ -35,12 +35,10 @@ file = quillary-1.1.zip
 put readme.txt = Quillary 1.1
 )";
 
-// A key pair made in the test folder, with its public half as the program takes it.
+// A key pair, with its public half as the program takes it.
 struct Key {
-    Key(const TempFolder& folder, const std::string& name)
-        : publicKey(*publicKeyFromBase64(generateSigningKey(folder / name))), signer(folder / name) {}
-    PublicKey publicKey;
-    SigningKey signer;
+    SigningKey signer = SigningKey::generate();
+    PublicKey publicKey = *publicKeyFromBase64(signer.publicKeyBase64());
 };
 
 MetadataText parsed(const std::string& text) {
@@ -81,7 +79,7 @@ protected:
 
     TempFolder folder_;
     const std::string site_ = folder_ / "site/";
-    Key vendor_{folder_, "vendor.pem"};
+    Key vendor_;
 };
 
 TEST_F(SignedSite, VersionAndManifestAreSignedWholeAndDescribeEveryArchive) {
@@ -173,7 +171,7 @@ TEST_F(SignedSite, ResignRaisesTheSerialAndTouchesNothingButTheStamp) {
 
 TEST(KeyChain, EachLinkIsSignedByTheKeyBeforeAndByItsOwn) {
     TempFolder folder;
-    const Key first(folder, "1.pem"), second(folder, "2.pem"), third(folder, "3.pem");
+    const Key first, second, third;
     const std::string chain = folder / "chain";
 
     EXPECT_EQ(addKeyLink(chain, first.signer, second.signer).number, 2);
@@ -200,7 +198,7 @@ TEST(KeyChain, EachLinkIsSignedByTheKeyBeforeAndByItsOwn) {
 }
 
 TEST_F(SignedSite, BuildPublishesTheChainUnderBothBasesSignedByItsLastKey) {
-    const Key next(folder_, "next.pem");
+    const Key next;
     const std::string chain = folder_ / "chain";
     addKeyLink(chain, vendor_.signer, next.signer);
 
