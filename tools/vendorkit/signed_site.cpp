@@ -61,23 +61,6 @@ void writeSigned(const fs::path& path, const std::string& text, const SigningKey
     moveIntoPlace(signature, sigPath);
 }
 
-SignedArchive describeArchive(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw AppError("Cannot read the archive \"" + path.string() + "\"");
-    Sha256 hash;
-    SignedArchive archive;
-    std::vector<char> buffer(1 << 16);
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const auto got = static_cast<std::size_t>(in.gcount());
-        hash.add(buffer.data(), got);
-        archive.size += got;
-    }
-    if (in.bad()) throw AppError("Cannot read the archive \"" + path.string() + "\"");
-    archive.sha256 = hash.hex();
-    return archive;
-}
-
 std::string stampLines(const char* kind, const SigningStamp& stamp) {
     return std::string("kind=") + kind + "\r\nserial=" + std::to_string(stamp.serial) +
            "\r\nexpires=" + formatUtcTime(stamp.expires) + "\r\n";
@@ -155,7 +138,7 @@ std::string restamped(const SignedText& text, const SigningStamp& stamp) {
 
 void requireArchiveAsListed(const fs::path& archive, const MetadataSection& section, const fs::path& listedIn) {
     const auto listed = signedArchiveOf(section);
-    const SignedArchive actual = describeArchive(archive);
+    const SignedArchive actual = describeArchive(archive.string());
     if (!listed || listed->size != actual.size || listed->sha256 != actual.sha256)
         throw AppError("\"" + archive.string() + "\" is not the archive that " + listedIn.string() +
                        " describes; rebuild the site instead of signing it again");
@@ -179,6 +162,23 @@ std::int64_t expiryOfDate(const std::string& date) {
     return *moment;
 }
 
+SignedArchive describeArchive(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw AppError("Cannot read the archive \"" + path + "\"");
+    Sha256 hash;
+    SignedArchive archive;
+    std::vector<char> buffer(1 << 16);
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        hash.add(buffer.data(), got);
+        archive.size += got;
+    }
+    if (in.bad()) throw AppError("Cannot read the archive \"" + path + "\"");
+    archive.sha256 = hash.hex();
+    return archive;
+}
+
 std::uint64_t nextSerial(const std::string& siteFolder, std::int64_t now) {
     std::uint64_t serial = static_cast<std::uint64_t>(std::max<std::int64_t>(now, 1));
     const fs::path site(siteFolder);
@@ -193,31 +193,40 @@ std::uint64_t nextSerial(const std::string& siteFolder, std::int64_t now) {
     return serial;
 }
 
+std::string versionFileText(const SiteVersion& version, const SignedArchive& archive, const SigningStamp& stamp) {
+    requireSectionName(version.section);
+    return "[" + version.section + "]\r\nversion=" + version.version + "\r\nfile=" + version.file +
+           "\r\nsize=" + std::to_string(archive.size) + "\r\nsha256=" + archive.sha256 + "\r\n" +
+           stampLines(kUpdateKind, stamp);
+}
+
+std::string manifestText(const std::vector<std::pair<std::string, SignedArchive>>& archives,
+                         const SigningStamp& stamp) {
+    std::string text = "[manifest]\r\n" + stampLines(kTemplatesKind, stamp);
+    std::vector<std::string> seen{"manifest"};
+    for (const auto& [name, archive] : archives) {
+        requireSectionName(name);
+        if (std::find(seen.begin(), seen.end(), name) != seen.end())
+            throw AppError("\"" + name + "\" is named twice in the manifest, or names its header");
+        seen.push_back(name);
+        text += "[" + name + "]\r\nsize=" + std::to_string(archive.size) + "\r\nsha256=" + archive.sha256 + "\r\n";
+    }
+    return text;
+}
+
 void writeSignedVersionFile(const std::string& updateFolder, const SiteVersion& version, const SigningKey& signer,
                             const SigningStamp& stamp) {
-    requireSectionName(version.section);
     const fs::path folder(updateFolder);
-    const SignedArchive archive = describeArchive(folder / version.file);
-    const std::string text = "[" + version.section + "]\r\nversion=" + version.version + "\r\nfile=" + version.file +
-                             "\r\nsize=" + std::to_string(archive.size) + "\r\nsha256=" + archive.sha256 + "\r\n" +
-                             stampLines(kUpdateKind, stamp);
-    writeSigned(folder / kVersionFileName, text, signer);
+    const SignedArchive archive = describeArchive((folder / version.file).string());
+    writeSigned(folder / kVersionFileName, versionFileText(version, archive, stamp), signer);
 }
 
 void writeSignedManifest(const std::string& templatesFolder, const std::vector<std::string>& archives,
                          const SigningKey& signer, const SigningStamp& stamp) {
     const fs::path folder(templatesFolder);
-    std::string text = "[manifest]\r\n" + stampLines(kTemplatesKind, stamp);
-    std::vector<std::string> seen{"manifest"};
-    for (const auto& name : archives) {
-        requireSectionName(name);
-        if (std::find(seen.begin(), seen.end(), name) != seen.end())
-            throw AppError("\"" + name + "\" is named twice in the manifest, or names its header");
-        seen.push_back(name);
-        const SignedArchive archive = describeArchive(folder / name);
-        text += "[" + name + "]\r\nsize=" + std::to_string(archive.size) + "\r\nsha256=" + archive.sha256 + "\r\n";
-    }
-    writeSigned(folder / kManifestFileName, text, signer);
+    std::vector<std::pair<std::string, SignedArchive>> listed;
+    for (const auto& name : archives) listed.emplace_back(name, describeArchive((folder / name).string()));
+    writeSigned(folder / kManifestFileName, manifestText(listed, stamp), signer);
 }
 
 std::string keyLinkText(int number, const std::string& publicKeyBase64) {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quill::vendorkit {
@@ -33,6 +34,14 @@ std::int64_t expiryOfDate(const std::string& date);
 // site's version.txt and manifest.txt carry, whichever is higher. Files that
 // are missing or unsigned count for nothing.
 std::uint64_t nextSerial(const std::string& siteFolder, std::int64_t now);
+
+// The size and SHA-256 of an archive file. Raises AppError when it cannot be read.
+SignedArchive describeArchive(const std::string& path);
+
+// The exact texts that are signed, for tests that serve them without a site folder.
+// Raise AppError for a name that cannot be a section, or an archive named twice.
+std::string versionFileText(const SiteVersion& version, const SignedArchive& archive, const SigningStamp& stamp);
+std::string manifestText(const std::vector<std::pair<std::string, SignedArchive>>& archives, const SigningStamp& stamp);
 
 // Writes updateFolder/version.txt offering updateFolder/<version.file> with
 // its size and SHA-256, and its signature beside it. Raises AppError.
