@@ -3,14 +3,20 @@
 // the chain of keys from one key to the next.
 
 #include "platform/error.h"
+#include "support/fake_screen.h"
 #include "support/temp_folder.h"
+#include "support/test_vendor_key.h"
 #include "support/tree_snapshot.h"
 #include "vendorkit/signed_site.h"
 #include "vendorkit/site_builder.h"
 #include "vendorkit/site_description.h"
+#include "vendorkit/site_server.h"
 #include "vendorkit/signing.h"
+#include "workspace/http_client.h"
+#include "workspace/names.h"
 #include "workspace/signature.h"
 #include "workspace/signed_metadata.h"
+#include "workspace/vendor_metadata.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +26,7 @@
 namespace quill::vendorkit {
 namespace {
 
+using testing::makeFolders;
 using testing::readFile;
 using testing::snapshotTree;
 using testing::TempFolder;
@@ -212,6 +219,38 @@ TEST_F(SignedSite, BuildPublishesTheChainUnderBothBasesSignedByItsLastKey) {
             EXPECT_EQ(readFile(base + "keys/" + file), readFile(chain + "/" + file)) << base << file;
     EXPECT_THROW(resignSite(site_, vendor_.signer, expiryOfDate("2031-07-01")), AppError)
         << "the site publishes the chain: only its last key signs";
+}
+
+// The program's own check, over HTTP, of a site the tool built with a moved
+// key and then signed again: the one fact the vendor cares about.
+TEST(SignedSiteServed, IsTakenByTheProgramAlongTheChainAndAfterResigning) {
+    TempFolder folder;
+    writeFile(folder / "site.txt", kSite);
+    AppDir = folder / "app/";
+    makeFolders(AppDir);
+    const testing::TestVendorKey vendor;  // built in as key 1
+    const std::string site = folder / "site/";
+    addKeyLink(folder / "chain", vendor.key(1), vendor.key(2));
+    buildSite(loadSiteDescription(folder / "site.txt"), site, "127.0.0.1:9123",
+              SiteSigning{&vendor.key(2), 0, folder / "chain"});
+
+    SiteServer server(site, 0);
+    HttpClient http;
+    testing::FakeScreen screen;
+    auto take = [&](const std::string& base, const std::string& name, const std::string& header, const char* kind) {
+        forgetFollowedKeyChains();  // as at a new start of the program
+        return fetchSignedMetadata(screen, http, {server.baseUrl() + "/" + base, name, header, kind, "The metadata"});
+    };
+    const auto manifest = take(kTemplatesFolder, kManifestFileName, "manifest", kTemplatesKind);
+    EXPECT_EQ(manifest.text.order.size(), 4u);
+    const auto version = take(kUpdateFolder, "version.txt", "Quillary", kUpdateKind);
+    EXPECT_EQ(version.text.sections.at("Quillary").at("file"), "quillary-1.1.zip");
+
+    resignSite(site, vendor.key(2), expiryOfDate("2031-06-30"));
+    EXPECT_GT(take(kTemplatesFolder, kManifestFileName, "manifest", kTemplatesKind).header.serial,
+              manifest.header.serial);
+    EXPECT_GT(take(kUpdateFolder, "version.txt", "Quillary", kUpdateKind).header.serial, version.header.serial);
+    forgetFollowedKeyChains();
 }
 
 TEST(SigningExpiry, IsAWholeDayInUtc) {
