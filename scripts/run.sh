@@ -22,7 +22,8 @@ host=$(sed -n 's/^VENDOR_HOST:STRING=//p' "$build/main/CMakeCache.txt")
 
 # The demo vendor's key pair, made once and kept beside the builds. The program
 # is built with its public key in a folder of its own (the tests' build has no
-# key), and the site is signed with it, so every download is verified.
+# key), and the site is signed with it (version.txt and manifest.txt, valid for
+# 30 days from each run), so every download is verified.
 key=$build/demo-vendor-key.pem
 if [ ! -s "$key.pub" ] || [ ! -s "$key" ]; then
     rm -f "$key" "$key.pub"

@@ -1,11 +1,10 @@
 // The vendor site tool: the description it reads, the site it lays out (read
-// back with the program's own archive, catalogue, version and signature
-// readers), its signing key, the demo application folder, and serving over loopback.
+// back with the program's own archive, catalogue and version readers), its
+// signing key, the demo application folder, and serving over loopback.
 
 #include "catalogue/firebird_connection.h"
 #include "platform/error.h"
 #include "platform/pe_version.h"
-#include "platform/profile.h"
 #include "support/temp_folder.h"
 #include "vendorkit/site_builder.h"
 #include "vendorkit/site_demo_app.h"
@@ -247,32 +246,6 @@ TEST_F(SiteBuild, UpdateFolderOffersTheVersionWithItsFiles) {
     ASSERT_TRUE(version.has_value());
     EXPECT_EQ(version->major, 1);
     EXPECT_EQ(version->minor, 1);
-}
-
-TEST(SiteBuildSigned, EveryArchiveCarriesTheSignatureTheProgramChecks) {
-    TempFolder folder;
-    const auto programKey = publicKeyFromBase64(generateSigningKey(folder / "vendor.pem"));  // as the build takes it
-    ASSERT_TRUE(programKey.has_value());
-    const SigningKey signer(folder / "vendor.pem");
-    const std::string site = folder / "site/";
-    const auto written = buildSite(parseSiteDescription(kSmallSite, "site.txt"), site, "127.0.0.1:9123", &signer);
-
-    for (const std::string& archive : {kTemplatesFolder + "temp.zip", kTemplatesFolder + "recipe-box.zip",
-                                      kTemplatesFolder + "project-tasks.zip", kUpdateFolder + "quillary-1.1.zip"}) {
-        const std::string signature = readFile(site + archive + ".sig");
-        EXPECT_EQ(signature.size(), 64u) << archive;
-        EXPECT_TRUE(signatureMatches(*programKey, readFile(site + archive), signature)) << archive;
-        EXPECT_NE(std::find(written.begin(), written.end(), archive + ".sig"), written.end()) << archive;
-    }
-    EXPECT_FALSE(signatureMatches(*programKey, readFile(site + kTemplatesFolder + "recipe-box.zip"),
-                                  readFile(site + kTemplatesFolder + "project-tasks.zip.sig")))
-        << "each archive has its own signature";
-
-    // version.txt as the update check reads it: the product's section, base64.
-    const std::string versionFile = site + kUpdateFolder + "version.txt";
-    EXPECT_EQ(platform::readProfileString("Quillary", "file", "", versionFile), "quillary-1.1.zip");
-    EXPECT_EQ(decodeBase64(platform::readProfileString("Quillary", "signature", "", versionFile)),
-              readFile(site + kUpdateFolder + "quillary-1.1.zip.sig"));
 }
 
 TEST(SigningKeyFile, IsTheOwnersAloneAndNeverOverwritten) {

@@ -1,8 +1,10 @@
 // vendor_site: builds a Quillary vendor site from its description, signs it
-// with the vendor's key, serves it on the loopback address, and makes a demo
-// application folder to try it with.
+// with the vendor's key, signs it again before it expires, moves to a new key,
+// serves it on the loopback address, and makes a demo application folder to
+// try it with.
 
 #include "platform/error.h"
+#include "vendorkit/signed_site.h"
 #include "vendorkit/site_builder.h"
 #include "vendorkit/site_demo_app.h"
 #include "vendorkit/site_description.h"
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -29,7 +32,12 @@ const char* const kUsage =
     "  keygen <key-file>\n"
     "        Makes the vendor's signing key pair and prints its public key.\n"
     "  build <description-file> <site-folder> [--host H:P] [--sign KEY-FILE]\n"
+    "        [--expires YYYY-MM-DD] [--keys CHAIN-FOLDER]\n"
     "        Builds the whole site from its description.\n"
+    "  resign <site-folder> --sign KEY-FILE [--expires YYYY-MM-DD] [--keys CHAIN-FOLDER]\n"
+    "        Signs a built site again before its signatures expire.\n"
+    "  rotate <old-key-file> <new-key-file> <chain-folder>\n"
+    "        Adds the new key to the chain that leads from the old one.\n"
     "  serve <site-folder> [--listen 127.0.0.1:PORT] [--log] [--throttle KIB/S]\n"
     "        Serves a built site over HTTP until Ctrl+C.\n"
     "  demo-app <app-folder> [--host H:P]\n"
@@ -45,11 +53,13 @@ const char* const kKeygenHelp =
     "public key is printed in base64 on its own line: build final_inst with it,\n"
     "  cmake ... -DUPDATE_PUBLIC_KEY=<public key>\n"
     "and sign every site with \"vendor_site build ... --sign <key-file>\".\n"
+    "To move to a new key later, make it with keygen and see \"vendor_site rotate\".\n"
     "Whoever holds the private key can sign updates that every installed\n"
     "final_inst accepts: keep it off the web host, and keep a copy offline.\n";
 
 const char* const kBuildHelp =
     "Usage: vendor_site build <description-file> <site-folder> [--host H:P] [--sign KEY-FILE]\n"
+    "                         [--expires YYYY-MM-DD] [--keys CHAIN-FOLDER]\n"
     "\n"
     "Reads the site description (see demo/site.txt for the format) and writes\n"
     "  <site-folder>/quillary-web-templates/temp.zip        the catalogue (temp.fdb)\n"
@@ -62,9 +72,40 @@ const char* const kBuildHelp =
     "\n"
     "  --host H:P       the web host the catalogue's preview addresses name; it must\n"
     "                   be the host final_inst was built for (VENDOR_HOST).\n"
-    "  --sign KEY-FILE  signs every archive X with the private key that \"keygen\"\n"
-    "                   made: its signature goes beside it as X.sig, and the update\n"
-    "                   archive's also into version.txt (\"signature=\").\n";
+    "  --sign KEY-FILE  signs the site with the private key that \"keygen\" made:\n"
+    "                   version.txt names the update archive's size and SHA-256,\n"
+    "                   quillary-web-templates/manifest.txt those of every archive\n"
+    "                   there, and each is signed whole beside it (version.txt.sig,\n"
+    "                   manifest.txt.sig). The serial rises with every signing.\n"
+    "  --expires DATE   the day (UTC, from 00:00:00) the program stops taking the\n"
+    "                   signatures; the default is 30 days after today. Sign again\n"
+    "                   before then with \"vendor_site resign\".\n"
+    "  --keys FOLDER    publishes the key chain that \"rotate\" keeps in FOLDER as\n"
+    "                   keys/ under both base folders. KEY-FILE must be its last key.\n";
+
+const char* const kResignHelp =
+    "Usage: vendor_site resign <site-folder> --sign KEY-FILE [--expires YYYY-MM-DD]\n"
+    "                          [--keys CHAIN-FOLDER]\n"
+    "\n"
+    "Signs version.txt and manifest.txt of a site that \"build --sign\" made again,\n"
+    "with a higher serial and a new expiry (the default is 30 days after today);\n"
+    "every other line and every archive stay as they are. It refuses a site whose\n"
+    "archives are no longer the ones its metadata describes. Run it on a schedule,\n"
+    "well within the expiry, and publish the two files with their .sig files.\n"
+    "\n"
+    "  --keys FOLDER    publishes the key chain in FOLDER as keys/ under both base\n"
+    "                   folders too; KEY-FILE must be its last key.\n";
+
+const char* const kRotateHelp =
+    "Usage: vendor_site rotate <old-key-file> <new-key-file> <chain-folder>\n"
+    "\n"
+    "Adds the next link N.txt (N = 2 for the first) to the chain folder, made\n"
+    "when missing: the new key's public half, signed by the old key and by the\n"
+    "new one (N.txt.sig). The old key must be the chain's last key; for an empty\n"
+    "chain it is the key final_inst was built with. Make the new key with\n"
+    "\"keygen\", then publish the chain with \"build ... --sign <new-key-file>\n"
+    "--keys <chain-folder>\": programs built with the old key follow it to the new.\n"
+    "Keep the chain folder: every later rotation adds to it.\n";
 
 const char* const kServeHelp =
     "Usage: vendor_site serve <site-folder> [--listen 127.0.0.1:PORT] [--log] [--throttle KIB/S]\n"
@@ -95,6 +136,8 @@ struct Arguments {
     std::optional<std::string> listen;
     std::optional<std::string> sign;
     std::optional<std::string> throttle;
+    std::optional<std::string> expires;
+    std::optional<std::string> keys;
     bool help = false;
     bool log = false;
 };
@@ -125,6 +168,8 @@ Arguments readArguments(int argc, char** argv, const std::vector<std::string>& o
             if (name == "--listen") args.listen = value;
             if (name == "--sign") args.sign = value;
             if (name == "--throttle") args.throttle = value;
+            if (name == "--expires") args.expires = value;
+            if (name == "--keys") args.keys = value;
         } else {
             args.positional.push_back(arg);
         }
@@ -142,17 +187,69 @@ int keygen(const Arguments& args) {
     return 0;
 }
 
+// The expiry the options ask for, with a warning when it has passed already.
+std::int64_t expiryOf(const Arguments& args) {
+    const auto now = static_cast<std::int64_t>(std::time(nullptr));
+    const std::int64_t expires = args.expires ? expiryOfDate(*args.expires) : defaultExpiry(now);
+    if (expires <= now)
+        std::cerr << "vendor_site: warning: " << formatUtcTime(expires)
+                  << " has passed: final_inst refuses the site until it is signed again\n";
+    return expires;
+}
+
+std::string signedText(const SigningStamp& stamp, const SigningKey& signer) {
+    return "serial " + std::to_string(stamp.serial) + ", expires " + formatUtcTime(stamp.expires) + ", signed by " +
+           signer.publicKeyBase64();
+}
+
 int build(const Arguments& args) {
     if (args.positional.size() != 2) throw AppError("build needs <description-file> <site-folder>");
+    if (!args.sign && (args.expires || args.keys)) throw AppError("--expires and --keys need --sign");
     const std::string host = args.host.value_or(vendorHost());
     const SiteDescription site = loadSiteDescription(args.positional[0]);
     std::optional<SigningKey> signer;
-    if (args.sign) signer.emplace(*args.sign);
-    const auto written = buildSite(site, args.positional[1], host, signer ? &*signer : nullptr);
+    SiteSigning signing;
+    if (args.sign) {
+        signer.emplace(*args.sign);
+        signing = {&*signer, expiryOf(args), args.keys.value_or("")};
+    }
+    const auto written = buildSite(site, args.positional[1], host, signing);
     std::cout << "vendor_site: built " << site.templates.size() << " templates"
               << (site.version ? " and version " + site.version->version : std::string()) << " for http://" << host
               << "/ into " << args.positional[1] << " (" << written.size() << " files"
-              << (signer ? ", signed by " + signer->publicKeyBase64() : std::string()) << ")\n";
+              // The highest serial the site carries is the one just signed.
+              << (signer ? ", " + signedText({nextSerial(args.positional[1], 0) - 1, signing.expires}, *signer)
+                         : std::string(", unsigned"))
+              << (args.keys ? ", with the key chain of " + *args.keys : std::string()) << ")\n";
+    return 0;
+}
+
+int resign(const Arguments& args) {
+    if (args.positional.size() != 1) throw AppError("resign needs <site-folder>");
+    if (!args.sign) throw AppError("resign needs --sign KEY-FILE");
+    const SigningKey signer(*args.sign);
+    const std::int64_t expires = expiryOf(args);
+    // The chain first: the new metadata is signed by its last key.
+    if (args.keys) {
+        requireLastKey(readKeyChain(*args.keys), signer, "the chain in \"" + *args.keys + "\"");
+        publishKeyChain(*args.keys, args.positional[0]);
+    }
+    const SigningStamp stamp = resignSite(args.positional[0], signer, expires);
+    std::cout << "vendor_site: signed " << args.positional[0] << " again (" << signedText(stamp, signer)
+              << (args.keys ? ", with the key chain of " + *args.keys : std::string()) << ")\n";
+    return 0;
+}
+
+int rotate(const Arguments& args) {
+    if (args.positional.size() != 3) throw AppError("rotate needs <old-key-file> <new-key-file> <chain-folder>");
+    const SigningKey oldKey(args.positional[0]);
+    const SigningKey newKey(args.positional[1]);
+    const KeyLink link = addKeyLink(args.positional[2], oldKey, newKey);
+    const std::string file = args.positional[2] + "/" + std::to_string(link.number) + ".txt";
+    std::cout << "vendor_site: wrote " << file << " and " << file << ".sig: key " << link.number << " is "
+              << link.publicKey << ", following " << oldKey.publicKeyBase64() << "\n"
+              << "vendor_site: publish it with \"vendor_site build ... --sign " << args.positional[1] << " --keys "
+              << args.positional[2] << "\" (or resign with --keys)\n";
     return 0;
 }
 
@@ -229,9 +326,19 @@ int main(int argc, char** argv) {
             return keygen(args);
         }
         if (command == "build") {
-            const Arguments args = readArguments(argc, argv, {"--host", "--sign"});
+            const Arguments args = readArguments(argc, argv, {"--host", "--sign", "--expires", "--keys"});
             if (args.help) return std::cout << kBuildHelp, 0;
             return build(args);
+        }
+        if (command == "resign") {
+            const Arguments args = readArguments(argc, argv, {"--sign", "--expires", "--keys"});
+            if (args.help) return std::cout << kResignHelp, 0;
+            return resign(args);
+        }
+        if (command == "rotate") {
+            const Arguments args = readArguments(argc, argv, {});
+            if (args.help) return std::cout << kRotateHelp, 0;
+            return rotate(args);
         }
         if (command == "serve") {
             const Arguments args = readArguments(argc, argv, {"--listen", "--log", "--throttle"});

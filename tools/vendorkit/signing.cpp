@@ -5,13 +5,14 @@
 #include "workspace/signature.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <utility>
 
 namespace quill::vendorkit {
 
@@ -66,11 +67,16 @@ std::string publicKeyOf(EVP_PKEY* key) {
     return encodeBase64(std::string_view(reinterpret_cast<const char*>(raw), size));
 }
 
+std::shared_ptr<EVP_PKEY> newKeyPair() {
+    std::shared_ptr<EVP_PKEY> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"), EVP_PKEY_free);
+    if (!key) fail("No Ed25519 key could be made");
+    return key;
+}
+
 }  // namespace
 
 std::string generateSigningKey(const std::string& keyFile) {
-    std::shared_ptr<EVP_PKEY> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"), EVP_PKEY_free);
-    if (!key) fail("No Ed25519 key could be made");
+    const std::shared_ptr<EVP_PKEY> key = newKeyPair();
     std::string pem = pemOf(key.get());
     writePrivateFile(keyFile, pem);
     OPENSSL_cleanse(pem.data(), pem.size());
@@ -87,6 +93,10 @@ SigningKey::SigningKey(const std::string& keyFile) {
         fail("\"" + keyFile + "\" holds no Ed25519 private key (make one with \"vendor_site keygen\")");
 }
 
+SigningKey::SigningKey(std::shared_ptr<evp_pkey_st> key) : key_(std::move(key)) {}
+
+SigningKey SigningKey::generate() { return SigningKey(newKeyPair()); }
+
 SigningKey::~SigningKey() = default;
 
 std::string SigningKey::publicKeyBase64() const { return publicKeyOf(key_.get()); }
@@ -100,17 +110,6 @@ std::string SigningKey::sign(std::string_view bytes) const {
                        reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()) != 1 ||
         size != kSignatureSize)
         fail("The signature cannot be made");
-    return signature;
-}
-
-std::string SigningKey::signFile(const std::string& path) const {
-    std::string bytes;
-    if (!platform::readWholeFile(path, bytes)) throw AppError("Cannot read \"" + path + "\" to sign it");
-    const std::string signature = sign(bytes);
-    const std::string sigPath = path + ".sig";
-    std::FILE* out = std::fopen(sigPath.c_str(), "wb");
-    const bool written = out && std::fwrite(signature.data(), 1, signature.size(), out) == signature.size();
-    if (!out || std::fclose(out) != 0 || !written) throw AppError("Cannot write \"" + sigPath + "\"");
     return signature;
 }
 

@@ -1,5 +1,5 @@
-// The vendor's Ed25519 key pair (OpenSSL): making it, and signing the archives
-// of a site with its private half so the program can check them.
+// The vendor's Ed25519 key pair (OpenSSL): making it, and signing with its
+// private half what a site publishes, so the program can check it.
 #pragma once
 
 #include <memory>
@@ -20,6 +20,8 @@ public:
     // Reads a private key that generateSigningKey wrote. Raises AppError when the
     // file cannot be read or holds no Ed25519 private key.
     explicit SigningKey(const std::string& keyFile);
+    // A new key pair held in memory only, for tests that need a key and no file.
+    static SigningKey generate();
     ~SigningKey();
     SigningKey(const SigningKey&) = delete;
     SigningKey& operator=(const SigningKey&) = delete;
@@ -29,11 +31,8 @@ public:
     // The 64-byte signature over exactly these bytes.
     std::string sign(std::string_view bytes) const;
 
-    // Signs the file and writes the signature beside it as path + ".sig";
-    // returns the signature. Raises AppError when either file fails.
-    std::string signFile(const std::string& path) const;
-
 private:
+    explicit SigningKey(std::shared_ptr<evp_pkey_st> key);
     std::shared_ptr<evp_pkey_st> key_;
 };
 

@@ -3,12 +3,13 @@
 #include "platform/error.h"
 #include "vendorkit/catalogue_builder.h"
 #include "vendorkit/pe_writer.h"
+#include "vendorkit/signed_site.h"
 #include "vendorkit/site_pages.h"
 #include "vendorkit/zip_writer.h"
-#include "workspace/signature.h"
 
 #include <cctype>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -127,20 +128,21 @@ bool isHostText(const std::string& text) {
 }
 
 std::vector<std::string> buildSite(const SiteDescription& site, const std::string& siteFolder,
-                                   const std::string& host, const SigningKey* signer) {
+                                   const std::string& host, const SiteSigning& signing) {
     if (!isHostText(host)) throw AppError("\"" + host + "\" is not a host such as 127.0.0.1:8765");
+    const SigningKey* signer = signing.signer;
+    if (!signing.keyChain.empty()) {
+        if (!signer) throw AppError("a key chain is published only with a signed site");
+        requireLastKey(readKeyChain(signing.keyChain), *signer, "the chain in \"" + signing.keyChain + "\"");
+    }
     const fs::path root(siteFolder);
+    // Read before the folder is emptied: the program refuses a serial that does not rise.
+    const auto now = static_cast<std::int64_t>(std::time(nullptr));
+    const SigningStamp stamp{nextSerial(siteFolder, now), signing.expires ? signing.expires : defaultExpiry(now)};
     prepareFolder(root);
     WorkFolder work;
     std::vector<std::string> written;
-    // Records an archive, and its signature beside it when signing; gives the signature.
-    auto archiveWritten = [&](const std::string& relative) {
-        written.push_back(relative);
-        if (!signer) return std::string();
-        const std::string signature = signer->signFile((root / relative).string());
-        written.push_back(relative + ".sig");
-        return signature;
-    };
+    std::vector<std::string> templateArchives;  // as the manifest lists them
 
     std::vector<TemplateRow> rows;
     for (const auto& t : site.templates) {
@@ -158,7 +160,8 @@ std::vector<std::string> buildSite(const SiteDescription& site, const std::strin
         rows.push_back(row);
     }
     buildCatalogueArchive((work.path() / "temp.fdb").string(), (root / kTemplatesFolder / "temp.zip").string(), rows);
-    archiveWritten(kTemplatesFolder + "temp.zip");
+    written.push_back(kTemplatesFolder + "temp.zip");
+    templateArchives.push_back("temp.zip");
 
     for (const auto& t : site.templates) {
         const fs::path database = work.path() / (std::to_string(*t.id) + ".fdb");
@@ -177,7 +180,8 @@ std::vector<std::string> buildSite(const SiteDescription& site, const std::strin
             addFile(zip, "db/" + f.path, fileBytes(f));
         }
         zip.finish();
-        archiveWritten(kTemplatesFolder + t.file);
+        written.push_back(kTemplatesFolder + t.file);
+        templateArchives.push_back(t.file);
         if (!t.url) {
             writeBytes(root / previewPagePath(t), previewPage(t));
             written.push_back(previewPagePath(t));
@@ -194,11 +198,24 @@ std::vector<std::string> buildSite(const SiteDescription& site, const std::strin
             addFile(zip, f.path, fileBytes(f));
         }
         zip.finish();
-        const std::string signature = archiveWritten(kUpdateFolder + v.file);
-        std::string info = "[" + v.section + "]\r\nversion=" + v.version + "\r\nfile=" + v.file + "\r\n";
-        if (signer) info += "signature=" + encodeBase64(signature) + "\r\n";
-        writeBytes(root / kUpdateFolder / "version.txt", info);
+        written.push_back(kUpdateFolder + v.file);
+        if (signer) {
+            writeSignedVersionFile((root / kUpdateFolder).string(), v, *signer, stamp);
+            written.push_back(kUpdateFolder + "version.txt.sig");
+        } else {
+            writeBytes(root / kUpdateFolder / "version.txt",
+                       "[" + v.section + "]\r\nversion=" + v.version + "\r\nfile=" + v.file + "\r\n");
+        }
         written.push_back(kUpdateFolder + "version.txt");
+    }
+    if (signer) {
+        writeSignedManifest((root / kTemplatesFolder).string(), templateArchives, *signer, stamp);
+        written.push_back(kTemplatesFolder + kManifestFileName);
+        written.push_back(kTemplatesFolder + kManifestFileName + ".sig");
+    }
+    if (!signing.keyChain.empty()) {
+        const auto links = publishKeyChain(signing.keyChain, siteFolder);
+        written.insert(written.end(), links.begin(), links.end());
     }
 
     writeBytes(root / "index.html", indexPage(site, host));

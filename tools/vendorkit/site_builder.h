@@ -1,14 +1,15 @@
 // Lays out a vendor site from its description: under "quillary-web-templates/"
 // the catalogue archive temp.zip (a real Firebird temp.fdb), one archive per
 // template (db.fdb and the folder db/) and the preview pages; under
-// "quillary-web/update/" version.txt and the update archive. Signed, each
-// archive X has its signature beside it as X.sig, and version.txt carries the
-// update archive's.
+// "quillary-web/update/" version.txt and the update archive. Signed, the
+// templates folder gets manifest.txt, version.txt names the archive's size
+// and SHA-256, both are signed whole, and the key chain goes under both.
 #pragma once
 
 #include "vendorkit/site_description.h"
 #include "vendorkit/signing.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,13 +19,22 @@ namespace quill::vendorkit {
 inline const std::string kTemplatesFolder = "quillary-web-templates/";
 inline const std::string kUpdateFolder = "quillary-web/update/";
 
+// How a site is signed; no signer: not at all.
+struct SiteSigning {
+    const SigningKey* signer = nullptr;
+    std::int64_t expires = 0;  // seconds since 1970, UTC; 0: defaultExpiry
+    std::string keyChain;      // a folder of key links to publish; "" for none
+};
+
 // Builds the site into siteFolder (created when missing), with preview
-// addresses on host ("127.0.0.1:8765"), signing every archive with signer when
-// one is given. A folder that vendor_site built before is rebuilt from scratch;
-// any other non-empty folder is refused. Returns the files written, relative to
-// siteFolder. Raises AppError with what went wrong.
+// addresses on host ("127.0.0.1:8765"), signed as signing says. The serial
+// rises above the one of the site built there before. A folder that
+// vendor_site built before is rebuilt from scratch; any other non-empty folder
+// is refused. Returns the files written, relative to siteFolder. Raises
+// AppError with what went wrong, before touching the folder when the key
+// chain or the signer is wrong.
 std::vector<std::string> buildSite(const SiteDescription& site, const std::string& siteFolder,
-                                   const std::string& host, const SigningKey* signer = nullptr);
+                                   const std::string& host, const SiteSigning& signing = {});
 
 // text with LF line ends made CR LF and one CR LF at its end ("" stays "").
 std::string windowsText(const std::string& text);
