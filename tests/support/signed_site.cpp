@@ -1,30 +1,42 @@
 #include "support/signed_site.h"
 
+#include "vendorkit/signed_site.h"
 #include "workspace/signed_metadata.h"
 
 #include <ctime>
 
 namespace quill::testing {
 
+namespace {
+
+vendorkit::SigningStamp stampOf(std::uint64_t serial, const std::string& expires) {
+    return {serial, *parseUtcTime(expires)};
+}
+
+}  // namespace
+
 std::string utcDaysFromNow(int days) {
     return formatUtcTime(static_cast<std::int64_t>(std::time(nullptr)) + static_cast<std::int64_t>(days) * 86400);
 }
 
 std::string versionFileText(const SignedVersionFile& version) {
-    return "[Quillary]\r\nversion=" + version.version + "\r\nfile=" + version.file +
-           "\r\nsize=" + std::to_string(version.archive.size()) + "\r\nsha256=" + sha256Hex(version.archive) +
-           "\r\nkind=" + version.kind + "\r\nserial=" + std::to_string(version.serial) +
-           "\r\nexpires=" + version.expires + "\r\n";
+    vendorkit::SiteVersion site;
+    site.version = version.version;
+    site.file = version.file;
+    std::string text = vendorkit::versionFileText(site, {version.archive.size(), sha256Hex(version.archive)},
+                                                  stampOf(version.serial, version.expires));
+    // Another kind is what the vendor's tool never writes here, and what a test offers in its place.
+    const std::string kind = std::string("kind=") + kUpdateKind;
+    if (version.kind != kUpdateKind) text.replace(text.find(kind), kind.size(), "kind=" + version.kind);
+    return text;
 }
 
 std::string manifestText(const std::vector<SiteArchive>& archives, std::uint64_t serial, const std::string& expires) {
-    std::string text = "[manifest]\r\nkind=templates\r\nserial=" + std::to_string(serial) + "\r\nexpires=" + expires +
-                       "\r\n";
+    std::vector<std::pair<std::string, SignedArchive>> entries;
     for (const auto& archive : archives) {
-        text += "[" + archive.name + "]\r\nsize=" + std::to_string(archive.bytes.size()) +
-                "\r\nsha256=" + sha256Hex(archive.bytes) + "\r\n";
+        entries.emplace_back(archive.name, SignedArchive{archive.bytes.size(), sha256Hex(archive.bytes)});
     }
-    return text;
+    return vendorkit::manifestText(entries, stampOf(serial, expires));
 }
 
 void serveSigned(vendorkit::HttpServer& server, const std::string& path, const std::string& bytes,
@@ -35,8 +47,7 @@ void serveSigned(vendorkit::HttpServer& server, const std::string& path, const s
 
 void serveKeyLink(vendorkit::HttpServer& server, const std::string& base, int number,
                   const vendorkit::SigningKey& previous, const vendorkit::SigningKey& next) {
-    const std::string body = "[key]\r\nkind=key\r\nnumber=" + std::to_string(number) + "\r\nkey=" +
-                             next.publicKeyBase64() + "\r\n";
+    const std::string body = vendorkit::keyLinkText(number, next.publicKeyBase64());
     const std::string path = base + "keys/" + std::to_string(number) + ".txt";
     server.serveBytes(path, body);
     server.serveBytes(path + ".sig", previous.sign(body) + next.sign(body));

@@ -1,6 +1,6 @@
-// The vendor's signed metadata as a site publishes it, composed in a test:
-// version.txt, the template site's manifest and the links of the key chain,
-// served with their signatures on a test server.
+// The vendor's signed metadata as a site publishes it, in the vendor's tool's
+// own texts, for tests that serve it from bytes: version.txt, the template
+// site's manifest and the links of the key chain, with their signatures.
 #pragma once
 
 #include "vendorkit/http_server.h"

@@ -7,6 +7,7 @@
 #include "support/signed_site.h"
 #include "support/test_vendor_key.h"
 #include "support/tree_snapshot.h"
+#include "vendorkit/signed_site.h"
 #include "workspace/names.h"
 #include "workspace/vendor_metadata.h"
 
@@ -170,7 +171,7 @@ TEST_F(SignedRelease, AChainForgedFromAnotherKeyOrOutOfOrderIsRefused) {
     expectRefused("it names another key than the one this program accepted there.");
 
     // A genuine later link served in an earlier one's place.
-    const std::string body = "[key]\r\nkind=key\r\nnumber=3\r\nkey=" + vendor.key(2).publicKeyBase64() + "\r\n";
+    const std::string body = vendorkit::keyLinkText(3, vendor.key(2).publicKeyBase64());
     site.server.serveBytes("/update/keys/2.txt", body);
     site.server.serveBytes("/update/keys/2.txt.sig", vendor.key(1).sign(body) + vendor.key(2).sign(body));
     expectRefused("it is not key 2.");
