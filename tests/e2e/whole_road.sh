@@ -6,13 +6,17 @@
 # site serves.
 #
 # whole_road.sh --final-inst PATH --vendor-site PATH --site DESCRIPTION
-#               --host H:P [--screenshots FOLDER] [--keep]
+#               --host H:P [--sign KEY-FILE [--swap A,B]] [--screenshots FOLDER] [--keep]
+#
+# --sign signs the site with the vendor's key (final_inst must be built with
+# its public key). --swap then serves template archives A and B under each
+# other's names: the download is refused, and the database stays as it was.
 #
 # Uses $DISPLAY when set; otherwise starts its own Xvfb (on :97 when free) and
 # stops it at the end.
 set -u
 
-final_inst= vendor_site= description= host= shots= keep=0
+final_inst= vendor_site= description= host= shots= keep=0 sign= swap=
 while [ $# -gt 0 ]; do
     case $1 in
         --final-inst) final_inst=$2; shift 2 ;;
@@ -20,6 +24,8 @@ while [ $# -gt 0 ]; do
         --site) description=$2; shift 2 ;;
         --host) host=$2; shift 2 ;;
         --screenshots) shots=$2; shift 2 ;;
+        --sign) sign=$2; shift 2 ;;
+        --swap) swap=$2; shift 2 ;;
         --keep) keep=1; shift ;;
         *) echo "whole_road: unknown argument $1" >&2; exit 2 ;;
     esac
@@ -172,12 +178,21 @@ stop_watching() {
 
 # --- the site and the application folder ------------------------------------
 step "building the site from $description for $host"
-"$vendor_site" build "$description" "$site" --host "$host" >"$work/build.log" 2>&1 || { cat "$work/build.log" >&2; fail "vendor_site build failed"; }
+"$vendor_site" build "$description" "$site" --host "$host" ${sign:+--sign "$sign"} >"$work/build.log" 2>&1 ||
+    { cat "$work/build.log" >&2; fail "vendor_site build failed"; }
+if [ -n "$swap" ]; then
+    first_archive=$site/quillary-web-templates/${swap%,*} second_archive=$site/quillary-web-templates/${swap#*,}
+    step "serving ${swap%,*} and ${swap#*,} under each other's names"
+    mv "$first_archive" "$work/swapping" && mv "$second_archive" "$first_archive" && mv "$work/swapping" "$second_archive" ||
+        fail "cannot swap $swap"
+fi
 step "making the application folder $app"
 "$vendor_site" demo-app "$app" --host "$host" >/dev/null || fail "vendor_site demo-app failed"
 cp "$app/db.ini" "$expect/db.ini"
 cp "$app/quillary.exe" "$expect/old-quillary.exe"
 cp "$app/readme.txt" "$expect/old-readme.txt"
+cp "$app/db/db.fdb" "$expect/old-db.fdb" 2>/dev/null
+cp -r "$app/data" "$expect/old-data" 2>/dev/null
 # The program's application folder is the folder of its own program file.
 cp "$final_inst" "$app/final_inst" || fail "cannot copy $final_inst"
 
@@ -229,6 +244,44 @@ confirm=$(expect_window "Confirm" 20) || stop
 shot "$confirm" "4-confirm.png"
 step "answering Yes"
 answer_watching "$confirm" "5-progress-installation.png"
+
+if [ -n "$swap" ]; then
+    # The refusal (the program's general error box, under its own name) and
+    # whatever the update check says before it are answered until the program ends.
+    refused=0
+    deadline=$((SECONDS + 120))
+    while alive && [ $SECONDS -le $deadline ]; do
+        box=$(timeout 5 xdotool search --onlyvisible --name '^(Error|Information|final_inst)$' 2>/dev/null | tail -n 1)
+        if [ -n "$box" ]; then
+            title=$(xdotool getwindowname "$box" 2>/dev/null)
+            [ "$title" != Information ] && { refused=1; shot "$box" "6-swapped-template-refused.png"; }
+            step "\"$title\" box: pressing Enter"
+            answer_box "$box"
+            wait_gone "$box" 10
+        fi
+        sleep 0.2
+    done
+    stop_watching
+    [ "$refused" = 1 ] || fail "no error box: the swapped template was not refused"
+    alive && fail "final_inst is still running 120 s after the download"
+    wait "$program_pid"
+    program_pid=
+    step "checking that the database is the one from before"
+    if [ -e "$expect/old-db.fdb" ]; then
+        cmp -s "$app/db/db.fdb" "$expect/old-db.fdb" || fail "db/db.fdb was changed by a refused template"
+    else
+        [ -e "$app/db/db.fdb" ] && fail "a refused template put db/db.fdb in place"
+    fi
+    if [ -e "$expect/old-data/db" ]; then
+        diff -r "$app/data/db" "$expect/old-data/db" >"$work/data.diff" 2>&1 ||
+            { cat "$work/data.diff" >&2; fail "data/db was changed by a refused template"; }
+    else
+        [ -e "$app/data/db" ] && fail "a refused template put data/db in place"
+    fi
+    [ -e "$app/temp/${swap%,*}" ] && fail "the refused archive temp/${swap%,*} was left behind"
+    step "passed: the swapped template archive was refused and nothing of it installed"
+    exit 0
+fi
 
 info=$(expect_window "Information" 120) || stop
 stop_watching
