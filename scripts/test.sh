@@ -1,7 +1,8 @@
 #!/bin/sh
 # Sets everything up, builds, and runs the whole test suite through CTest:
 # the window and end-to-end tests under Xvfb, the code without windows once
-# more under AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzz run.
+# more under AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzz
+# run; then the whole road once more with a program built with a vendor key.
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$src/build}
@@ -36,3 +37,25 @@ xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
     ctest --test-dir "$1" --output-on-failure || status=$?
     kill "$wm" 2>/dev/null
     exit "$status"' sh "$build/main"
+
+echo "== the whole road, signed, and refused with two template archives swapped"
+# A program built with a key made here, against the demo site signed with it.
+key=$build/test-vendor-key.pem
+rm -f "$key" "$key.pub"
+"$build/main/tools/vendor_site" keygen "$key" >"$key.pub"
+host=$(sed -n 's/^VENDOR_HOST:STRING=//p' "$build/main/CMakeCache.txt")
+cmake -S "$src" -B "$build/signed" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILL_TESTS=OFF \
+    -DQUILL_BENCH=OFF -DVENDOR_HOST="$host" -DUPDATE_PUBLIC_KEY="$(cat "$key.pub")" >/dev/null
+ninja -C "$build/signed" -j "$jobs" final_inst
+xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
+    openbox >/dev/null 2>&1 &
+    wm=$!
+    status=0
+    bash "$1/tests/e2e/whole_road.sh" --final-inst "$2/signed/src/shell/final_inst" \
+        --vendor-site "$2/main/tools/vendor_site" --site "$1/demo/site.txt" --host "$3" --sign "$4" \
+        --screenshots "$2/screenshots-signed" || status=$?
+    [ "$status" = 0 ] && { bash "$1/tests/e2e/whole_road.sh" --final-inst "$2/signed/src/shell/final_inst" \
+        --vendor-site "$2/main/tools/vendor_site" --site "$1/demo/site.txt" --host "$3" --sign "$4" \
+        --swap recipe-box.zip,project-tasks.zip --screenshots "$2/screenshots-swapped" || status=$?; }
+    kill "$wm" 2>/dev/null
+    exit "$status"' sh "$src" "$build" "$host" "$key"
