@@ -90,7 +90,7 @@ private:
         FileSink file(out);
         // With the vendor's key built in, only the archive version.txt signs is taken.
         std::optional<SignedDownloadSink> checked;
-        if (vendorPublicKey()) {
+        if (archivesAreSigned()) {
             if (!signed_) throw AppError("The update information does not describe its archive.");
             checked.emplace(file, *signed_, plainAddressName(fileName_));
         }
@@ -114,7 +114,7 @@ private:
     // False when the program is asked to end first: nothing has moved then.
     bool replaceFiles() {
         // A fetch that failed or brought other bytes than signed leaves nothing to unpack.
-        if (vendorPublicKey() && !verified_) return false;
+        if (archivesAreSigned() && !verified_) return false;
         ZipReader reader;
         reader.open(archiveFile_->descriptor(), archive_);
         const std::string stage = workFolder_ + "stage" + kSep;
