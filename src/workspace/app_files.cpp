@@ -102,7 +102,7 @@ VersionOffer keepVersionIni(Screen& screen, HttpClient& http, std::string* refus
             refused);
         archive = signedArchiveOf(accepted.text.sections.at(ProductSection));
         if (!archive) {
-            const std::string text = "The update information from the vendor's site does not describe its archive.";
+            const std::string text = "The update information does not describe its archive.";
             if (refused) *refused = text;
             throw AppError(text);
         }

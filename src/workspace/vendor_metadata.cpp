@@ -190,7 +190,7 @@ AcceptedMetadata fetchSignedMetadata(Screen& screen, HttpClient& http, const Met
         header = metadataHeaderOf(text->sections.at(request.headerSection));
     }
     if (!header || header->kind != request.kind) {
-        refuse(refused, what + " from the vendor's site is not what it should be.");
+        refuse(refused, what + " is not of the kind it should be.");
     }
     accepted.text = std::move(*text);
     accepted.header = *header;
@@ -201,7 +201,7 @@ AcceptedMetadata fetchSignedMetadata(Screen& screen, HttpClient& http, const Met
     }
     const std::uint64_t seen = keptNumber(request.name, "serial");
     if (header->serial < seen) {
-        refuse(refused, what + " from the vendor's site is older than what was seen before (serial " +
+        refuse(refused, what + " is older than what was seen before (serial " +
                             std::to_string(header->serial) + ", where " + std::to_string(seen) +
                             " was seen). Someone may be serving old information.");
     }
@@ -211,8 +211,8 @@ AcceptedMetadata fetchSignedMetadata(Screen& screen, HttpClient& http, const Met
 
 void checkStillCurrent(const AcceptedMetadata& metadata, const std::string& what) {
     if (metadata.header.expires > now()) return;
-    throw AppError(what + " from the vendor's site expired on " + formatUtcTime(metadata.header.expires) +
-                   ". The site may be out of date, or someone may be holding back newer information.");
+    throw AppError(what + " expired on " + formatUtcTime(metadata.header.expires) +
+                   ". The vendor's site may be out of date, or someone may be holding back newer information.");
 }
 
 void forgetFollowedKeyChains() { followedChains().clear(); }

@@ -127,7 +127,7 @@ TEST_F(SignedRelease, AnArchiveOfAnotherKindOrOtherBytesIsRefused) {
     SignedVersionFile version = release();
     version.kind = "templates";
     publish(version);
-    expectRefused("The update information from the vendor's site is not what it should be.");
+    expectRefused("The update information is not of the kind it should be.");
 
     // A genuine, signed template archive offered in the update's place. The
     // information itself is the vendor's, so it is kept and its serial seen.
