@@ -1,5 +1,6 @@
 #include "catalogue/catalogue.h"
 
+#include "workspace/phase_marks.h"
 #include "catalogue/connection_params.h"
 #include "catalogue/search_statement.h"
 #include "catalogue/long_text.h"
@@ -87,6 +88,7 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
     });
     archive.close();
     if (!fetched) return;
+    markPhase("catalogue downloaded");
 
     const bool trusted = reportingOwnErrors(screen_, [&] {
         if (checked) checked->checkComplete();
@@ -103,14 +105,17 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
         catalogueThere = platform::fileExists(tempFolder + CatalogueFileName);
     });
     if (!unpacked || !catalogueThere) return;
+    markPhase("catalogue unpacked");
 
     prepareCatalogueIni();
     runQuery(kFirstQuery);
+    markPhase("rows and blobs fetched");
 
     view_.addCategory(kAllCategories);
     for (int i = 0; i < view_.categoryCount(); ++i)
         if (view_.categoryText(i) == kAllCategories) view_.selectCategory(i);
     listTemplates();
+    markPhase("list filled, first template shown");
 }
 
 void Catalogue::loadConnectionParams() {

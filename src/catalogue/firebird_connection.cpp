@@ -1,5 +1,6 @@
 #include "catalogue/firebird_connection.h"
 
+#include "workspace/phase_marks.h"
 #include "catalogue/catalogue_refusal.h"
 #include "catalogue/firebird_charset.h"
 #include "catalogue/firebird_error.h"
@@ -331,6 +332,7 @@ void FirebirdConnection::open() {
     // this connection off on them; the program ends in its own orderly way.
     platform::reclaimTerminationSignals();
     checkFirebird(status);
+    markPhase("client loaded and attached");
     handle_ = db;
     try {
         refuseCodeInTemplates(*this);

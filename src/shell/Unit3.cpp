@@ -1,5 +1,6 @@
 #include "shell/Unit3.h"
 
+#include "workspace/phase_marks.h"
 #include "install/template_download.h"
 #include "platform/files.h"
 #include "shell/_tempinst.h"
@@ -44,6 +45,7 @@ TForm3::TForm3(QWidget* owner)
       ui(std::make_unique<Ui::TForm3>()) {
     initShellResources();
     ui->setupUi(this);
+    markPhase("main window laid out, its web view made");
     QFont font = this->font();
     font.setPixelSize(13);
     setFont(font);
@@ -55,6 +57,7 @@ TForm3::TForm3(QWidget* owner)
     ui->Memo1->installEventFilter(memoEnter);
     blocker = new InputBlocker(this);
     ui->WebBrowser1->setPage(new PreviewPage(ui->WebBrowser1));
+    markPhase("preview page and its profile made");
     ui->StatusBar1->setSizeGripEnabled(true);
     transfer = new TransferDisplay(ui->StatusBar1);
     ui->StatusBar1->addPermanentWidget(transfer);
@@ -74,6 +77,7 @@ TForm3::TForm3(QWidget* owner)
     connect(ui->BitBtn1, &QPushButton::clicked, this, &TForm3::BitBtn1Click);
 
     guarded([this] { FormCreate(); });
+    markPhase("main window made");
 }
 
 TForm3::~TForm3() {
@@ -90,6 +94,7 @@ void TForm3::FormDestroy() { catalogue->close(); }
 
 void TForm3::runModal() {
     guarded([this] { FormShow(); });
+    markPhase("show step done");
     // A signal taken while the show step pumped events has ended the loops
     // there were; the window's own loop would not hear of it.
     if (endRequested()) return;
@@ -140,6 +145,14 @@ void TForm3::keepMaximised(int triesLeft) {
         return;
     }
     if (!(windowState() & Qt::WindowMaximized)) showMaximized();
+}
+
+void TForm3::paintEvent(QPaintEvent* event) {
+    if (!painted) {
+        painted = true;
+        markPhase("main window painted");
+    }
+    QDialog::paintEvent(event);
 }
 
 void TForm3::keyPressEvent(QKeyEvent* event) {

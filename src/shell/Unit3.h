@@ -95,6 +95,7 @@ public slots:
     void BitBtn1Click();
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -121,6 +122,7 @@ private:
     TransferDisplay* runningTransfer = nullptr;  // the one in use from beginTransfer to endTransfer
     QAbstractEventDispatcher* dispatcher = nullptr;
     int busyDepth = 0;
+    bool painted = false;  // the first paint is marked for the start-up benchmark
     int blockDepth = 0;  // a transfer blocks input inside a step that already does
 };
 

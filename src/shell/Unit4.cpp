@@ -1,5 +1,6 @@
 #include "shell/Unit4.h"
 
+#include "workspace/phase_marks.h"
 #include "shell/_tempinst.h"
 #include "shell/error_display.h"
 #include "shell/Unit3.h"
@@ -31,6 +32,7 @@ TForm4::TForm4(QWidget* parent)
 TForm4::~TForm4() = default;
 
 void TForm4::BitBtn1Click() {
+    markPhase("\"Next >>\" clicked");
     hide();
     // Whatever creating or running the main window raises is shown, and the
     // program ends: there is no window left to go back to.
