@@ -56,8 +56,10 @@ TForm3::TForm3(QWidget* owner)
     memoEnter = new SwallowEnterFilter(this);
     ui->Memo1->installEventFilter(memoEnter);
     blocker = new InputBlocker(this);
-    ui->WebBrowser1->setPage(new PreviewPage(ui->WebBrowser1));
-    markPhase("preview page and its profile made");
+    // The preview's engine takes a tenth of a second to start. Asked for as
+    // the first event, it starts while the show step's download waits on the
+    // network; a preview asked for before that makes it at once.
+    QTimer::singleShot(0, this, [this] { previewPage(); });
     ui->StatusBar1->setSizeGripEnabled(true);
     transfer = new TransferDisplay(ui->StatusBar1);
     ui->StatusBar1->addPermanentWidget(transfer);
@@ -98,6 +100,8 @@ void TForm3::runModal() {
     // A signal taken while the show step pumped events has ended the loops
     // there were; the window's own loop would not hear of it.
     if (endRequested()) return;
+    // Never shown without its own page: the view would make a default one.
+    previewPage();
     showMaximized();
     // The preview's GL surface makes Qt recreate the native window as it maps,
     // and the window manager never hears of the maximised state; ask again once
@@ -304,6 +308,15 @@ void TForm3::showPrice(const std::string& text) { ui->Edit4->setText(q(text)); }
 void TForm3::showKeywords(const std::string& text) { ui->Edit5->setText(q(text)); }
 void TForm3::showDescription(const std::string& text) { ui->Memo1->setPlainText(q(text)); }
 void TForm3::showNumber(const std::string& text) { ui->Edit6->setText(q(text)); }
-void TForm3::showPreview(const std::string& url) { ui->WebBrowser1->setUrl(PreviewPage::shownUrl(q(url))); }
+void TForm3::showPreview(const std::string& url) { previewPage()->setUrl(PreviewPage::shownUrl(q(url))); }
+
+QWebEnginePage* TForm3::previewPage() {
+    if (!previewMade) {
+        previewMade = true;
+        ui->WebBrowser1->setPage(new PreviewPage(ui->WebBrowser1));
+        markPhase("preview page and its profile made");
+    }
+    return ui->WebBrowser1->page();
+}
 
 }  // namespace quill

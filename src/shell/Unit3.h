@@ -19,6 +19,7 @@
 #include <string>
 
 class QAbstractEventDispatcher;
+class QWebEnginePage;
 
 namespace Ui {
 class TForm3;
@@ -87,6 +88,10 @@ public:
 
     bool inputBlocked() const;
 
+    // The preview's page, made now at the latest (it is made early, while the
+    // show step's download waits).
+    QWebEnginePage* previewPage();
+
 public slots:
     void FormShow();
     void ListBox1Click();
@@ -123,6 +128,7 @@ private:
     QAbstractEventDispatcher* dispatcher = nullptr;
     int busyDepth = 0;
     bool painted = false;  // the first paint is marked for the start-up benchmark
+    bool previewMade = false;
     int blockDepth = 0;  // a transfer blocks input inside a step that already does
 };
 
