@@ -71,13 +71,11 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
         }
     }
 
-    std::optional<SignedDownloadSink> checked;
+    FileSink file(archive);
+    SignedDownloadSink checked(file, signedEntry, catalogueZip);
     const bool fetched = reportingErrors(screen_, "Could not download the template!", [&] {
-        FileSink file(archive);
-        ByteSink* target = &file;
-        if (signedEntry) target = &checked.emplace(file, *signedEntry, catalogueZip);
         // The main window is not up yet: the screen shows this one in a window of its own, with Cancel.
-        ProgressSink sink(*target, screen_, ProgressSink::Display::Shown);
+        ProgressSink sink(checked, screen_, ProgressSink::Display::Shown);
         try {
             http_.fetch(TemplatesUrl + catalogueZip, sink);
         } catch (...) {
@@ -91,7 +89,7 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
     markPhase("catalogue downloaded");
 
     const bool trusted = reportingOwnErrors(screen_, [&] {
-        if (checked) checked->checkComplete();
+        checked.checkComplete();
     });
     if (!trusted) {
         platform::deleteFile(archivePath);

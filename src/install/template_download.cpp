@@ -39,15 +39,13 @@ std::string downloadAndInstall(DownloadContext& context) {
             // Opened before a byte arrives: what is unpacked is what came and was hashed.
             if (signedEntry) verified.emplace(localCopy);
             FileSink target(out);
-            std::optional<SignedDownloadSink> checked;
-            if (signedEntry) checked.emplace(target, *signedEntry, file);
+            SignedDownloadSink checked(target, signedEntry, file);
             {
-                ProgressSink sink(checked ? static_cast<ByteSink&>(*checked) : target, screen,
-                                  ProgressSink::Display::Shown);
+                ProgressSink sink(checked, screen, ProgressSink::Display::Shown);
                 context.http.fetch(TemplatesUrl + file, sink);
             }
             out.close();
-            if (checked) checked->checkComplete();
+            checked.checkComplete();
         } catch (...) {
             platform::deleteFile(localCopy);  // no partial or unverified copy passes for a download
             throw;

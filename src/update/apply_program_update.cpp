@@ -89,19 +89,16 @@ private:
         archiveFile_.emplace(archive_);
         FileSink file(out);
         // With the vendor's key built in, only the archive version.txt signs is taken.
-        std::optional<SignedDownloadSink> checked;
-        if (archivesAreSigned()) {
-            if (!signed_) throw AppError("The update information does not describe its archive.");
-            checked.emplace(file, *signed_, plainAddressName(fileName_));
-        }
+        if (archivesAreSigned() && !signed_) throw AppError("The update information does not describe its archive.");
+        SignedDownloadSink checked(file, signed_, plainAddressName(fileName_));
         reportingOwnErrors(screen_, [&] {
-            ProgressSink sink(checked ? static_cast<ByteSink&>(*checked) : file, screen_, ProgressSink::Display::Shown);
+            ProgressSink sink(checked, screen_, ProgressSink::Display::Shown);
             // The download is the first half of the progress window's bar.
             sink.onProgress = [this](std::int64_t received, std::int64_t total) {
                 if (total > 0) screen_.setProgressPosition(static_cast<int>(std::min(received, total) * 50 / total));
             };
             http_.fetch(address, sink);
-            if (checked) checked->checkComplete();
+            checked.checkComplete();
             verified_ = true;
         });
         screen_.setProgressPosition(50);

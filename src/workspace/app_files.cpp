@@ -3,7 +3,6 @@
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "workspace/vendor_key.h"
-#include "workspace/byte_sink.h"
 #include "workspace/failures.h"
 #include "workspace/file_ops.h"
 #include "workspace/http_client.h"
@@ -108,13 +107,7 @@ VersionOffer keepVersionIni(Screen& screen, HttpClient& http, std::string* refus
         }
         bytes = accepted.bytes;
     } else {
-        MemorySink fetched(kVersionFileLimit);
-        {
-            // Small, but a slow host shows it and lets the user stop waiting.
-            ProgressSink sink(fetched, screen, ProgressSink::Display::Shown);
-            http.fetch(UpdateUrl + VersionFileName, sink);
-        }
-        bytes = std::move(fetched.bytes);
+        bytes = fetchShown(screen, http, UpdateUrl + VersionFileName, kVersionFileLimit);
     }
     const std::string versionIni = AppDir + changeFileExt(VersionFileName, ".ini");
     replaceFileWith(bytes, versionIni);

@@ -1,8 +1,18 @@
 #include "workspace/progress_sink.h"
 
 #include "platform/error.h"
+#include "workspace/http_client.h"
 
 namespace quill {
+
+std::string fetchShown(Screen& screen, HttpClient& http, const std::string& url, std::size_t limit) {
+    MemorySink bytes(limit);
+    {
+        ProgressSink sink(bytes, screen, ProgressSink::Display::Shown);
+        http.fetch(url, sink);
+    }
+    return std::move(bytes.bytes);
+}
 
 ProgressSink::ProgressSink(ByteSink& target, Screen& screen, Display display)
     : target_(target), screen_(screen), shown_(display == Display::Shown) {

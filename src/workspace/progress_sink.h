@@ -6,8 +6,10 @@
 #include "workspace/byte_sink.h"
 #include "workspace/screen.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace quill {
 
@@ -43,5 +45,12 @@ private:
     std::int64_t received_ = 0;
     std::int64_t total_ = -1;
 };
+
+class HttpClient;
+
+// A small body (version.txt, a signature) fetched into memory as a shown
+// download: a host that trickles it shows it, and the user can stop waiting.
+// Raises as the fetch does, and for more than limit bytes.
+std::string fetchShown(Screen& screen, HttpClient& http, const std::string& url, std::size_t limit);
 
 }  // namespace quill

@@ -48,6 +48,10 @@ std::string encodeBase64(std::string_view bytes) {
     return text;
 }
 
+std::string publicKeyToBase64(const PublicKey& key) {
+    return encodeBase64(std::string(reinterpret_cast<const char*>(key.bytes.data()), key.bytes.size()));
+}
+
 std::optional<PublicKey> publicKeyFromBase64(std::string_view text) {
     const auto bytes = decodeBase64(text);
     if (!bytes || bytes->size() != kPublicKeySize) return std::nullopt;

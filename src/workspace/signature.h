@@ -24,6 +24,7 @@ std::string encodeBase64(std::string_view bytes);
 
 // The key that a base64 text holds; nullopt unless it is exactly 32 bytes.
 std::optional<PublicKey> publicKeyFromBase64(std::string_view text);
+std::string publicKeyToBase64(const PublicKey& key);
 
 // Whether signature is 64 bytes and is key's Ed25519 signature over exactly
 // message. Bad input of any kind gives false; raises only std::bad_alloc.

@@ -1,12 +1,14 @@
 // A download that a signed entry describes: its bytes pass on to the target
 // sink only up to the signed size, and are hashed as they arrive, so a site
 // that sends more is stopped there and one that sends other bytes is caught
-// without reading the file again.
+// without reading the file again. Without an entry (a program built without
+// the vendor's key) the bytes pass on unchecked.
 #pragma once
 
 #include "workspace/byte_sink.h"
 #include "workspace/signed_metadata.h"
 
+#include <optional>
 #include <string>
 
 namespace quill {
@@ -14,7 +16,7 @@ namespace quill {
 class SignedDownloadSink : public ByteSink {
 public:
     // `name` names the archive in the texts.
-    SignedDownloadSink(ByteSink& target, SignedArchive expected, std::string name);
+    SignedDownloadSink(ByteSink& target, std::optional<SignedArchive> expected, std::string name);
 
     // Raise AppError "The archive "<name>" is larger than the vendor signed it."
     // as soon as the body is announced or grows past the signed size.
@@ -32,7 +34,7 @@ private:
     [[noreturn]] void refuseLarger() const;
 
     ByteSink& target_;
-    const SignedArchive expected_;
+    const std::optional<SignedArchive> expected_;
     const std::string name_;
     Sha256 hash_;
     std::uint64_t received_ = 0;

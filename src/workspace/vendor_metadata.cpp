@@ -2,16 +2,12 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
-#include "workspace/byte_sink.h"
 #include "workspace/file_ops.h"
-#include "workspace/http_client.h"
 #include "workspace/names.h"
 #include "workspace/progress_sink.h"
 #include "workspace/vendor_key.h"
 
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <map>
 
 namespace quill {
@@ -32,8 +28,8 @@ std::string signingStatePath() { return AppDir + kSigningStateFileName; }
 
 // The highest numbers accepted so far; a file that cannot be read holds none.
 MetadataText readSigningState() {
-    std::ifstream in(signingStatePath(), std::ios::binary);
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string text;
+    if (!platform::readWholeFile(signingStatePath(), text)) return {};
     auto parsed = parseMetadata(text);
     return parsed ? std::move(*parsed) : MetadataText{};
 }
@@ -69,23 +65,9 @@ void keep(const std::string& section, const MetadataSection& values) {
     replaceFileWith(text, signingStatePath());
 }
 
-std::string keyText(const PublicKey& key) {
-    return encodeBase64(std::string(reinterpret_cast<const char*>(key.bytes.data()), key.bytes.size()));
-}
-
 bool isNotFound(const AppError& error) {
     const std::string text = error.what();
     return text.rfind("HTTP/", 0) == 0 && text.find(" 404 ") != std::string::npos;
-}
-
-std::string fetchLimited(Screen& screen, HttpClient& http, const std::string& url, std::size_t limit) {
-    MemorySink bytes(limit);
-    {
-        // Shown, though small: a host that trickles it shows it, and the user can stop waiting.
-        ProgressSink sink(bytes, screen, ProgressSink::Display::Shown);
-        http.fetch(url, sink);
-    }
-    return bytes.bytes;
 }
 
 [[noreturn]] void refuse(std::string* refused, const std::string& text) {
@@ -133,7 +115,7 @@ PublicKey currentVendorKey(Screen& screen, HttpClient& http, const std::string& 
         const std::string url = base + kKeysFolder + std::to_string(number + 1) + ".txt";
         std::string body;
         try {
-            body = fetchLimited(screen, http, url, kLinkLimit);
+            body = fetchShown(screen, http, url, kLinkLimit);
         } catch (const AppError& error) {
             if (screen.endRequested() || !isNotFound(error)) throw;
             break;  // the end of the chain
@@ -141,7 +123,7 @@ PublicKey currentVendorKey(Screen& screen, HttpClient& http, const std::string& 
         if (number + 1 > kMostLinks) refuse(refused, "The vendor's key chain at \"" + base + "\" does not end.");
         std::string signatures;
         try {
-            signatures = fetchLimited(screen, http, url + ".sig", 2 * kSignatureSize);
+            signatures = fetchShown(screen, http, url + ".sig", 2 * kSignatureSize);
         } catch (const AppError&) {
             if (screen.endRequested()) throw;
             signatures.clear();  // told as a bad signature below
@@ -150,7 +132,7 @@ PublicKey currentVendorKey(Screen& screen, HttpClient& http, const std::string& 
         ++number;
         // Whoever holds an older key could fork the chain from it: the link
         // where this program stopped before must name the key it named then.
-        if (static_cast<std::uint64_t>(number) == seen && !seenKey.empty() && keyText(key) != seenKey) {
+        if (static_cast<std::uint64_t>(number) == seen && !seenKey.empty() && publicKeyToBase64(key) != seenKey) {
             refuse(refused, "The vendor's key chain is broken at \"" + url +
                                 "\": it names another key than the one this program accepted there.");
         }
@@ -163,7 +145,7 @@ PublicKey currentVendorKey(Screen& screen, HttpClient& http, const std::string& 
     }
     // The built-in key is the first link: only a longer chain is news.
     if (number > 1 && static_cast<std::uint64_t>(number) > seen) {
-        keep("keys", {{"link", std::to_string(number)}, {"key", keyText(key)}});
+        keep("keys", {{"link", std::to_string(number)}, {"key", publicKeyToBase64(key)}});
     }
     followedChains()[base] = {key, number};
     return key;
@@ -174,10 +156,10 @@ AcceptedMetadata fetchSignedMetadata(Screen& screen, HttpClient& http, const Met
     const PublicKey key = currentVendorKey(screen, http, request.base, refused);
     const std::string& what = request.what;
     AcceptedMetadata accepted;
-    accepted.bytes = fetchLimited(screen, http, request.base + request.name, request.limit);
+    accepted.bytes = fetchShown(screen, http, request.base + request.name, request.limit);
     std::string signature;
     try {
-        signature = fetchLimited(screen, http, request.base + request.name + ".sig", kSignatureSize);
+        signature = fetchShown(screen, http, request.base + request.name + ".sig", kSignatureSize);
     } catch (const AppError&) {
         if (screen.endRequested()) throw;
     }

@@ -300,14 +300,7 @@ std::string serialized(const State& state) {
 }
 
 void clearFolder(const std::string& root) {
-    for (const auto& child : fs::directory_iterator(root)) {
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(child.path(), ec); it != fs::recursive_directory_iterator();
-             it.increment(ec)) {
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        }
-        fs::remove_all(child.path());
-    }
+    for (const auto& child : fs::directory_iterator(root)) removeForcibly(child.path().string());
 }
 
 void writeWhole(const std::string& path, const Entry& entry) {

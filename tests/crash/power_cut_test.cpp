@@ -37,40 +37,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Sync is free on tmpfs, and the states are many.
+// Sync is free on tmpfs, and the states are many; "" where there is none.
 std::string fastScratch() {
     std::error_code ec;
     return fs::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "";
 }
-
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        const std::string base = fastScratch();
-        if (base.empty()) {
-            owned_ = std::make_unique<TempFolder>();
-            path_ = owned_->path();
-            return;
-        }
-        std::string pattern = base + "/quill-power-cut-XXXXXX";
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern + "/";
-    }
-    ~ScratchFolder() {
-        if (owned_) return;
-        std::error_code ec;
-        for (auto it = fs::recursive_directory_iterator(path_, ec); it != fs::recursive_directory_iterator();
-             it.increment(ec)) {
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-        }
-        fs::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::unique_ptr<TempFolder> owned_;
-    std::string path_;
-};
 
 const char* const kUpdateFile = "quillary-1.1.zip";
 
@@ -273,7 +244,7 @@ protected:
                     counts.duplicates);
     }
 
-    ScratchFolder app;
+    TempFolder app{fastScratch()};
     TreeSnapshot before;
     TreeSnapshot after;
     std::vector<TreeSnapshot> sound;

@@ -14,19 +14,21 @@ namespace fs = std::filesystem;
 
 namespace quill::testing {
 
-TempFolder::TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "quill-test-XXXXXX").string();
+TempFolder::TempFolder(const std::string& base) {
+    std::string pattern = ((base.empty() ? fs::temp_directory_path() : fs::path(base)) / "quill-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     path_ = pattern + "/";
 }
 
-TempFolder::~TempFolder() {
+TempFolder::~TempFolder() { removeForcibly(path_); }
+
+void removeForcibly(const std::string& path) {
     std::error_code ec;
     // Tests make read-only files on purpose; give write access back first.
-    for (auto it = fs::recursive_directory_iterator(path_, ec); it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(path, ec); it != fs::recursive_directory_iterator(); it.increment(ec)) {
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     }
-    fs::remove_all(path_, ec);
+    fs::remove_all(path, ec);
 }
 
 std::string readFile(const std::string& path) {

@@ -1,4 +1,5 @@
-// A fresh application folder under /tmp for one test, removed afterwards.
+// A fresh application folder under /tmp (or a folder of the test's choice)
+// for one test, removed afterwards.
 #pragma once
 
 #include <string>
@@ -7,7 +8,8 @@ namespace quill::testing {
 
 class TempFolder {
 public:
-    TempFolder();
+    // Under `base` when given, else the system's temporary folder.
+    explicit TempFolder(const std::string& base = "");
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
@@ -24,6 +26,8 @@ private:
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 void makeFolders(const std::string& path);  // every missing level
+// Removes path and everything under it, read-only or not; ignores failures.
+void removeForcibly(const std::string& path);
 // An immutable file cannot be renamed or deleted, not even by root. False where
 // the file system or the process cannot set the flag.
 bool setImmutable(const std::string& path, bool on);
