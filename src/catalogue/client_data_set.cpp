@@ -95,7 +95,7 @@ std::size_t ClientDataSet::columnIndex(const std::string& field) const {
 std::string ClientDataSet::fieldText(const std::string& field) const {
     const std::size_t column = columnIndex(field);
     if (current_ >= rows_.rowCount()) return {};
-    return rows_.at(current_, column).text;
+    return rows_.textAt(current_, column);
 }
 
 std::int32_t ClientDataSet::fieldInt(const std::string& field) const {
@@ -110,9 +110,9 @@ std::int32_t ClientDataSet::fieldInt(const std::string& field) const {
     else if (c.kind == ColumnKind::Fixed)
         value = cell.number / pow10(c.scale);
     else
-        value = parseInteger(cell.text);
+        value = parseInteger(rows_.textAt(current_, column));
     if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())
-        throw AppError("'" + cell.text + "' is not a valid integer value");
+        throw AppError("'" + rows_.textAt(current_, column) + "' is not a valid integer value");
     return static_cast<std::int32_t>(value);
 }
 
@@ -139,13 +139,13 @@ std::int64_t ClientDataSet::fieldAmount(const std::string& field) const {
         if (rest * 2 <= -divisor) --value;
         return value;
     }
-    return parseAmount(cell.text);
+    return parseAmount(rows_.textAt(current_, column));
 }
 
 bool ClientDataSet::locate(const std::string& field, const std::string& value) {
     const std::size_t column = columnIndex(field);
     for (std::size_t row = 0; row < rows_.rowCount(); ++row)
-        if (rows_.at(row, column).text == value && !rows_.at(row, column).isNull) {
+        if (!rows_.at(row, column).isNull && rows_.textAt(row, column) == value) {
             current_ = row;
             return true;
         }

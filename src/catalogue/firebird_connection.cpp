@@ -173,7 +173,7 @@ private:
     std::vector<char> buffer_;
 };
 
-void readCell(const XSQLVAR& var, const Column& column, BlobReader& blobs, Cell& cell) {
+void readCell(const XSQLVAR& var, const Column& column, BlobReader* blobs, Cell& cell) {
     if ((var.sqltype & 1) && *var.sqlind < 0) {
         cell.isNull = true;
         return;
@@ -212,9 +212,15 @@ void readCell(const XSQLVAR& var, const Column& column, BlobReader& blobs, Cell&
         break;
     }
     case SQL_BLOB: {
+        static_assert(sizeof(ISC_QUAD) == sizeof cell.number);
+        if (!blobs) {
+            std::memcpy(&cell.number, data, sizeof cell.number);
+            cell.unread = true;
+            break;
+        }
         ISC_QUAD id;
         std::memcpy(&id, data, sizeof id);
-        blobs.read(&id, cell.text);
+        blobs->read(&id, cell.text);
         break;
     }
     case SQL_FLOAT: {
@@ -267,6 +273,37 @@ std::size_t align(std::size_t offset, std::size_t to) { return (offset + to - 1)
 constexpr char kUnrepresentable = '\x1A';
 
 }  // namespace
+
+class DeferredBlobs final : public BlobSource {
+public:
+    DeferredBlobs(isc_db_handle* db, isc_tr_handle tr, std::vector<char> decode,
+                  std::shared_ptr<const platform::CodePageConverter> text)
+        : db_(db), tr_(tr), decode_(std::move(decode)), text_(std::move(text)) {}
+    ~DeferredBlobs() override { end(); }
+
+    std::string read(std::size_t column, std::int64_t id) const override {
+        if (!tr_) throw AppError("Cannot perform this operation on a closed dataset");
+        ISC_QUAD quad;
+        std::memcpy(&quad, &id, sizeof quad);
+        std::string bytes;
+        BlobReader(db_, &tr_).read(&quad, bytes);
+        return decode_[column] ? text_->toUtf8(bytes) : bytes;
+    }
+
+    // Only read, so nothing is lost if the commit fails.
+    void end() {
+        if (!tr_) return;
+        ISC_STATUS_ARRAY status;
+        if (isc_commit_transaction(status, &tr_)) isc_rollback_transaction(status, &tr_);
+        tr_ = 0;
+    }
+
+private:
+    isc_db_handle* db_;
+    mutable isc_tr_handle tr_;
+    std::vector<char> decode_;
+    std::shared_ptr<const platform::CodePageConverter> text_;
+};
 
 FirebirdConnection::FirebirdConnection() = default;
 
@@ -353,11 +390,14 @@ void FirebirdConnection::learnCharset() {
         "SELECT MON$CHARACTER_SET_ID FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID = CURRENT_CONNECTION");
     if (rows.rowCount() == 1) charsetId_ = static_cast<int>(rows.at(0, 0).number);
     if (const unsigned codePage = codePageOfCharset(charsetId_))
-        text_ = std::make_unique<platform::CodePageConverter>(codePage);
+        text_ = std::make_shared<const platform::CodePageConverter>(codePage);
 }
 
 void FirebirdConnection::close() {
     if (!connected()) return;
+    for (const auto& weak : deferred_)
+        if (const auto blobs = weak.lock()) blobs->end();
+    deferred_.clear();
     isc_db_handle db = handle_;
     handle_ = 0;
     text_.reset();
@@ -367,7 +407,7 @@ void FirebirdConnection::close() {
     checkFirebird(status);
 }
 
-RowBatch FirebirdConnection::fetchAll(const std::string& sql) {
+RowBatch FirebirdConnection::fetchAll(const std::string& sql, BlobReading blobReading) {
     open();
     isc_db_handle* db = &handle_;
     ISC_STATUS_ARRAY status;
@@ -422,8 +462,10 @@ RowBatch FirebirdConnection::fetchAll(const std::string& sql) {
     isc_dsql_execute(status, &tr, &stmt, sqlDialect, nullptr);
     checkFirebird(status);
 
+    bool blobsUnread = false;
     if (columnCount > 0) {
-        BlobReader blobs(db, &tr);
+        BlobReader reader(db, &tr);
+        BlobReader* blobs = blobReading == BlobReading::Now ? &reader : nullptr;
         for (;;) {
             const ISC_STATUS rc = isc_dsql_fetch(status, &stmt, SQLDA_VERSION1, out.get());
             if (rc == 100) break;
@@ -434,11 +476,21 @@ RowBatch FirebirdConnection::fetchAll(const std::string& sql) {
             for (int i = 0; i < columnCount; ++i) {
                 Cell& cell = batch.cells[first + i];
                 readCell(out->sqlvar[i], batch.columns[i], blobs, cell);
-                if (decode[i] && !cell.isNull) cell.text = text_->toUtf8(cell.text);
+                blobsUnread |= cell.unread;
+                if (decode[i] && !cell.isNull && !cell.unread) cell.text = text_->toUtf8(cell.text);
             }
         }
     }
 
+    if (blobsUnread) {
+        auto blobs = std::make_shared<DeferredBlobs>(db, tr, std::move(decode), text_);
+        tr = 0;
+        deferred_.erase(std::remove_if(deferred_.begin(), deferred_.end(), [](const auto& w) { return w.expired(); }),
+                        deferred_.end());
+        deferred_.push_back(blobs);
+        batch.blobs = std::move(blobs);
+        return batch;
+    }
     isc_commit_transaction(status, &tr);
     checkFirebird(status);
     tr = 0;

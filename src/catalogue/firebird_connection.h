@@ -18,6 +18,11 @@ namespace platform {
 class CodePageConverter;
 }
 
+class DeferredBlobs;
+
+// Whether a fetch reads its blobs, or leaves them to be read when asked for.
+enum class BlobReading { Now, OnDemand };
+
 class FirebirdConnection {
 public:
     FirebirdConnection();
@@ -54,8 +59,10 @@ public:
     // sql, the CHAR and VARCHAR values and text blobs are UTF-8 here and travel
     // in the connection's character set; a character that set lacks becomes SUB
     // (0x1A) in the statement. Under NONE, and for columns of NONE or OCTETS,
-    // bytes are taken as they come.
-    RowBatch fetchAll(const std::string& sql);
+    // bytes are taken as they come. OnDemand leaves each blob unread for the
+    // batch's BlobSource, which reads it in the fetch's transaction; that
+    // transaction stays open until the batch goes or the connection closes.
+    RowBatch fetchAll(const std::string& sql, BlobReading blobs = BlobReading::Now);
     // The engine's plan for a statement, as "PLAN (T NATURAL)", prepared and never
     // run; opens the connection first when needed. Raises the database's message.
     std::string plan(const std::string& sql);
@@ -71,7 +78,8 @@ private:
     bool paramsLoaded_ = false;
     unsigned int handle_ = 0;  // isc_db_handle
     int charsetId_ = 0;
-    std::unique_ptr<platform::CodePageConverter> text_;  // none: bytes as they come
+    std::shared_ptr<const platform::CodePageConverter> text_;  // none: bytes as they come
+    std::vector<std::weak_ptr<DeferredBlobs>> deferred_;  // ended before the connection closes
 };
 
 }  // namespace quill

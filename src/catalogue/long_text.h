@@ -11,8 +11,9 @@ namespace quill {
 // A text blob's bytes decoded as strict UTF-8; "" when they are not UTF-8.
 std::string blobTextAsUtf8(const std::string& bytes);
 
-// Replaces every text blob cell of every row with blobTextAsUtf8 of it; other
-// columns, and a batch without text blobs, are left untouched.
+// Replaces every text blob cell of every row with blobTextAsUtf8 of it, and
+// has the unread ones decoded so as they are read; other columns, and a batch
+// without text blobs, are left untouched.
 void decodeLongText(RowBatch& rows);
 
 }  // namespace quill

@@ -4,7 +4,7 @@ namespace quill {
 
 RowBatch SqlDataSet::open() {
     active_ = false;
-    RowBatch rows = connection_.fetchAll(commandText);
+    RowBatch rows = connection_.fetchAll(commandText, BlobReading::OnDemand);
     active_ = true;
     return rows;
 }

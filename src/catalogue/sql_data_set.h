@@ -14,7 +14,8 @@ public:
 
     std::string commandText;
 
-    // Runs commandText and returns every row; raises the database's message.
+    // Runs commandText and returns every row, its blobs read when asked for;
+    // raises the database's message.
     RowBatch open();
     void close() { active_ = false; }
     bool active() const { return active_; }

@@ -72,10 +72,13 @@ TEST(CatalogueText, ShowsAndFindsAccentedTextThroughAWin1252Connection) {
 
 class ConnectionCharset : public ::testing::Test {
 protected:
-    RowBatch fetch(const std::string& database, const std::string& charset, const std::string& sql) {
-        FirebirdConnection connection;
+    void connect(FirebirdConnection& connection, const std::string& database, const std::string& charset) {
         connection.params = {"Database=" + folder / database, "user_name=SYSDBA", "password=quietbird",
                              "ServerCharSet=" + charset};
+    }
+    RowBatch fetch(const std::string& database, const std::string& charset, const std::string& sql) {
+        FirebirdConnection connection;
+        connect(connection, database, charset);
         return connection.fetchAll(sql);
     }
     TempFolder folder;
@@ -86,8 +89,9 @@ TEST_F(ConnectionCharset, FollowsFirebirdsNamesAndLeavesNoneAndOctetsAlone) {
                               {"CREATE TABLE S (T VARCHAR(40), B VARCHAR(8) CHARACTER SET OCTETS, "
                                "D BLOB SUB_TYPE TEXT, N BLOB SUB_TYPE TEXT CHARACTER SET NONE)",
                                "INSERT INTO S VALUES ('Cr\u00E8me', x'C3A8FF', 'Caf\u00E9', 'Caf\u00E9')"});
+    const std::string sql = "SELECT T, B, D, N FROM S WHERE T = 'Cr\u00E8me'";
     for (const char* charset : {"WIN1252", "win_1252", "LATIN1"}) {
-        RowBatch rows = fetch("c.fdb", charset, "SELECT T, B, D, N FROM S WHERE T = 'Cr\u00E8me'");
+        RowBatch rows = fetch("c.fdb", charset, sql);
         ASSERT_EQ(rows.rowCount(), 1u) << charset;
         EXPECT_EQ(rows.at(0, 0).text, "Cr\u00E8me") << charset;
         EXPECT_EQ(rows.at(0, 1).text, "\xC3\xA8\xFF") << charset;  // binary, as stored
@@ -96,6 +100,15 @@ TEST_F(ConnectionCharset, FollowsFirebirdsNamesAndLeavesNoneAndOctetsAlone) {
         decodeLongText(rows);
         EXPECT_EQ(rows.at(0, 2).text, "Caf\u00E9") << charset;
         EXPECT_EQ(rows.at(0, 3).text, "Caf\u00E9") << charset;
+
+        // Read when asked for, they come the same.
+        FirebirdConnection connection;
+        connect(connection, "c.fdb", charset);
+        RowBatch later = connection.fetchAll(sql, BlobReading::OnDemand);
+        decodeLongText(later);
+        EXPECT_TRUE(later.at(0, 2).unread && later.at(0, 3).unread) << charset;
+        EXPECT_EQ(later.textAt(0, 2), "Caf\u00E9") << charset;
+        EXPECT_EQ(later.textAt(0, 3), "Caf\u00E9") << charset;
     }
     // NONE hands the stored UTF-8 over untouched, and takes the statement as it is.
     const RowBatch none = fetch("c.fdb", "NONE", "SELECT T FROM S WHERE T = 'Cr\u00E8me'");
