@@ -56,10 +56,13 @@ TForm3::TForm3(QWidget* owner)
     memoEnter = new SwallowEnterFilter(this);
     ui->Memo1->installEventFilter(memoEnter);
     blocker = new InputBlocker(this);
-    // The preview's engine takes a tenth of a second to start. Asked for as
-    // the first event, it starts while the show step's download waits on the
-    // network; a preview asked for before that makes it at once.
-    QTimer::singleShot(0, this, [this] { previewPage(); });
+    // The preview's engine takes a tenth of a second to start: it starts once
+    // the window is on the screen. Until its page is made the view stays
+    // hidden, its place kept, or it would make a default page of its own.
+    QSizePolicy keepsPlace = ui->WebBrowser1->sizePolicy();
+    keepsPlace.setRetainSizeWhenHidden(true);
+    ui->WebBrowser1->setSizePolicy(keepsPlace);
+    ui->WebBrowser1->hide();
     ui->StatusBar1->setSizeGripEnabled(true);
     transfer = new TransferDisplay(ui->StatusBar1);
     ui->StatusBar1->addPermanentWidget(transfer);
@@ -100,12 +103,11 @@ void TForm3::runModal() {
     // A signal taken while the show step pumped events has ended the loops
     // there were; the window's own loop would not hear of it.
     if (endRequested()) return;
-    // Never shown without its own page: the view would make a default one.
-    previewPage();
+    shownMaximised = true;
     showMaximized();
-    // The preview's GL surface makes Qt recreate the native window as it maps,
-    // and the window manager never hears of the maximised state; ask again once
-    // the window is on the screen.
+    // A preview drawn with OpenGL (QT_QUICK_BACKEND) makes Qt recreate the
+    // native window as the view maps, and the window manager never hears of
+    // the maximised state; ask again once the window is on the screen.
     QTimer::singleShot(0, this, [this] { keepMaximised(40); });
     exec();
 }
@@ -155,6 +157,7 @@ void TForm3::paintEvent(QPaintEvent* event) {
     if (!painted) {
         painted = true;
         markPhase("main window painted");
+        QTimer::singleShot(0, this, [this] { previewPage(); });
     }
     QDialog::paintEvent(event);
 }
@@ -308,13 +311,23 @@ void TForm3::showPrice(const std::string& text) { ui->Edit4->setText(q(text)); }
 void TForm3::showKeywords(const std::string& text) { ui->Edit5->setText(q(text)); }
 void TForm3::showDescription(const std::string& text) { ui->Memo1->setPlainText(q(text)); }
 void TForm3::showNumber(const std::string& text) { ui->Edit6->setText(q(text)); }
-void TForm3::showPreview(const std::string& url) { previewPage()->setUrl(PreviewPage::shownUrl(q(url))); }
+void TForm3::showPreview(const std::string& url) {
+    const QUrl shown = PreviewPage::shownUrl(q(url));
+    if (previewMade)
+        previewPage()->setUrl(shown);
+    else
+        pendingPreview = shown;
+}
 
 QWebEnginePage* TForm3::previewPage() {
     if (!previewMade) {
         previewMade = true;
         ui->WebBrowser1->setPage(new PreviewPage(ui->WebBrowser1));
         markPhase("preview page and its profile made");
+        if (!pendingPreview.isEmpty()) ui->WebBrowser1->setUrl(pendingPreview);
+        ui->WebBrowser1->show();
+        // The view maps now, perhaps recreating the native window.
+        if (shownMaximised) QTimer::singleShot(0, this, [this] { keepMaximised(40); });
     }
     return ui->WebBrowser1->page();
 }

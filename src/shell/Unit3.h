@@ -12,6 +12,7 @@
 #include "workspace/screen.h"
 
 #include <QDialog>
+#include <QUrl>
 
 #include <chrono>
 
@@ -88,8 +89,8 @@ public:
 
     bool inputBlocked() const;
 
-    // The preview's page, made now at the latest (it is made early, while the
-    // show step's download waits).
+    // The preview's page, made now at the latest (it is made once the window
+    // is first painted); the view shows from then on.
     QWebEnginePage* previewPage();
 
 public slots:
@@ -129,6 +130,8 @@ private:
     int busyDepth = 0;
     bool painted = false;  // the first paint is marked for the start-up benchmark
     bool previewMade = false;
+    QUrl pendingPreview;  // asked for before the page was made
+    bool shownMaximised = false;
     int blockDepth = 0;  // a transfer blocks input inside a step that already does
 };
 

@@ -18,6 +18,7 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QQuickWindow>
 
 #include <unistd.h>
 
@@ -37,6 +38,10 @@ int main(int argc, char* argv[]) {
     // The preview's browser engine refuses to run as root with its sandbox on.
     if (geteuid() == 0) qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The preview draws in software. Drawn with OpenGL, it would make Qt
+    // recreate the main window's native window when the view first shows,
+    // blanking the window a user already reads; a template's page needs no GPU.
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QApplication app(argc, argv);
     // The Firebird client is loaded with the program but takes the signals
     // only at its first attachment, when the catalogue takes them back.
