@@ -31,7 +31,10 @@ const std::string kFirstQuery = "SELECT * FROM TEMPLATES ORDER BY NAME";
 
 Catalogue::Catalogue(Screen& screen, CatalogueView& view, HttpClient& http)
     : screen_(screen), view_(view), http_(http), query_(connection_) {
-    connection_.beforeConnect = [this] { loadConnectionParams(); };
+    connection_.beforeConnect = [this] {
+        engineStart_.reset();
+        loadConnectionParams();
+    };
 }
 
 Catalogue::~Catalogue() {
@@ -56,6 +59,7 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
     // put under its name meanwhile.
     const SignedFile download(archivePath);
 
+    if (!connection_.connected()) engineStart_.emplace();
     screen_.setStatus("Downloading Template List...");
     // With the vendor's key built in, only the catalogue its manifest lists is taken.
     std::optional<SignedArchive> signedEntry;

@@ -13,6 +13,7 @@
 #include "workspace/http_client.h"
 #include "workspace/screen.h"
 
+#include <optional>
 #include <string>
 
 namespace quill {
@@ -66,6 +67,7 @@ private:
     Screen& screen_;
     CatalogueView& view_;
     HttpClient& http_;
+    std::optional<EngineStart> engineStart_;  // while the catalogue downloads
     FirebirdConnection connection_;
     SqlDataSet query_;
     ClientDataSet rows_;

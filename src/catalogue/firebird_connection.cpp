@@ -305,6 +305,19 @@ private:
     std::shared_ptr<const platform::CodePageConverter> text_;
 };
 
+EngineStart::EngineStart()
+    : thread_([] {
+          // No file is named, so the engine loads and is asked for nothing.
+          ISC_STATUS_ARRAY status;
+          isc_db_handle db = 0;
+          const char dpb[] = {isc_dpb_version1};
+          isc_attach_database(status, 0, "", &db, static_cast<short>(sizeof dpb), dpb);
+          if (db) isc_detach_database(status, &db);
+          platform::reclaimTerminationSignals();
+      }) {}
+
+EngineStart::~EngineStart() { thread_.join(); }
+
 FirebirdConnection::FirebirdConnection() = default;
 
 FirebirdConnection::~FirebirdConnection() {

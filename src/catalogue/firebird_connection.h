@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quill {
@@ -19,6 +20,20 @@ class CodePageConverter;
 }
 
 class DeferredBlobs;
+
+// Starts fbclient's embedded engine on a thread of its own, so that the first
+// attachment, once there is a database to attach, costs less. The thread makes
+// no attachment and gives the program back its termination signals.
+class EngineStart {
+public:
+    EngineStart();
+    ~EngineStart();  // waits for the thread
+    EngineStart(const EngineStart&) = delete;
+    EngineStart& operator=(const EngineStart&) = delete;
+
+private:
+    std::thread thread_;
+};
 
 // Whether a fetch reads its blobs, or leaves them to be read when asked for.
 enum class BlobReading { Now, OnDemand };

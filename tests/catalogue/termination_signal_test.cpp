@@ -16,6 +16,27 @@
 using namespace quill;
 using quill::testing::TempFolder;
 
+// First in this file: the engine must not have started in this process yet.
+TEST(EngineStart, LeavesTheProgramItsTerminationSignals) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (platform::watchTerminationSignals() < 0) ::_exit(2);
+        struct sigaction ours {};
+        ::sigaction(SIGTERM, nullptr, &ours);
+        { EngineStart engine; }
+        for (const int signal : {SIGTERM, SIGINT}) {
+            struct sigaction now {};
+            ::sigaction(signal, nullptr, &now);
+            if (now.sa_handler != ours.sa_handler) ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the client kept a signal; 2: no signal watch";
+}
+
 TEST(FirstAttachment, LeavesTheProgramItsTerminationSignalsAndTheConnection) {
     TempFolder folder;
     const std::string path = folder / "cat.fdb";
