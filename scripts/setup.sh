@@ -10,7 +10,7 @@ export DEBIAN_FRONTEND=noninteractive
 PACKAGES="
     build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
     qt6-base-dev qt6-base-dev-tools qt6-base-private-dev qt6-tools-dev qt6-tools-dev-tools
-    qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin
+    qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin qt6-declarative-dev
     libgl-dev libxkbcommon-dev
     libcurl4-openssl-dev libssl-dev zlib1g-dev
     firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils

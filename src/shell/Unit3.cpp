@@ -322,8 +322,13 @@ void TForm3::showPreview(const std::string& url) {
 QWebEnginePage* TForm3::previewPage() {
     if (!previewMade) {
         previewMade = true;
-        ui->WebBrowser1->setPage(new PreviewPage(ui->WebBrowser1));
+        auto* page = new PreviewPage(ui->WebBrowser1);
+        ui->WebBrowser1->setPage(page);
         markPhase("preview page and its profile made");
+        connect(page, &QWebEnginePage::loadFinished, this, [this] {
+            if (!previewLoaded) markPhase("first preview loaded");
+            previewLoaded = true;
+        });
         if (!pendingPreview.isEmpty()) ui->WebBrowser1->setUrl(pendingPreview);
         ui->WebBrowser1->show();
         // The view maps now, perhaps recreating the native window.

@@ -132,6 +132,7 @@ private:
     bool previewMade = false;
     QUrl pendingPreview;  // asked for before the page was made
     bool shownMaximised = false;
+    bool previewLoaded = false;  // marked for the start-up benchmark
     int blockDepth = 0;  // a transfer blocks input inside a step that already does
 };
 
