@@ -52,7 +52,8 @@ public:
     void close();
 
     // Runs the statement and loads all its rows into the result set, long text
-    // decoded as UTF-8. Raises the database's error; the result set is then closed.
+    // read when asked for and decoded as UTF-8. Raises the database's error; the
+    // result set is then closed.
     void runQuery(const std::string& statement);
 
     const ClientDataSet& rows() const { return rows_; }
