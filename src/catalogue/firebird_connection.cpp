@@ -17,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <utility>
 
 namespace quill {
 
@@ -55,10 +56,12 @@ struct StatementHandle {
 // Rolls back unless committed, so a failed fetch leaves nothing open.
 struct TransactionHandle {
     isc_tr_handle handle = 0;
-    ~TransactionHandle() {
+    ~TransactionHandle() { end(); }
+    void end() {
         if (handle) {
             ISC_STATUS_ARRAY status;
             isc_rollback_transaction(status, &handle);
+            handle = 0;
         }
     }
 };
@@ -278,29 +281,25 @@ class DeferredBlobs final : public BlobSource {
 public:
     DeferredBlobs(isc_db_handle* db, isc_tr_handle tr, std::vector<char> decode,
                   std::shared_ptr<const platform::CodePageConverter> text)
-        : db_(db), tr_(tr), decode_(std::move(decode)), text_(std::move(text)) {}
-    ~DeferredBlobs() override { end(); }
+        : db_(db), decode_(std::move(decode)), text_(std::move(text)) {
+        tr_.handle = tr;
+    }
 
     std::string read(std::size_t column, std::int64_t id) const override {
-        if (!tr_) throw AppError("Cannot perform this operation on a closed dataset");
+        if (!tr_.handle) throw AppError("Cannot perform this operation on a closed dataset");
         ISC_QUAD quad;
         std::memcpy(&quad, &id, sizeof quad);
         std::string bytes;
-        BlobReader(db_, &tr_).read(&quad, bytes);
+        BlobReader(db_, &tr_.handle).read(&quad, bytes);
         return decode_[column] ? text_->toUtf8(bytes) : bytes;
     }
 
-    // Only read, so nothing is lost if the commit fails.
-    void end() {
-        if (!tr_) return;
-        ISC_STATUS_ARRAY status;
-        if (isc_commit_transaction(status, &tr_)) isc_rollback_transaction(status, &tr_);
-        tr_ = 0;
-    }
+    // It only read, so rolling back loses nothing.
+    void end() { tr_.end(); }
 
 private:
     isc_db_handle* db_;
-    mutable isc_tr_handle tr_;
+    mutable TransactionHandle tr_;
     std::vector<char> decode_;
     std::shared_ptr<const platform::CodePageConverter> text_;
 };
@@ -496,8 +495,7 @@ RowBatch FirebirdConnection::fetchAll(const std::string& sql, BlobReading blobRe
     }
 
     if (blobsUnread) {
-        auto blobs = std::make_shared<DeferredBlobs>(db, tr, std::move(decode), text_);
-        tr = 0;
+        auto blobs = std::make_shared<DeferredBlobs>(db, std::exchange(tr, 0), std::move(decode), text_);
         deferred_.erase(std::remove_if(deferred_.begin(), deferred_.end(), [](const auto& w) { return w.expired(); }),
                         deferred_.end());
         deferred_.push_back(blobs);

@@ -32,21 +32,20 @@ std::string blobTextAsUtf8(const std::string& bytes) {
 }
 
 void decodeLongText(RowBatch& rows) {
-    std::vector<bool> isLongText(rows.columns.size());
-    std::vector<std::size_t> longText;
-    for (std::size_t i = 0; i < rows.columns.size(); ++i)
-        if (rows.columns[i].kind == ColumnKind::TextBlob) {
-            longText.push_back(i);
-            isLongText[i] = true;
-        }
-    if (longText.empty()) return;
+    std::vector<bool> longText(rows.columns.size());
+    bool any = false;
+    for (std::size_t i = 0; i < rows.columns.size(); ++i) {
+        longText[i] = rows.columns[i].kind == ColumnKind::TextBlob;
+        any |= longText[i];
+    }
+    if (!any) return;
 
     for (std::size_t row = 0; row < rows.rowCount(); ++row)
-        for (std::size_t column : longText) {
+        for (std::size_t column = 0; column < rows.columns.size(); ++column) {
             Cell& cell = rows.at(row, column);
-            if (!cell.unread) cell.text = blobTextAsUtf8(cell.text);
+            if (longText[column] && !cell.unread) cell.text = blobTextAsUtf8(cell.text);
         }
-    if (rows.blobs) rows.blobs = std::make_shared<DecodedBlobs>(std::move(rows.blobs), std::move(isLongText));
+    if (rows.blobs) rows.blobs = std::make_shared<DecodedBlobs>(std::move(rows.blobs), std::move(longText));
 }
 
 }  // namespace quill
