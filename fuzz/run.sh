@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds the fuzz targets with clang and gives each an equal share of one minute.
+# Builds the fuzz targets with clang and gives each an equal share of one minute,
+# starting from its seeds in fuzz/corpus/<target>/ where it has them.
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-fuzz}
@@ -14,9 +15,13 @@ count=$(echo "$targets" | wc -w)
 share=$((60 / count))
 for t in $targets; do
     work=$(mktemp -d)
+    mkdir "$work/corpus"
+    # The kept seeds (valid inputs and every crash found) are read, never written.
+    seeds=""
+    [ -d "$src/fuzz/corpus/$t" ] && seeds="$src/fuzz/corpus/$t"
     echo "fuzzing $t for ${share}s"
     (cd "$work" && "$build/fuzz/$t" -max_total_time="$share" -max_len=65536 -rss_limit_mb=2048 \
-        -print_final_stats=0 2>"$work/log") || { tail -n 60 "$work/log"; exit 1; }
+        -print_final_stats=0 "$work/corpus" $seeds 2>"$work/log") || { tail -n 60 "$work/log"; exit 1; }
     rm -rf "$work"
 done
 echo "fuzzing found nothing"
