@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "workspace/http_socket_errors.h"
+#include "workspace/transfer_amount.h"
 
 #include <algorithm>
 #include <cctype>
@@ -30,6 +31,10 @@ constexpr std::chrono::milliseconds kPulse{100};
 // What the transfer's thread may hold for the fetching thread before it waits:
 // a few receive buffers, so a slow disk slows the transfer rather than filling memory.
 constexpr std::size_t kMostQueued = 4 * kReceiveBuffer;
+// What a response may bring that nobody reads (an error page, a redirect's
+// body, interim heads) before the fetch gives up on it: a server that never
+// ends one would otherwise hold the fetch for ever, as the stall timer never fires.
+constexpr std::size_t kMostDropped = 64 * 1024;
 
 using Clock = std::chrono::steady_clock;
 
@@ -91,6 +96,9 @@ struct HttpClient::Impl {
     bool bodyBegun = false;
     bool bodyStarted = false;
     bool bodyToSink = false;
+    std::size_t dropped = 0;  // of this request: interim heads and a body not for the sink
+    bool droppedTooMuch = false;
+    std::int64_t bodyReceived = 0;  // of the body for the sink
     Clock::time_point nextPulse;
 
     // What the transfer's thread hands to the fetching thread, which alone
@@ -117,6 +125,9 @@ struct HttpClient::Impl {
         bodyBegun = false;
         bodyStarted = false;
         bodyToSink = false;
+        dropped = 0;
+        droppedTooMuch = false;
+        bodyReceived = 0;
         errorBuffer[0] = '\0';
         std::lock_guard<std::mutex> hold(handover.lock);
         handover.chunks.clear();
@@ -126,6 +137,14 @@ struct HttpClient::Impl {
         handover.finished = false;
         handover.stop = false;
         handover.result = CURLE_OK;
+    }
+
+    // False once what was read and dropped passes the cap: the transfer must end.
+    bool drop(std::size_t length) {
+        dropped += length;
+        if (dropped <= kMostDropped) return true;
+        droppedTooMuch = true;
+        return false;
     }
 
     // On the transfer's thread: something for the fetching thread, which may be waiting for it.
@@ -140,13 +159,19 @@ struct HttpClient::Impl {
         std::size_t length = size * count;
         std::string line(data, length);
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        if (line.compare(0, 5, "HTTP/") == 0 && !impl->bodyStarted) {
+        const bool startsResponse = line.compare(0, 5, "HTTP/") == 0 && !impl->bodyStarted;
+        if (startsResponse) {
             // Each response, interim ones too, starts its own count.
             impl->statusLine = line;
             impl->headerLines = 0;
             impl->location.clear();
             impl->announcedLength = -1;
-        } else if (!line.empty()) {
+        }
+        const int code = statusCode(impl->statusLine);
+        // Interim heads can follow each other without end, each under the line limit.
+        if (!impl->bodyStarted && code >= 100 && code < 200 && !impl->drop(length)) return 0;
+        if (startsResponse) return length;
+        if (!line.empty()) {
             if (++impl->headerLines > kMaxHeaderLines) {
                 impl->tooManyHeaders = true;
                 return 0;
@@ -154,7 +179,6 @@ struct HttpClient::Impl {
             if (!impl->bodyStarted) impl->noteHeader(line);
         } else if (!impl->bodyBegun) {
             // The end of a head: a final 2xx one announces the body the sink gets.
-            int code = statusCode(impl->statusLine);
             if (code >= 200 && code < 300) {
                 impl->bodyBegun = true;
                 std::unique_lock<std::mutex> hold(impl->handover.lock);
@@ -193,7 +217,8 @@ struct HttpClient::Impl {
             impl->bodyToSink = impl->bodyBegun;
         }
         // Redirect and error bodies are read and dropped, never written to the target.
-        if (!impl->bodyToSink) return length;
+        if (!impl->bodyToSink) return impl->drop(length) ? length : 0;
+        impl->bodyReceived += static_cast<std::int64_t>(length);
         Handover& handover = impl->handover;
         std::unique_lock<std::mutex> hold(handover.lock);
         handover.changed.wait(hold, [&] { return handover.stop || handover.queued < kMostQueued; });
@@ -296,6 +321,12 @@ struct HttpClient::Impl {
         }
     }
 
+    // A body that broke off is not the server closing before it answered: say how much came.
+    std::string cutShortText() const {
+        return "The download was cut short: " + transferAmountText(bodyReceived, announcedLength >= 0 ? announcedLength : -1) +
+               " arrived.";
+    }
+
     static void check(CURLMcode rc) {
         if (rc == CURLM_OK) return;
         if (rc == CURLM_OUT_OF_MEMORY) throw std::bad_alloc();
@@ -316,9 +347,11 @@ struct HttpClient::Impl {
         case CURLE_GOT_NOTHING:
         case CURLE_PARTIAL_FILE:
             // Closed before a status line, or before the body announced was all there.
+            if (bodyBegun) throw AppError(cutShortText());
             throw AppError(kClosedGracefully);
         case CURLE_SEND_ERROR:
         case CURLE_RECV_ERROR:
+            if (osError == 0 && bodyBegun) throw AppError(cutShortText());
             if (osError == 0 && !statusLine.empty()) throw AppError(kClosedGracefully);
             throw AppError(socketErrorText(wsa ? wsa : 10054));
         case CURLE_OUT_OF_MEMORY:
@@ -399,6 +432,8 @@ void HttpClient::fetch(const std::string& url, ByteSink& sink) {
         impl_->startResponse(&sink);
         curl_easy_setopt(impl_->curl, CURLOPT_URL, address.c_str());
         CURLcode rc = impl_->perform();
+        // What it said is all that counts, and it may not be acted on: a redirect is not followed.
+        if (impl_->droppedTooMuch) throw AppError(impl_->statusLine);
         if (impl_->tooManyHeaders)
             throw AppError("The response has more than " + std::to_string(kMaxHeaderLines) + " header lines");
         int code = statusCode(impl_->statusLine);
@@ -406,7 +441,11 @@ void HttpClient::fetch(const std::string& url, ByteSink& sink) {
         bool bodyOfNoInterest = (rc == CURLE_PARTIAL_FILE || rc == CURLE_RECV_ERROR) && code >= 300;
         if (rc != CURLE_OK && !bodyOfNoInterest) impl_->raiseFor(rc);
 
-        if (code >= 200 && code < 300) return;
+        if (code >= 200 && code < 300) {
+            // A head cut off before its blank line is no empty body.
+            if (!impl_->bodyBegun) throw AppError(kClosedGracefully);
+            return;
+        }
         if (code >= 300 && code < 400 && code != 304 && !impl_->location.empty()) {
             // Ending quietly here would leave an empty target looking like a download.
             if (++redirects >= kRedirectLimit) throw AppError("Too many redirects");

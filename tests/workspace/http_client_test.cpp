@@ -8,9 +8,12 @@
 #include "workspace/http_socket_errors.h"
 
 #include <arpa/inet.h>
+#include <chrono>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quill {
@@ -51,6 +54,41 @@ int closedPort() {
     close(fd);
     return ntohs(addr.sin_port);
 }
+
+// The process's resident memory as the kernel counts it, not as the client would report it.
+std::int64_t residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::int64_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+constexpr std::int64_t kMiB = 1024 * 1024;
+
+// Keeps nothing; notes the highest resident memory it saw while the fetch ran,
+// and ends a fetch that runs past its time instead of letting it run for ever.
+struct MeasuringSink : ByteSink {
+    explicit MeasuringSink(std::chrono::milliseconds limit) : limit(limit) {}
+    void write(const char*, std::size_t size) override {
+        received += static_cast<std::int64_t>(size);
+        check();
+    }
+    void pulse() override { check(); }
+    void check() {
+        sample();
+        if (std::chrono::steady_clock::now() - start > limit) throw AppError("still running when the time was up");
+    }
+    void sample() { peakResident = std::max(peakResident, residentBytes()); }
+    std::int64_t growth() {
+        sample();
+        return peakResident - startResident;
+    }
+    const std::chrono::milliseconds limit;
+    const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    const std::int64_t startResident = residentBytes();
+    std::int64_t peakResident = startResident;
+    std::int64_t received = 0;
+};
 
 TEST(HttpFetchStatus, ErrorStatusRaisesTheStatusLineAndLeavesTheTargetEmpty) {
     HttpServer server;
@@ -187,6 +225,28 @@ TEST(HttpFetchBody, IntoAFileAsItArrives) {
     EXPECT_TRUE(testing::readFile(temp / "temp.zip") == body);
 }
 
+TEST(HttpFetchBody, ASlowSinkHoldsTheTransferBackInsteadOfLettingTheBodyPileUp) {
+    // 256 MiB that the server sends as fast as loopback goes, to a disk that takes a fifth of a second a write.
+    testing::TempFolder temp;
+    {
+        std::ofstream sparse(temp / "big.zip", std::ios::binary);
+        sparse.seekp(256 * kMiB - 1);
+        sparse.put('\0');
+    }
+    HttpServer server;
+    server.serveFile("/big.zip", temp / "big.zip");
+    struct SlowSink : MeasuringSink {
+        SlowSink() : MeasuringSink(std::chrono::seconds(2)) {}
+        void write(const char* data, std::size_t size) override {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            MeasuringSink::write(data, size);
+        }
+    } sink;
+    HttpClient client;
+    EXPECT_EQ(fetchError(client, server.url("/big.zip"), sink), "still running when the time was up");
+    EXPECT_LT(sink.growth(), 32 * kMiB);
+}
+
 TEST(HttpFetchBody, ASinkThatFailsEndsTheFetchWithItsError) {
     struct FullDisk : ByteSink {
         void write(const char*, std::size_t) override { throw AppError("disk full"); }
@@ -203,8 +263,8 @@ TEST(HttpFetchBody, ASinkThatFailsEndsTheFetchWithItsError) {
 
 TEST(HttpFetchFailures, ClosingEarlyIsAnErrorNotAShortDownload) {
     HttpServer server;
-    HttpResponse cut = HttpResponse::ok(std::string(50000, 'c'));
-    cut.sendOnly = 20000;
+    HttpResponse cut = HttpResponse::ok(std::string(152 * 1024, 'c'));
+    cut.sendOnly = 130 * 1024;
     server.route("/cut", cut);
     HttpResponse cutChunks = cut;
     cutChunks.framing = BodyFraming::Chunked;
@@ -212,9 +272,14 @@ TEST(HttpFetchFailures, ClosingEarlyIsAnErrorNotAShortDownload) {
     HttpResponse silent;
     silent.closeBeforeStatus = true;
     server.route("/silent", silent);
-    EXPECT_EQ(fetchError(server.url("/cut")), "Connection Closed Gracefully.");
-    EXPECT_EQ(fetchError(server.url("/cutchunks")), "Connection Closed Gracefully.");
+    HttpResponse halfHead;
+    halfHead.raw = "HTTP/1.1 200 OK\r\nContent-Le";
+    server.route("/halfhead", halfHead);
+    // A body that breaks off says how much of it came; a server that never answered says so.
+    EXPECT_EQ(fetchError(server.url("/cut")), "The download was cut short: 130 of 152 KB arrived.");
+    EXPECT_EQ(fetchError(server.url("/cutchunks")), "The download was cut short: 130 KB arrived.");
     EXPECT_EQ(fetchError(server.url("/silent")), "Connection Closed Gracefully.");
+    EXPECT_EQ(fetchError(server.url("/halfhead")), "Connection Closed Gracefully.");
 }
 
 TEST(HttpFetchFailures, AnErrorOrRedirectWhoseBodyBreaksOffStillCounts) {
@@ -232,6 +297,56 @@ TEST(HttpFetchFailures, AnErrorOrRedirectWhoseBodyBreaksOffStillCounts) {
     EXPECT_EQ(fetchError(client, server.url("/error"), sink), "HTTP/1.1 500 Internal Server Error");
     client.fetch(server.url("/hop"), sink);
     EXPECT_EQ(sink.bytes, "final");
+}
+
+TEST(HttpFetchFailures, AnEndlessErrorOrRedirectBodyEndsTheFetchSoonWithItsStatusLine) {
+    HttpServer server;
+    HttpResponse endlessError = HttpResponse::status("HTTP/1.1 404 Not Found");
+    endlessError.framing = BodyFraming::UntilClose;
+    endlessError.endless = true;
+    server.route("/version.txt", endlessError);
+    HttpResponse endlessHop = HttpResponse::redirect("/final");
+    endlessHop.framing = BodyFraming::UntilClose;
+    endlessHop.endless = true;
+    server.route("/hop", endlessHop);
+    server.serveBytes("/final", "final");
+    HttpClient client;
+    {
+        MeasuringSink sink(std::chrono::seconds(5));
+        EXPECT_EQ(fetchError(client, server.url("/version.txt"), sink), "HTTP/1.1 404 Not Found");
+        EXPECT_LT(sink.growth(), 64 * kMiB);
+    }
+    {
+        MeasuringSink sink(std::chrono::seconds(5));
+        EXPECT_EQ(fetchError(client, server.url("/hop"), sink), "HTTP/1.1 302 Found");
+        EXPECT_LT(sink.growth(), 64 * kMiB);
+        EXPECT_EQ(sink.received, 0);
+    }
+    EXPECT_EQ(server.requests().size(), 2u);  // the endless redirect was not followed
+}
+
+TEST(HttpFetchFailures, WhatIsReadAndDroppedStopsAtSixtyFourKibibytes) {
+    HttpServer server;
+    server.serveBytes("/final", "final");
+    HttpResponse hop = HttpResponse::redirect("/final");
+    hop.body = std::string(64 * 1024, 'r');
+    server.route("/hop", hop);
+    hop.body += 'r';
+    server.route("/longer", hop);
+    HttpResponse chatty = HttpResponse::ok("after them");
+    chatty.interimStatusLines.assign(2000, "HTTP/1.1 100 Continue");  // 50,000 bytes of interim heads
+    server.route("/chatty", chatty);
+    chatty.interimStatusLines.assign(3000, "HTTP/1.1 100 Continue");  // 75,000
+    server.route("/chattier", chatty);
+    HttpClient client;
+    MemorySink sink;
+    client.fetch(server.url("/hop"), sink);
+    EXPECT_EQ(sink.bytes, "final");
+    EXPECT_EQ(fetchError(client, server.url("/longer"), sink), "HTTP/1.1 302 Found");
+    client.fetch(server.url("/chatty"), sink);
+    EXPECT_EQ(sink.bytes, "finalafter them");
+    EXPECT_EQ(fetchError(client, server.url("/chattier"), sink), "HTTP/1.1 100 Continue");
+    EXPECT_EQ(sink.bytes, "finalafter them");
 }
 
 TEST(HttpFetchFailures, AStalledServerTimesOutWhileTheSinkKeepsBeingPulsed) {

@@ -474,6 +474,10 @@ HttpResponse HttpServer::answer(const HttpRequest& request) {
 
 bool HttpServer::sendResponse(Connection& connection, const HttpRequest& request, const HttpResponse& response) {
     if (response.closeBeforeStatus) return false;
+    if (response.raw) {
+        connection.sendAll(*response.raw);
+        return false;
+    }
     for (const auto& line : response.interimStatusLines)
         if (!connection.sendAll(line + "\r\n\r\n")) return false;
 

@@ -50,6 +50,7 @@ struct HttpResponse {
     std::size_t fillerHeaderLines = 0;            // extra "X-Filler-n: n" lines
     std::size_t bytesPerSecond = 0;               // sends the body no faster than this; 0: the server's pace
     bool endless = false;                         // after the head, "x" without end until the client goes (UntilClose framing)
+    std::optional<std::string> raw;               // sent byte for byte in place of the whole response, then the close
 
     static HttpResponse ok(std::string body);
     static HttpResponse status(std::string statusLine, std::string body = {});
