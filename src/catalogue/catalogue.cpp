@@ -26,6 +26,7 @@ namespace quill {
 
 namespace {
 const std::string kConnectionName = "temp.fdb";
+const std::string kNotDownloaded = "Could not download the template!";
 const std::string kFirstQuery = "SELECT * FROM TEMPLATES ORDER BY NAME";
 }  // namespace
 
@@ -65,7 +66,15 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
     std::optional<SignedArchive> signedEntry;
     if (archivesAreSigned()) {
         const bool listed = reportingOwnErrors(screen_, [&] {
-            fetchTemplateManifest(screen_, http_);
+            std::string refused;
+            try {
+                fetchTemplateManifest(screen_, http_, &refused);
+            } catch (const AppError& error) {
+                // What the site sent and was refused says so itself; a fetch
+                // that got nothing is told as a failed download, and why.
+                if (!refused.empty()) throw;
+                throw AppError(kNotDownloaded + "\r\n" + error.what());
+            }
             signedEntry = templateManifestEntry(screen_, http_, catalogueZip);
         });
         if (!listed) {
@@ -77,15 +86,16 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
 
     FileSink file(archive);
     SignedDownloadSink checked(file, signedEntry, catalogueZip);
-    const bool fetched = reportingErrors(screen_, "Could not download the template!", [&] {
+    // The build with a key says why, as it does for its manifest just before.
+    const bool fetched = reportingOwnErrors(screen_, [&] {
         // The main window is not up yet: the screen shows this one in a window of its own, with Cancel.
         ProgressSink sink(checked, screen_, ProgressSink::Display::Shown);
         try {
             http_.fetch(TemplatesUrl + catalogueZip, sink);
-        } catch (...) {
+        } catch (const std::exception& error) {
             // Half a catalogue is of no use, and a server may have sent a lot of it: gone before the box.
             platform::deleteFile(archivePath);
-            throw;
+            throw AppError(archivesAreSigned() ? kNotDownloaded + "\r\n" + error.what() : kNotDownloaded);
         }
     });
     archive.close();

@@ -17,10 +17,11 @@ std::optional<AcceptedMetadata>& keptManifest() {
 
 }  // namespace
 
-void fetchTemplateManifest(Screen& screen, HttpClient& http) {
+void fetchTemplateManifest(Screen& screen, HttpClient& http, std::string* refused) {
     keptManifest().reset();
     keptManifest() = fetchSignedMetadata(
-        screen, http, {TemplatesUrl, kManifestFileName, "manifest", kTemplatesKind, kManifestWhat, kMetadataLimit});
+        screen, http, {TemplatesUrl, kManifestFileName, "manifest", kTemplatesKind, kManifestWhat, kMetadataLimit},
+        refused);
 }
 
 SignedArchive templateManifestEntry(Screen& screen, HttpClient& http, const std::string& name) {

@@ -14,8 +14,9 @@ class Screen;
 
 inline const std::string kManifestWhat = "The template site's manifest";
 
-// Fetches and checks the manifest (vendor_metadata.h) and keeps it. Raises AppError.
-void fetchTemplateManifest(Screen& screen, HttpClient& http);
+// Fetches and checks the manifest (vendor_metadata.h) and keeps it. Raises
+// AppError; `refused` as in fetchSignedMetadata.
+void fetchTemplateManifest(Screen& screen, HttpClient& http, std::string* refused = nullptr);
 
 // The entry for the archive the site names `name`, from the kept manifest
 // (fetched first when there is none). Raises AppError when the manifest has

@@ -297,6 +297,20 @@ TEST_F(SignedCatalogue, ACatalogueWithoutAGoodManifestEntryIsRefused) {
     expectRefused("The archive \"temp.zip\" is not the one the vendor signed.");
 }
 
+TEST_F(SignedCatalogue, ACatalogueThatCannotBeFetchedSaysSoAndWhy) {
+    vendorkit::HttpResponse silent;
+    silent.closeBeforeStatus = true;
+    site.server->route("/quillary-web-templates/manifest.txt", silent);
+    expectRefused("Could not download the template!\r\nConnection Closed Gracefully.");
+    site.server->route("/quillary-web-templates/manifest.txt",
+                       vendorkit::HttpResponse::status("HTTP/1.1 503 Service Unavailable"));
+    expectRefused("Could not download the template!\r\nHTTP/1.1 503 Service Unavailable");
+    // Listed, and then not there.
+    publishManifest({{"temp.zip", archive}}, vendor.key(1));
+    site.server->route(site.catalogueUrlPath(), vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
+    expectRefused("Could not download the template!\r\nHTTP/1.1 404 Not Found");
+}
+
 class CatalogueBrowse : public ::testing::Test {
 protected:
     void SetUp() override {
