@@ -25,6 +25,8 @@ namespace {
 
 const char* const kDownloading = "Downloading Latest Program Version...";
 const char* const kInstalled = "The program files installed successfully.";
+const char* const kNotUnpacked = "Could not unpack the program files!";
+const char* const kNotReplaced = "Could not replace the program files!";
 constexpr char kSep = platform::kSeparator;
 
 // Inside AppDir, so that every later move is a rename on one file system.
@@ -59,7 +61,16 @@ public:
         if (!saved || screen_.endRequested()) return giveUp();
         screen_.setStatus("Extracting Latest Program Version...");
         bool replaced = false;
-        reportingOwnErrors(screen_, [&] { replaced = replaceFiles(); });
+        reportingOwnErrors(screen_, [&] {
+            try {
+                replaced = replaceFiles();
+            } catch (const AppError& error) {
+                // The status that follows blames the download whatever failed;
+                // when the download did not, the box says which step did.
+                if (!downloaded_) throw;
+                throw AppError(std::string(step_) + "\r\n" + error.what());
+            }
+        });
         screen_.setProgressPosition(100);
         return replaced || giveUp();
     }
@@ -98,6 +109,7 @@ private:
                 if (total > 0) screen_.setProgressPosition(static_cast<int>(std::min(received, total) * 50 / total));
             };
             http_.fetch(address, sink);
+            downloaded_ = true;
             checked.checkComplete();
             verified_ = true;
         });
@@ -112,12 +124,14 @@ private:
     bool replaceFiles() {
         // A fetch that failed or brought other bytes than signed leaves nothing to unpack.
         if (archivesAreSigned() && !verified_) return false;
+        step_ = kNotUnpacked;
         ZipReader reader;
         reader.open(archiveFile_->descriptor(), archive_);
         const std::string stage = workFolder_ + "stage" + kSep;
         createFolderOrRaise(stage);
         reader.extractAll(stage);
 
+        step_ = kNotReplaced;
         ReplacementPlan plan(AppDir, AppDir + "upgr_bak" + kSep, workFolder_, stage);
         for (const auto& entry : reader.entries()) {
             plan.add(entry);
@@ -141,6 +155,8 @@ private:
     const std::optional<SignedArchive> signed_;
     std::optional<SignedFile> archiveFile_;
     bool verified_ = false;
+    bool downloaded_ = false;  // the fetch itself ended well
+    const char* step_ = kNotUnpacked;
     std::optional<FolderChange> change_;
     std::string workFolder_;
     std::string archive_;

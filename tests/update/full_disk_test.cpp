@@ -53,7 +53,8 @@ TEST(UpdateOnAFullDisk, OneThatCannotBeUnpackedChangesNothing) {
     EXPECT_FALSE(world.site.screen.closed);
     const auto boxes = world.site.screen.boxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].rfind("error:Not enough free disk space to unpack update.zip: it needs ", 0), 0u) << boxes[0];
+    EXPECT_EQ(boxes[0].rfind("error:Could not unpack the program files!\r\nNot enough free disk space to unpack update.zip: it needs ", 0), 0u)
+        << boxes[0];
     EXPECT_EQ(world.site.screen.status, "ERROR! Program Files download failed.");
     EXPECT_EQ(world.differences(), "");
 }

@@ -254,7 +254,10 @@ TEST_F(FailedProgramUpdate, ReadOnlyFileInTheWay) {
     site.serveArchive("upd.zip", {{"a.txt", "new a"}, {"new/n.txt", "new n"}, {"c.txt", "new c"}, {"b.txt", "new b"}});
     update();
     ASSERT_EQ(site.screen.boxes().size(), 1u);
-    EXPECT_EQ(site.screen.boxes()[0].rfind("error:Cannot create file \"" + AppDir + "c.txt\".", 0), 0u)
+    EXPECT_EQ(site.screen.boxes()[0].rfind("error:Could not replace the program files!\r\nCannot create file \"" + AppDir +
+                                               "c.txt\".",
+                                           0),
+              0u)
         << site.screen.boxes()[0];
     expectNothingChanged();
 }
@@ -344,7 +347,7 @@ TEST(ProgramUpdateEntryNames, ANameThatComesToNoFileLeavesEverythingAsItWas) {
         const TreeSnapshot before = snapshotTree(AppDir);
         site.update.installUpdate(site.screen, site.http);
         EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
-        EXPECT_EQ(site.screen.boxes(), Events{"error:Unsafe entry name: " + name});
+        EXPECT_EQ(site.screen.boxes(), Events{"error:Could not unpack the program files!\r\nUnsafe entry name: " + name});
         EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.");
     }
 }
