@@ -77,10 +77,12 @@ TForm3::TForm3(QWidget* owner)
     font.setPixelSize(13);
     setFont(font);
     resize(838, 574);
-    // The focus shows from the start, not only once a key has been pressed.
-    setAttribute(Qt::WA_KeyboardFocusChange);
-    new FocusRing(ui->ListBox1);
-    new FocusRing(ui->WebBrowser1);
+    keepFocusShown(this);
+    // Where the style draws the focus faintly, or as it draws the default
+    // button anyway, a ring shows it.
+    for (QWidget* ringed : {static_cast<QWidget*>(ui->ListBox1), static_cast<QWidget*>(ui->Memo1),
+                            static_cast<QWidget*>(ui->WebBrowser1), static_cast<QWidget*>(ui->BitBtn1)})
+        new FocusRing(ringed);
 
     // What a screen reader calls the controls the layout leaves unnamed.
     ui->ListBox1->setAccessibleName("Template List");
@@ -255,6 +257,12 @@ void TForm3::paintEvent(QPaintEvent* event) {
         QTimer::singleShot(0, this, [this] { previewPage(); });
     }
     QDialog::paintEvent(event);
+}
+
+// The preview's renderer may have been made since the last Tab.
+bool TForm3::focusNextPrevChild(bool next) {
+    previewViewMade();
+    return QDialog::focusNextPrevChild(next);
 }
 
 void TForm3::keyPressEvent(QKeyEvent* event) {

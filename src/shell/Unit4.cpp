@@ -3,6 +3,7 @@
 #include "workspace/phase_marks.h"
 #include "shell/_tempinst.h"
 #include "shell/error_display.h"
+#include "shell/focus_ring.h"
 #include "shell/Unit3.h"
 #include "ui_Unit4.h"
 
@@ -27,8 +28,7 @@ TForm4::TForm4(QWidget* parent)
     setFont(font);
     setFixedSize(645, 136);
     fitScreenWidth();
-    // The focus shows from the start, not only once a key has been pressed.
-    setAttribute(Qt::WA_KeyboardFocusChange);
+    keepFocusShown(this);
     ui->BitBtn1->setFocus();
     connect(ui->BitBtn1, &QPushButton::clicked, this, &TForm4::BitBtn1Click);
     centreOnScreen(this);

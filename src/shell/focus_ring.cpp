@@ -10,6 +10,13 @@ namespace {
 constexpr int kRingWidth = 2;
 }
 
+void keepFocusShown(QWidget* window) {
+    window->setAttribute(Qt::WA_KeyboardFocusChange);
+    QObject::connect(qApp, &QApplication::focusChanged, window, [window](QWidget*, QWidget* now) {
+        if (now && now->window() == window) window->setAttribute(Qt::WA_KeyboardFocusChange);
+    });
+}
+
 FocusRing::FocusRing(QWidget* ringed) : QFocusFrame(ringed->parentWidget()), ringed_(ringed) {
     setObjectName(ringed->objectName() + QStringLiteral("FocusRing"));
     ringed->installEventFilter(this);

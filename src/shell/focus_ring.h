@@ -9,6 +9,10 @@
 
 namespace quill {
 
+// The style draws the focus only after a key has moved it, and Qt forgets
+// that at each focus change made otherwise: the window's focus shows always.
+void keepFocusShown(QWidget* window);
+
 class FocusRing : public QFocusFrame {
     Q_OBJECT
 public:
