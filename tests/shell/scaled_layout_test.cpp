@@ -84,7 +84,6 @@ private slots:
             QCOMPARE(control(form, "BitBtn1")->geometry(), QRect(473, 10, 105, 25));
             // Below the least of both, the column scrolls, its bar beside it.
             const bool scrolls = c.height - 60 < 2 + 111 + 16 + 50 + 198;
-            qInfo("h %d viewport %d panel2 %d min %d", c.height, column->viewport()->height(), control(form, "Panel2")->height(), control(form, "Panel2")->minimumSizeHint().height());
             QTRY_COMPARE(column->verticalScrollBar()->isVisible(), scrolls);
             QCOMPARE(control(form, "Panel2")->width(), 401);
         }
