@@ -24,6 +24,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScrollArea>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 #include <QWindow>
@@ -165,6 +166,8 @@ void TForm3::runModal() {
     // there were; the window's own loop would not hear of it.
     if (endRequested()) return;
     shownMaximised = true;
+    // Where nothing maximises it (no window manager), it still fits the screen.
+    if (const QScreen* shown = screen()) resize(size().boundedTo(shown->availableGeometry().size()));
     showMaximized();
     // A preview drawn with OpenGL (QT_QUICK_BACKEND) makes Qt recreate the
     // native window as the view maps, and the window manager never hears of
