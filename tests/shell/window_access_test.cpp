@@ -7,6 +7,7 @@
 #include "shell/Unit3.h"
 #include "shell/Unit4.h"
 #include "shell/single_choice_list.h"
+#include "shell/transfer_window.h"
 #include "window_controls.h"
 
 #include <QAccessible>
@@ -176,6 +177,9 @@ private slots:
                                        dialog + " Finalizing Setup", dialog + " Template Installation"}));
 
         const auto node = [](QWidget* widget) { return QAccessible::queryAccessibleInterface(widget); };
+        // The catalogue's download, before the main window is up, comes in a dialog too.
+        TransferWindow catalogueDownload("Download Template and Update Program Files", "Downloading Template List...");
+        QCOMPARE(node(&catalogueDownload)->role(), QAccessible::Dialog);
         QCOMPARE(node(control(*form, "ListBox1"))->text(QAccessible::Name), QString("Template List"));
         QCOMPARE(node(control(*form, "Edit1"))->text(QAccessible::Name), QString("Name :"));
         QCOMPARE(node(control(*form, "WebBrowser1"))->text(QAccessible::Name), QString("Template preview"));
