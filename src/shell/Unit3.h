@@ -20,6 +20,9 @@
 #include <string>
 
 class QAbstractEventDispatcher;
+class QLabel;
+class QScrollArea;
+class QWebEngineLoadingInfo;
 class QWebEnginePage;
 
 namespace Ui {
@@ -103,7 +106,9 @@ public slots:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
@@ -111,6 +116,13 @@ private:
     // Hands the download of the selected template what it needs of this window.
     void downloadSelected();
     void keepMaximised(int triesLeft);
+    // The left column on a short screen: the list, then the description give
+    // up height; below their least, the column scrolls.
+    void fitLeftColumn();
+    // The pane shows the page, or instead a notice (loading, not loaded).
+    void showPreviewNotice(const QString& notice);
+    void previewLoading(const QWebEngineLoadingInfo& info);
+    void previewViewMade();
 
     std::unique_ptr<Ui::TForm3> ui;
     HttpClient IdHTTP1;
@@ -131,6 +143,9 @@ private:
     bool painted = false;  // the first paint is marked for the start-up benchmark
     bool previewMade = false;
     QUrl pendingPreview;  // asked for before the page was made
+    QUrl requestedPreview;  // the selected template's page, while it loads
+    QLabel* previewNotice = nullptr;
+    QScrollArea* leftColumn = nullptr;
     bool shownMaximised = false;
     bool previewLoaded = false;  // marked for the start-up benchmark
     int blockDepth = 0;  // a transfer blocks input inside a step that already does

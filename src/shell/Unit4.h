@@ -28,6 +28,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Narrower than designed only when the screen is: the close button stays on it.
+    void fitScreenWidth();
+
     std::unique_ptr<Ui::TForm4> ui;
 };
 

@@ -1,6 +1,12 @@
 #include "shell/_tempinst.h"
 
+#include "shell/accessibility.h"
+#include "shell/transfer_display.h"
 #include "ui__tempinst.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QPushButton>
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -13,7 +19,7 @@ namespace quill {
 TTemplateWaitForm* TemplateWaitForm = nullptr;
 
 void initShellResources() {
-    static const bool done = (registerShellResources(), true);
+    static const bool done = (registerShellResources(), installAccessibleRoles(), true);
     (void)done;
 }
 
@@ -28,7 +34,9 @@ void centreOnScreen(QWidget* window) {
 TTemplateWaitForm::TTemplateWaitForm(QWidget* owner)
     : QWidget(owner, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       ui(std::make_unique<Ui::TTemplateWaitForm>()) {
+    initShellResources();
     ui->setupUi(this);
+    ui->ProgressBar1->setAccessibleName("Progress");
     QFont font = this->font();
     font.setPixelSize(11);
     setFont(font);
@@ -37,7 +45,23 @@ TTemplateWaitForm::TTemplateWaitForm(QWidget* owner)
     ui->Label1->setFont(labelFont);
     ui->Label1->adjustSize();
     setFixedSize(440, 69);
+    // Between the label and the bar, at the right: the label keeps its room.
+    transfer_ = new TransferDisplay(this);
+    transfer_->setBarShown(false);
+    // Here Cancel is the window's own button: the focus may rest on it.
+    transfer_->cancelButton()->setFocusPolicy(Qt::StrongFocus);
+    transfer_->setGeometry(440 - 8 - 200, 36, 200, 15);
     centreOnScreen(this);
+}
+
+void TTemplateWaitForm::closeEvent(QCloseEvent* event) { event->ignore(); }
+
+void TTemplateWaitForm::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        transfer_->cancel();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 TTemplateWaitForm::~TTemplateWaitForm() = default;

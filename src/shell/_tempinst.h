@@ -11,6 +11,8 @@ class TTemplateWaitForm;
 
 namespace quill {
 
+class TransferDisplay;
+
 class TTemplateWaitForm : public QWidget {
     Q_OBJECT
 public:
@@ -25,8 +27,18 @@ public:
     bool barVisible() const;
     int position() const;
 
+    // A download that runs under this window shows its amounts and Cancel
+    // here, above the window's own bar.
+    TransferDisplay* transferDisplay() const { return transfer_; }
+
+protected:
+    // Nothing but the step that showed it closes it.
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     std::unique_ptr<Ui::TTemplateWaitForm> ui;
+    TransferDisplay* transfer_;
 };
 
 // The live progress window, or nullptr; one slot for the whole program.

@@ -14,7 +14,10 @@ bool DetailKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::KeyPress:
     case QEvent::KeyRelease: {
         const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Tab || key == Qt::Key_Backtab || isEnter(key)) {
+        // Tab moves the focus once: an ignored Tab would travel on to the
+        // panel, which would move it again.
+        if (key == Qt::Key_Tab || key == Qt::Key_Backtab) return false;
+        if (isEnter(key)) {
             // Left to the window: Enter reaches the default button.
             event->ignore();
             return false;

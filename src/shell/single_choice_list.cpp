@@ -24,7 +24,8 @@ public:
     QVariant data(const QModelIndex& index, int role) const override {
         if (!index.isValid() || index.row() >= rowCount()) return {};
         const SingleChoiceList::Item& at = items_[static_cast<std::size_t>(index.row())];
-        if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return at.text;
+        // The whole name also as a tip: a long one is cut at the list's edge.
+        if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole || role == Qt::ToolTipRole) return at.text;
         if (role == Qt::UserRole) return at.value;
         return {};
     }

@@ -21,6 +21,9 @@ TransferDisplay::TransferDisplay(QWidget* parent)
     bar_->setObjectName("TransferBar");
     amount_->setObjectName("TransferAmount");
     cancel_->setObjectName("TransferCancel");
+    setAccessibleName("Download");
+    bar_->setAccessibleName("Download progress");
+    amount_->setAccessibleDescription("Amount downloaded");
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
@@ -58,6 +61,7 @@ void TransferDisplay::showProgress(std::int64_t received, std::int64_t total) {
         bar_->setRange(0, 0);  // busy
     }
     amount_->setText(QString::fromStdString(transferAmountText(received, total)));
+    bar_->setVisible(barShown_);
     setVisible(true);
 }
 

@@ -22,6 +22,9 @@ public:
     void begin(bool shown);
     void showProgress(std::int64_t received, std::int64_t total);
     bool cancelled() const { return cancelled_; }
+    // Where a bar of its own already tells the progress, only the amounts and
+    // Cancel show.
+    void setBarShown(bool shown) { barShown_ = shown; }
     void end();
 
     QPushButton* cancelButton() const { return cancel_; }
@@ -35,6 +38,7 @@ private:
     QLabel* amount_;
     QPushButton* cancel_;
     bool shown_ = false;
+    bool barShown_ = true;
     bool cancelled_ = false;
 };
 

@@ -11,6 +11,7 @@
 #include "workspace/names.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -228,6 +229,42 @@ private slots:
         QVERIFY(!settings->testAttribute(QWebEngineSettings::JavascriptEnabled));
         QVERIFY(!settings->testAttribute(QWebEngineSettings::PluginsEnabled));
         QVERIFY(!settings->testAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls));
+    }
+
+    void thePreviewNeverShowsAnotherTemplatesPage() {
+        auto rows = catalogueRows();
+        rows[1].url = "http://" + vendorHost() + "/preview/stalls.html";  // Bob's Garage: never answers
+        rows[2].url = "http://127.0.0.1:1/preview.html";                   // Recipes: nobody listens
+        vendorkit::HttpResponse stalls = vendorkit::HttpResponse::ok("<html><body>late</body></html>");
+        stalls.stallAfterHeaders = true;
+        server->route("/preview/stalls.html", stalls);
+        publish(rows);
+        const BrowsingControls* ui = showForm();
+        SingleChoiceList* list = ui->ListBox1;
+        auto* notice = control<QLabel>(*form, "PreviewNotice");
+        const auto pick = [&](int row) { QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(list, row)); };
+
+        pick(2);  // Cash Book
+        QTRY_VERIFY(ui->WebBrowser1->isVisible() && !notice->isVisible());
+        QCOMPARE(ui->WebBrowser1->url(), previewOf(1));
+
+        // The moment another template is picked, its page is not there yet, and the last one is gone.
+        pick(1);  // Bob's Garage
+        QVERIFY(!ui->WebBrowser1->isVisible());
+        QVERIFY(notice->isVisible());
+        QCOMPARE(notice->text(), QString("Loading the preview..."));
+        QTest::qWait(1000);
+        QVERIFY(!ui->WebBrowser1->isVisible() && notice->isVisible());
+
+        pick(4);  // Recipes
+        QTRY_COMPARE(notice->text(), QString("The preview of this template could not be loaded."));
+        QVERIFY(notice->isVisible() && !ui->WebBrowser1->isVisible());
+        QVERIFY(notice->geometry() == ui->WebBrowser1->geometry());
+
+        pick(2);
+        QTRY_VERIFY(ui->WebBrowser1->isVisible() && !notice->isVisible());
+        QCOMPARE(ui->WebBrowser1->url(), previewOf(1));
+        QVERIFY(boxes.shown.empty());
     }
 
 private:
