@@ -341,6 +341,8 @@ void replaceFileWith(const std::string& bytes, const std::string& path) {
         error = platform::lastError();
     }
     if (!written) {
+        // A failed save leaves the folder as it was, also under a umask that makes the draft read-only.
+        platform::setNormalAttributes(draft);
         platform::deleteFile(draft);
         throw AppError(cannotWriteFileText(path, error));
     }

@@ -3,6 +3,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "support/error_of.h"
+#include "support/small_disk.h"
 #include "support/temp_folder.h"
 #include "support/tree_snapshot.h"
 
@@ -76,6 +77,29 @@ TEST(ReplaceFileWith, PutsANewFileInPlaceAndClearsDraftsAnInterruptedSaveLeft) {
                                                          {".f.ini.newer", "someone's"},
                                                          {".g.ini.new0", "another file's"}}),
               "");
+}
+
+// A save that fails half-way leaves the folder as it was: its draft goes too,
+// also when the user's umask made that draft read-only.
+TEST(ReplaceFileWith, AFailedSaveLeavesTheFolderAsItWas) {
+    for (const mode_t mask : {mode_t{022}, mode_t{0222}}) {
+        for (const bool existed : {true, false}) {
+            SCOPED_TRACE(std::to_string(mask) + (existed ? " over an old file" : " as a new file"));
+            TempFolder dir;
+            if (existed) writeFile(dir / "version.ini", "old");
+            writeFile(dir / "other.txt", "other");
+            const auto before = quill::testing::snapshotTree(dir.path());
+            const mode_t oldMask = ::umask(mask);
+            std::string error;
+            {
+                quill::testing::FileSizeLimit limit(1024);
+                error = errorOf([&] { replaceFileWith(std::string(4096, 'x'), dir / "version.ini"); });
+            }
+            ::umask(oldMask);
+            EXPECT_EQ(error, "Cannot write file \"" + dir.path() + "version.ini\". File too large");
+            EXPECT_EQ(quill::testing::treeDifferences(before, quill::testing::snapshotTree(dir.path())), "");
+        }
+    }
 }
 
 TEST(OutputFileAccess, IsExclusiveWhileWritten) {
