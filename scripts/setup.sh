@@ -17,7 +17,7 @@ PACKAGES="
     libgtest-dev libgmock-dev googletest
     xvfb xauth xdotool imagemagick x11-utils openbox
     fonts-wine fonts-dejavu-core
-    curl unzip zip python3 ca-certificates
+    curl unzip zip python3 ca-certificates e2fsprogs
 "
 missing=""
 for p in $PACKAGES; do

@@ -6,6 +6,7 @@
 #include "workspace/file_ops.h"
 #include "workspace/folder_change.h"
 #include "workspace/names.h"
+#include "workspace/reserved_names.h"
 #include "workspace/zip_names.h"
 #include "workspace/zip_reader.h"
 
@@ -122,6 +123,7 @@ std::string installTemplate(Screen& screen, const std::string& downloadedFile, c
             reader.open(verifiedArchive->descriptor(), archive);
         else
             reader.open(archive);
+        refuseNamesKeptForItself(reader.entries(), ChangeKind::Installation);
         checkRoomForTemplate(reader, archive);
     });
     if (!fits) return result;

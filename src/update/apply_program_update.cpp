@@ -10,6 +10,7 @@
 #include "workspace/names.h"
 #include "workspace/path_rules.h"
 #include "workspace/progress_sink.h"
+#include "workspace/reserved_names.h"
 #include "workspace/signed_download.h"
 #include "workspace/signed_file.h"
 #include "workspace/vendor_key.h"
@@ -32,7 +33,7 @@ constexpr char kSep = platform::kSeparator;
 // Inside AppDir, so that every later move is a rename on one file system.
 std::string freeWorkFolder() {
     for (int n = 0;; ++n) {
-        const std::string candidate = AppDir + ".upgr_work" + std::to_string(n);
+        const std::string candidate = AppDir + kUpdateWorkFolderStem + std::to_string(n);
         if (!platform::pathExists(candidate)) return candidate + kSep;
     }
 }
@@ -127,12 +128,14 @@ private:
         step_ = kNotUnpacked;
         ZipReader reader;
         reader.open(archiveFile_->descriptor(), archive_);
+        // Before a byte is unpacked: what the program keeps for itself is never an entry's to take.
+        refuseNamesKeptForItself(reader.entries(), ChangeKind::Update);
         const std::string stage = workFolder_ + "stage" + kSep;
         createFolderOrRaise(stage);
         reader.extractAll(stage);
 
         step_ = kNotReplaced;
-        ReplacementPlan plan(AppDir, AppDir + "upgr_bak" + kSep, workFolder_, stage);
+        ReplacementPlan plan(AppDir, AppDir + kUpdateBackupFolderName + kSep, workFolder_, stage);
         for (const auto& entry : reader.entries()) {
             plan.add(entry);
             pauseAndPump(screen_);

@@ -8,13 +8,14 @@
 #include "workspace/file_ops.h"
 #include "workspace/format_settings.h"
 #include "workspace/names.h"
+#include "workspace/reserved_names.h"
 
 namespace quill {
 
 void ProgramUpdate::checkForUpdate(Screen& screen, HttpClient& http) {
     formatSettings().shortDateFormat = "mm/dd/yy";
     formatSettings().decimalSeparator = ".";
-    ignoringErrors([&] { createFolderOrRaise(AppDir + "upgr_bak" + platform::kSeparator); });
+    ignoringErrors([&] { createFolderOrRaise(AppDir + kUpdateBackupFolderName + platform::kSeparator); });
     ignoringErrors([&] { readUpdateInfo(); });
     readInstalledVersion();
     fetchOfferedVersion(screen, http);

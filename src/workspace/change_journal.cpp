@@ -184,10 +184,6 @@ bool stillNamed(int fd, const std::string& path) {
            held.st_ino == named.st_ino;
 }
 
-// Where a journal is written and locked before it gets its name, so that no
-// other copy of the program ever finds it unlocked.
-std::string draftPathOf(const std::string& path) { return path + ".new"; }
-
 [[noreturn]] void raiseJournalError(const std::string& path, int error) {
     throw AppError("The journal of changes \"" + path + "\" cannot be written. " + platform::systemErrorText(error));
 }
@@ -197,6 +193,10 @@ void (*g_pointHook)() = nullptr;
 }  // namespace
 
 std::string journalPath(const std::string& appDir) { return appDir + ".final_inst.journal"; }
+
+// Written and locked there before it gets its name, so that no other copy of
+// the program ever finds it unlocked.
+std::string journalDraftOf(const std::string& journalPath) { return journalPath + ".new"; }
 
 std::string journalLine(const JournalRecord& record) {
     const TypeName& kind = nameOf(record.type);
@@ -235,7 +235,7 @@ std::vector<JournalRecord> parseJournal(const std::string& bytes, std::size_t& v
 }
 
 JournalFile JournalFile::create(const std::string& path, const JournalRecord& first) {
-    const std::string draft = draftPathOf(path);
+    const std::string draft = journalDraftOf(path);
     int fd = -1;
     // A start-up's look at an abandoned draft holds it for a moment, and one
     // that another copy writes has its name only until it is renamed: both
@@ -311,7 +311,7 @@ bool JournalFile::readRecords(std::vector<JournalRecord>& records) {
 }
 
 void removeAbandonedDraft(const std::string& path) {
-    const std::string draft = draftPathOf(path);
+    const std::string draft = journalDraftOf(path);
     const int fd = ::open(draft.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
     // A draft that another copy is writing now is locked by it.

@@ -37,6 +37,8 @@ struct JournalRecord {
 
 // Where the journal of a change of appDir (ending in a separator) lives.
 std::string journalPath(const std::string& appDir);
+// Where the journal at journalPath is written before it takes its name.
+std::string journalDraftOf(const std::string& journalPath);
 
 // One line, ending in "\n", guarded by a check sum.
 std::string journalLine(const JournalRecord& record);

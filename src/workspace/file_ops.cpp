@@ -282,12 +282,6 @@ void putDraftInPlace(const std::string& draft, const std::string& path, bool rep
     if (!platform::syncFolder(folderHolding(path))) throw AppError(cannotWriteFileText(path, platform::lastError()));
 }
 
-bool isDraftOf(const std::string& entry, const std::string& name) {
-    const std::string stem = "." + name + ".new";
-    return entry.size() > stem.size() && entry.compare(0, stem.size(), stem) == 0 &&
-           entry.find_first_not_of("0123456789", stem.size()) == std::string::npos;
-}
-
 // A power cut between a draft's creation and its rename leaves it behind; the
 // next save of the same file takes it away.
 void removeDraftsOf(const std::string& path) {
@@ -296,7 +290,7 @@ void removeDraftsOf(const std::string& path) {
     std::vector<platform::FolderEntry> entries;
     if (!platform::listFolder(folder, entries)) return;
     for (const auto& entry : entries) {
-        if (entry.isFolder || entry.isLink || !isDraftOf(entry.name, name)) continue;
+        if (entry.isFolder || entry.isLink || !isDraftName(entry.name, name)) continue;
         const std::string draft = (folder == "." ? std::string() : folder) + entry.name;
         platform::setNormalAttributes(draft);
         platform::deleteFile(draft);
@@ -308,6 +302,12 @@ void removeDraftsOf(const std::string& path) {
 std::string folderHolding(const std::string& path) {
     const std::string folder = folderPartOf(path);
     return folder.empty() ? std::string(".") : folder;
+}
+
+bool isDraftName(const std::string& entry, const std::string& name) {
+    const std::string stem = "." + name + ".new";
+    return entry.size() > stem.size() && entry.compare(0, stem.size(), stem) == 0 &&
+           entry.find_first_not_of("0123456789", stem.size()) == std::string::npos;
 }
 
 std::string draftBeside(const std::string& path) {
@@ -341,6 +341,8 @@ void replaceFileWith(const std::string& bytes, const std::string& path) {
         error = platform::lastError();
     }
     if (!written) {
+        // A failed save leaves the folder as it was, also under a umask that makes the draft read-only.
+        platform::setNormalAttributes(draft);
         platform::deleteFile(draft);
         throw AppError(cannotWriteFileText(path, error));
     }

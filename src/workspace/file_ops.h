@@ -86,6 +86,8 @@ std::string folderHolding(const std::string& path);
 
 // A free hidden name beside path, ".<name>.new<n>", for what is to take its place.
 std::string draftBeside(const std::string& path);
+// True for a name draftBeside gives beside a file of this name.
+bool isDraftName(const std::string& entry, const std::string& name);
 
 // Creates or replaces the file with exactly these bytes as a whole: they are
 // written and synced under a temporary name beside it, which then replaces

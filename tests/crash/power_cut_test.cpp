@@ -123,12 +123,16 @@ void organizerWritesOnceItsFileIsAside() {
 
 void runInstallationWhileTheOrganizerWrites(const std::string& app) {
     g_organizerDatabase = app + "db/db.fdb";
+    const std::string oldDatabase = readFile(g_organizerDatabase);
     g_organizerFile = platform::openFileForWriting(g_organizerDatabase, platform::Opening::existing, true);
     ASSERT_GE(g_organizerFile, 0);
     setJournalPointHook(organizerWritesOnceItsFileIsAside);
     runInstallation(app);
     setJournalPointHook(nullptr);
     ASSERT_LT(g_organizerFile, 0) << "the organizer never wrote";
+    // Not only the run's own end: the cut states are judged against it, so it must keep the organizer's work.
+    ASSERT_TRUE(platform::fileExists(app + "db/db (changed, kept).fdb")) << "the organizer's work was not kept";
+    ASSERT_EQ(readFile(app + "db/db (changed, kept).fdb"), oldDatabase + kOrganizersChange);
 }
 
 // Besides the tree before and the tree after: the organizer's change to the old

@@ -47,6 +47,21 @@ TEST_F(FailedInstallation, ArchiveWithoutDatabaseFailsSilently) {
     expectNothingLost();
 }
 
+// Unpacked into a work folder of its own, a template still never names the
+// program's bookkeeping: it is refused before the journal is written.
+TEST_F(FailedInstallation, EntriesNamingWhatTheProgramKeepsForItselfAreRefused) {
+    for (const std::string name : {".final_inst.journal", ".final_inst.journal.new", ".upgr_work0/x.txt",
+                                   "temp/temp.ini", "./TEMP/x.txt", "signing.ini"}) {
+        SCOPED_TRACE(name);
+        site.screen.events.clear();
+        TemplateArchive archive;
+        archive.otherFiles[name] = "theirs";
+        EXPECT_EQ(install(archive), "");
+        EXPECT_EQ(site.screen.boxes(), Events{"error:The template names a file the program keeps for itself: " + name});
+        expectNothingLost();
+    }
+}
+
 TEST_F(FailedInstallation, ArchiveWithoutDataFolderKeepsTheOldDatabase) {
     TemplateArchive archive;
     archive.withDataFolder = false;
@@ -172,6 +187,17 @@ TEST(Installation, WorkFoldersLeftByAnEarlierRunAreNeitherMergedNorDeleted) {
         return tree;
     };
     EXPECT_EQ(treeDifferences(workFolders(leftovers), workFolders(snapshotTree(DataDir))), "");
+}
+
+// An update's backups are no template's business: a template may hold a
+// folder of that name like any other.
+TEST(Installation, NamesOnlyAnUpdateKeepsAreATemplatesToUse) {
+    TemplateSite site;
+    TemplateArchive archive;
+    archive.otherFiles = {{"upgr_bak/readme.txt", "read me"}};
+    writeTemplateArchive(site.TempDir + "contacts.zip", archive);
+    EXPECT_EQ(installTemplate(site.screen, site.TempDir + "contacts.zip"), "db");
+    EXPECT_TRUE(site.screen.boxes().empty());
 }
 
 TEST(Installation, MissingDataFolderIsMade) {

@@ -299,6 +299,49 @@ TEST(ProgramUpdateRefuses, ArchiveNameOutsideTheApplicationFolder) {
     }
 }
 
+// The program's own bookkeeping is never an entry's to take: such an archive
+// is refused before anything is unpacked, whatever else it holds.
+TEST(ProgramUpdateRefuses, EntriesNamingWhatTheProgramKeepsForItself) {
+    const std::string names[] = {
+        ".final_inst.journal", ".final_inst.journal.new",   // the journal and its draft
+        ".upgr_work0/x.txt",   ".upgr_work1/",              // the change's work folders
+        "upgr_bak/a.txt",      "./upgr_bak//b.txt",         // the backups, beside a.txt and b.txt
+        "temp/temp.ini",       "temp",                      // the catalogue's folder
+        "signing.ini",         ".signing.ini.new0",         // what was accepted of the signings
+        "UPGR_BAK/a.txt",      "Temp. /temp.ini",           // as Windows reads the names
+    };
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        UpdateSite site;
+        writeFile(AppDir + "a.txt", "old a");
+        writeFile(AppDir + "b.txt", "old b");
+        writeFile(AppDir + "upgr_bak/c.txt", "older backup of c");
+        makeFolders(AppDir + "temp");
+        writeFile(AppDir + "temp/temp.ini", "[temp.fdb]\r\n");
+        writeFile(AppDir + "signing.ini", "serial=5\r\n");
+        site.serveArchive("upd.zip", {{"a.txt", "new a"}, {name, name.back() == '/' ? "" : "theirs"}, {"b.txt", "new b"}});
+        const TreeSnapshot before = snapshotTree(AppDir);
+        site.update.installUpdate(site.screen, site.http);
+        EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
+        EXPECT_EQ(site.screen.boxes(), Events{"error:The update names a file the program keeps for itself: " + name});
+        EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.");
+    }
+}
+
+// Names that only look like the program's own are the vendor's files.
+TEST(ProgramUpdateEntryNames, NamesThatOnlyResembleTheProgramsOwnInstall) {
+    UpdateSite site;
+    site.serveArchive("upd.zip", {{"upgr_bak2/a.txt", "a"}, {"sub/temp/b.txt", "b"}, {".upgr_work/c.txt", "c"},
+                                  {".upgr_workx", "d"}, {"temporary.txt", "e"}, {".final_inst.journal.old", "f"}});
+    site.update.installUpdate(site.screen, site.http);
+    const TreeSnapshot expected{{"upgr_bak/", ""},       {"upgr_bak2/", ""},       {"upgr_bak2/a.txt", "a"},
+                                {"sub/", ""},            {"sub/temp/", ""},        {"sub/temp/b.txt", "b"},
+                                {".upgr_work/", ""},     {".upgr_work/c.txt", "c"}, {".upgr_workx", "d"},
+                                {"temporary.txt", "e"},  {".final_inst.journal.old", "f"}};
+    EXPECT_EQ(treeDifferences(expected, snapshotTree(AppDir)), "");
+    EXPECT_EQ(site.screen.boxes(), Events{"info:The program files installed successfully."});
+}
+
 // Names as ordinary tools write them ("./b.txt" from bsdtar, "sub//b.txt")
 // install exactly as their plain forms do, backups and the journal included.
 TEST(ProgramUpdateEntryNames, DotAndEmptyLevelsInstallAllTheNewFilesAndKeepEarlierBackups) {

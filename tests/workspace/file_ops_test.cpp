@@ -3,12 +3,15 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "support/error_of.h"
+#include "support/small_disk.h"
 #include "support/temp_folder.h"
 #include "support/tree_snapshot.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 using namespace quill;
@@ -76,6 +79,55 @@ TEST(ReplaceFileWith, PutsANewFileInPlaceAndClearsDraftsAnInterruptedSaveLeft) {
                                                          {".f.ini.newer", "someone's"},
                                                          {".g.ini.new0", "another file's"}}),
               "");
+}
+
+// A save that fails half-way leaves the folder as it was: its draft goes too,
+// also when the user's umask made that draft read-only.
+TEST(ReplaceFileWith, AFailedSaveLeavesTheFolderAsItWas) {
+    for (const mode_t mask : {mode_t{022}, mode_t{0222}}) {
+        for (const bool existed : {true, false}) {
+            SCOPED_TRACE(std::to_string(mask) + (existed ? " over an old file" : " as a new file"));
+            TempFolder dir;
+            if (existed) writeFile(dir / "version.ini", "old");
+            writeFile(dir / "other.txt", "other");
+            const auto before = quill::testing::snapshotTree(dir.path());
+            const mode_t oldMask = ::umask(mask);
+            std::string error;
+            {
+                quill::testing::FileSizeLimit limit(1024);
+                error = errorOf([&] { replaceFileWith(std::string(4096, 'x'), dir / "version.ini"); });
+            }
+            ::umask(oldMask);
+            EXPECT_EQ(error, "Cannot write file \"" + dir.path() + "version.ini\". File too large");
+            EXPECT_EQ(quill::testing::treeDifferences(before, quill::testing::snapshotTree(dir.path())), "");
+        }
+    }
+}
+
+// The room kept free is a hundredth of the disk's size, however little is
+// left on it: a large disk that is nearly full keeps as much as an empty one.
+TEST(CheckFreeSpace, KeepsAHundredthOfALargeDiskThatIsNearlyFull) {
+    constexpr std::uint64_t kMiB = 1024 * 1024;
+    quill::testing::LargeFileSystem disk(8192 * kMiB);
+    if (!disk.mounted()) GTEST_SKIP() << disk.whyNot();
+    disk.fillLeaving(disk.path() + "another program's", 400 * kMiB);
+    struct statvfs st {};
+    ASSERT_EQ(::statvfs(disk.path().c_str(), &st), 0);
+    const std::uint64_t size = static_cast<std::uint64_t>(st.f_blocks) * st.f_frsize;
+    const std::uint64_t free = static_cast<std::uint64_t>(st.f_bavail) * st.f_frsize;
+    const std::uint64_t reserve = size / 100;
+    // A hundredth of what is free would be 16 MiB, the least kept on any disk.
+    ASSERT_GT(reserve, 64 * kMiB);
+    ASSERT_LT(free, 500 * kMiB);
+
+    EXPECT_EQ(errorOf([&] { checkFreeSpace({{disk.path(), free - reserve - kMiB, 0}}, "/x/t.zip"); }), "<no error>");
+    const std::uint64_t bytes = free - reserve + 10 * kMiB;
+    const std::string text = errorOf([&] { checkFreeSpace({{disk.path(), bytes, 0}}, "/x/t.zip"); });
+    const std::string lead = "Not enough free disk space to unpack t.zip: it needs ";
+    ASSERT_EQ(text.rfind(lead, 0), 0u) << text;
+    std::string needed = text.substr(lead.size(), text.find(" MB", lead.size()) - lead.size());
+    std::replace(needed.begin(), needed.end(), ',', '.');
+    EXPECT_NEAR(std::stod(needed), static_cast<double>(bytes + reserve) / kMiB, 0.2) << text;
 }
 
 TEST(OutputFileAccess, IsExclusiveWhileWritten) {

@@ -129,6 +129,25 @@ TEST_F(SampleFolder, AFailedStepNeedsNoUndoingAndTheChangeGoesOn) {
     EXPECT_EQ(treeDifferences(before, now()), "");
 }
 
+// The organizer may still write to the old database once it is set aside:
+// that is the user's work, which the commit keeps under a name that says so
+// rather than deleting it with what was set aside.
+TEST_F(SampleFolder, AFileChangedWhileSetAsideIsKeptAtTheCommit) {
+    {
+        FolderChange change(dir.path(), ChangeKind::Installation);
+        change.makeWorkFolder(dir / "data/tmp3");
+        writeFile(dir / "data/tmp3/db.fdb", "new database");
+        change.keepAside(dir / "db/db.fdb", dir / "db/.db.fdb.keep0");
+        writeFile(dir / "db/.db.fdb.keep0", "old database changed by the organizer");
+        change.copy(dir / "data/tmp3/db.fdb", dir / "db/db.fdb");
+        change.commit();
+    }
+    TreeSnapshot expected = before;
+    expected["db/db.fdb"] = "new database";
+    expected["db/db (changed, kept).fdb"] = "old database changed by the organizer";
+    EXPECT_EQ(treeDifferences(expected, now()), "");
+}
+
 TEST_F(SampleFolder, ANewChangeWaitsUntilAnUnfinishedOneIsPutRight) {
     ASSERT_TRUE(runInChild([&] { runSampleUpdate(dir.path()); }, 6).killed);
     for (const ChangeKind kind : {ChangeKind::Installation, ChangeKind::Update}) {
