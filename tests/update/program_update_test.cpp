@@ -323,7 +323,7 @@ TEST(ProgramUpdateRefuses, EntriesNamingWhatTheProgramKeepsForItself) {
         const TreeSnapshot before = snapshotTree(AppDir);
         site.update.installUpdate(site.screen, site.http);
         EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
-        EXPECT_EQ(site.screen.boxes(), Events{"error:The update names a file the program keeps for itself: " + name});
+        EXPECT_EQ(site.screen.boxes(), Events{"error:Could not unpack the program files!\r\nThe update names a file the program keeps for itself: " + name});
         EXPECT_EQ(site.screen.status, "ERROR! Program Files download failed.");
     }
 }
