@@ -35,6 +35,11 @@ TEST(SignedMetadata, TakesOneFormOfMomentsSerialsSizesAndHashes) {
     EXPECT_TRUE(metadataHeaderOf({{"kind", "update"}, {"serial", "7"}, {"expires", "2026-12-10T20:00:00Z"}}));
     EXPECT_FALSE(metadataHeaderOf({{"kind", "update"}, {"serial", "-7"}, {"expires", "2026-12-10T20:00:00Z"}}));
     EXPECT_FALSE(metadataHeaderOf({{"kind", "update"}, {"serial", "7"}}));
+    // Nineteen digits at the most: the vendor's tool never goes past them.
+    EXPECT_EQ(metadataHeaderOf({{"kind", "update"}, {"serial", "9999999999999999999"}, {"expires", "2026-12-10T20:00:00Z"}})
+                  ->serial,
+              9999999999999999999ULL);
+    EXPECT_FALSE(metadataHeaderOf({{"kind", "update"}, {"serial", "10000000000000000000"}, {"expires", "2026-12-10T20:00:00Z"}}));
     EXPECT_TRUE(signedArchiveOf({{"size", "12"}, {"sha256", hash}}));
     EXPECT_FALSE(signedArchiveOf({{"size", "12"}, {"sha256", std::string(64, 'A')}}));
     EXPECT_FALSE(signedArchiveOf({{"size", "12"}, {"sha256", hash.substr(1)}}));
@@ -71,6 +76,14 @@ TEST(SignedDownload, PassesOnExactlyTheSignedBytesAndStopsAtTheFirstOneMore) {
         EXPECT_EQ(testing::errorOf([&] { check.checkComplete(); }), "The archive \"a.zip\" is not the one the vendor signed.")
             << other;
     }
+
+    // All 256 bits count: a hash that differs in its last hex digit only is another.
+    std::string lastDigitOff = entry.sha256;
+    lastDigitOff.back() = lastDigitOff.back() == '0' ? '1' : '0';
+    MemorySink sink;
+    SignedDownloadSink check(sink, SignedArchive{6, lastDigitOff}, "a.zip");
+    check.write("signed", 6);
+    EXPECT_EQ(testing::errorOf([&] { check.checkComplete(); }), "The archive \"a.zip\" is not the one the vendor signed.");
 }
 
 }  // namespace
