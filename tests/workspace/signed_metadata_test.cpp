@@ -47,6 +47,17 @@ TEST(SignedMetadata, TakesOneFormOfMomentsSerialsSizesAndHashes) {
     EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
+// A link names one key in one text: the same key with the unused bits of its
+// last letter set is no key (found by the fuzzer).
+TEST(SignedMetadata, AKeyLinkNamesItsKeyInOneTextOnly) {
+    const std::string canonical = "FDdbGTs+T+AZ56H3bNdIpx+Xn+zlc2vKHfsoUar0LnY=";
+    const auto link = [](const std::string& key) { return "[key]\r\nkind=key\r\nnumber=2\r\nkey=" + key + "\r\n"; };
+    ASSERT_TRUE(keyOfLink(link(canonical), 2));
+    EXPECT_EQ(publicKeyToBase64(*keyOfLink(link(canonical), 2)), canonical);
+    EXPECT_FALSE(keyOfLink(link(canonical), 3));
+    EXPECT_FALSE(keyOfLink(link("FDdbGTs+T+AZ56H3bNdIpx+Xn+zlc2vKHfsoUar0LnX="), 2));
+}
+
 // Past the signed size nothing more is written, announced or not.
 TEST(SignedDownload, PassesOnExactlyTheSignedBytesAndStopsAtTheFirstOneMore) {
     const SignedArchive entry{6, sha256Hex("signed")};
