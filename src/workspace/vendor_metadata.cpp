@@ -215,8 +215,7 @@ AcceptedMetadata takeSignedMetadata(Screen& screen, HttpClient& http, const Meta
     const MetadataSection taken{{"serial", std::to_string(header->serial)},
                                 {"link", std::to_string(link)},
                                 {"expires", formatUtcTime(header->expires)}};
-    const auto kept = state.sections.find(request.name);
-    bool news = kept == state.sections.end();
+    bool news = false;
     for (const auto& [key, value] : taken) news = news || keptText(state, request.name, key) != value;
     if (news) keep(request.name, taken, refused);
     return accepted;

@@ -309,7 +309,8 @@ TEST_F(SignedCatalogue, AManifestHeldBackPastTheExpiryOfTheLastOneTakenIsSaidToB
     EXPECT_TRUE(site.screen.boxes().empty());
     EXPECT_EQ(readFile(AppDir + "signing.ini"), "[manifest.txt]\r\nexpires=" + expires + "\r\nlink=1\r\nserial=3\r\n");
 
-    site.server->route("/quillary-web-templates/manifest.txt", vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
+    site.server->route("/quillary-web-templates/manifest.txt",
+                       vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
     while (utcSecondsFromNow(0) <= expires) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const std::string kept = readFile(AppDir + "signing.ini");
     site.screen.events.clear();

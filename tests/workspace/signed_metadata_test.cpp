@@ -36,10 +36,10 @@ TEST(SignedMetadata, TakesOneFormOfMomentsSerialsSizesAndHashes) {
     EXPECT_FALSE(metadataHeaderOf({{"kind", "update"}, {"serial", "-7"}, {"expires", "2026-12-10T20:00:00Z"}}));
     EXPECT_FALSE(metadataHeaderOf({{"kind", "update"}, {"serial", "7"}}));
     // Nineteen digits at the most: the vendor's tool never goes past them.
-    EXPECT_EQ(metadataHeaderOf({{"kind", "update"}, {"serial", "9999999999999999999"}, {"expires", "2026-12-10T20:00:00Z"}})
-                  ->serial,
+    const std::string moment = "2026-12-10T20:00:00Z";
+    EXPECT_EQ(metadataHeaderOf({{"kind", "update"}, {"serial", "9999999999999999999"}, {"expires", moment}})->serial,
               9999999999999999999ULL);
-    EXPECT_FALSE(metadataHeaderOf({{"kind", "update"}, {"serial", "10000000000000000000"}, {"expires", "2026-12-10T20:00:00Z"}}));
+    EXPECT_FALSE(metadataHeaderOf({{"kind", "update"}, {"serial", "10000000000000000000"}, {"expires", moment}}));
     EXPECT_TRUE(signedArchiveOf({{"size", "12"}, {"sha256", hash}}));
     EXPECT_FALSE(signedArchiveOf({{"size", "12"}, {"sha256", std::string(64, 'A')}}));
     EXPECT_FALSE(signedArchiveOf({{"size", "12"}, {"sha256", hash.substr(1)}}));
@@ -94,7 +94,8 @@ TEST(SignedDownload, PassesOnExactlyTheSignedBytesAndStopsAtTheFirstOneMore) {
     MemorySink sink;
     SignedDownloadSink check(sink, SignedArchive{6, lastDigitOff}, "a.zip");
     check.write("signed", 6);
-    EXPECT_EQ(testing::errorOf([&] { check.checkComplete(); }), "The archive \"a.zip\" is not the one the vendor signed.");
+    EXPECT_EQ(testing::errorOf([&] { check.checkComplete(); }),
+              "The archive \"a.zip\" is not the one the vendor signed.");
 }
 
 }  // namespace
