@@ -37,8 +37,9 @@ void ProgramUpdate::fetchOfferedVersion(Screen& screen, HttpClient& http) {
         offeredArchive = offer.archive;
         newer = isNewerVersion(CurrentVersion, offeredVersion);
     });
-    // A site that cannot be reached stays unmentioned, as ever; one whose
-    // answer is refused is told, since silence is what holding back a fix relies on.
+    // A site that cannot be reached stays unmentioned, as ever, until what was
+    // taken from it last has expired; one whose answer is refused is told,
+    // since silence is what holding back a fix relies on.
     if (!refused.empty()) screen.showError(refused);
     if (newer) installUpdate(screen, http);
 }

@@ -37,6 +37,9 @@ std::optional<std::string> decodeBase64(std::string_view text) {
                                         reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
     if (decoded < 0 || static_cast<std::size_t>(decoded) != bytes.size()) return std::nullopt;
     bytes.resize(bytes.size() - padding);
+    // The last letter's unused bits must be zero: else one key has many
+    // texts, and a text compared with the one this program writes would differ.
+    if (encodeBase64(bytes) != text) return std::nullopt;
     return bytes;
 }
 

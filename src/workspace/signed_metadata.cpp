@@ -17,20 +17,20 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-std::optional<std::uint64_t> wholeNumber(std::string_view text) {
-    std::uint64_t value = 0;
-    if (text.empty() || text.size() > 19) return std::nullopt;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
-
 const std::string* valueOf(const MetadataSection& section, const char* key) {
     const auto found = section.find(key);
     return found == section.end() ? nullptr : &found->second;
 }
 
 }  // namespace
+
+std::optional<std::uint64_t> wholeNumber(std::string_view text) {
+    std::uint64_t value = 0;
+    if (text.empty() || text.size() > kMostDigits) return std::nullopt;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
 
 std::optional<MetadataText> parseMetadata(std::string_view text) {
     MetadataText parsed;
@@ -79,6 +79,17 @@ std::optional<SignedArchive> signedArchiveOf(const MetadataSection& section) {
     const auto bytes = wholeNumber(*size);
     if (!bytes) return std::nullopt;
     return SignedArchive{*bytes, *sha256};
+}
+
+std::optional<PublicKey> keyOfLink(std::string_view body, int number) {
+    const auto parsed = parseMetadata(body);
+    if (!parsed || !parsed->sections.count("key")) return std::nullopt;
+    const MetadataSection& section = parsed->sections.at("key");
+    const std::string* kind = valueOf(section, "kind");
+    const std::string* linkNumber = valueOf(section, "number");
+    const std::string* key = valueOf(section, "key");
+    if (!kind || *kind != kKeyKind || !linkNumber || *linkNumber != std::to_string(number) || !key) return std::nullopt;
+    return publicKeyFromBase64(*key);
 }
 
 std::optional<std::int64_t> parseUtcTime(std::string_view text) {

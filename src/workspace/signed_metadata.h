@@ -50,6 +50,14 @@ inline constexpr const char* kKeyKind = "key";
 // What a metadata file may hold at the most: a manifest of tens of thousands of archives.
 inline constexpr std::size_t kMetadataLimit = 16 * 1024 * 1024;
 
+// A serial or a size is a whole number of at most this many decimal digits,
+// so the highest there can be is kMostWholeNumber.
+inline constexpr std::size_t kMostDigits = 19;
+inline constexpr std::uint64_t kMostWholeNumber = 9'999'999'999'999'999'999ULL;
+
+// The value of 1 to kMostDigits decimal digits; nullopt for anything else.
+std::optional<std::uint64_t> wholeNumber(std::string_view text);
+
 // Sections of key=value lines, in the order they came; names and keys as written.
 using MetadataSection = std::map<std::string, std::string>;
 
@@ -82,6 +90,11 @@ struct MetadataHeader {
 std::optional<MetadataHeader> metadataHeaderOf(const MetadataSection& section);
 // Nullopt unless section holds a whole-number size and 64 lower-case hex digits of sha256.
 std::optional<SignedArchive> signedArchiveOf(const MetadataSection& section);
+
+// The key that a link named `number` (keys/<number>.txt) names: nullopt
+// unless its [key] section says kind=key, number=<number> and key=<base64 of a
+// public key>. Its signatures are for the caller to check.
+std::optional<PublicKey> keyOfLink(std::string_view body, int number);
 
 // "YYYY-MM-DDTHH:MM:SSZ" <-> seconds since 1970; nullopt for anything else.
 std::optional<std::int64_t> parseUtcTime(std::string_view text);

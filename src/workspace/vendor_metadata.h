@@ -1,14 +1,16 @@
 // Taking the vendor's signed metadata (signed_metadata.h) from its site: the
 // key it is signed with now, found by following the key chain from the
 // built-in key; its signature, kind and expiry; and its serial, never lower
-// than one this program accepted before. What was accepted is kept in AppDir +
-// "signing.ini", so a site that later serves older information, or hides the
-// chain, is refused.
+// than one this program accepted before under the same key. What was accepted
+// is kept in AppDir + "signing.ini", so a site that later serves older
+// information, hides the chain, or holds back newer information once what was
+// taken last has expired, is refused or told.
 #pragma once
 
 #include "workspace/signature.h"
 #include "workspace/signed_metadata.h"
 
+#include <optional>
 #include <string>
 
 namespace quill {
@@ -17,6 +19,12 @@ class HttpClient;
 class Screen;
 
 inline const std::string kSigningStateFileName = "signing.ini";
+
+// signing.ini's text as this program reads it, taking what an editor may add
+// (a UTF-8 mark, CR LF or LF, blanks around "="). Nullopt, with the reason in
+// `why`, unless it is sections of key=value lines, each given once, whose
+// serial, link, expires and key values are each of their one form.
+std::optional<MetadataText> parseSigningState(std::string text, std::string* why = nullptr);
 
 // The key that signs the metadata under base now: the built-in key, followed
 // along base + "keys/2.txt", "keys/3.txt", ... to the first link the site does
@@ -41,9 +49,14 @@ struct AcceptedMetadata {
 // Fetches base + name (at most limit bytes) and base + name + ".sig", and takes them only when the
 // current key signs the bytes, the section `headerSection` says kind and
 // carries a serial and an expiry, the expiry is still ahead, and the serial is
-// not below the highest one accepted for name before, which it then becomes.
+// not below the highest one accepted for name under the same link of the
+// chain. signing.ini then keeps its serial, that link and its expiry.
 // Raises AppError with a text for the user that names `what` ("The update
-// information") otherwise; an expired one's text says "expired".
+// information") otherwise; an expired one's text says "expired". Once the
+// expiry kept for name has passed, every failure but the user's ending the
+// program is a refusal whose text says "expired on <that moment>". A
+// signing.ini that is there but cannot be read refuses everything, with a
+// text that says "delete <its path> to start again".
 struct MetadataRequest {
     std::string base;           // TemplatesUrl or UpdateUrl
     std::string name;           // "manifest.txt"

@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace quill::testing {
 namespace {
@@ -309,6 +311,29 @@ TEST_F(SignedCatalogue, ACatalogueThatCannotBeFetchedSaysSoAndWhy) {
     publishManifest({{"temp.zip", archive}}, vendor.key(1));
     site.server->route(site.catalogueUrlPath(), vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
     expectRefused("Could not download the template!\r\nHTTP/1.1 404 Not Found");
+}
+
+// The manifest taken last is recorded with its expiry; past it, a show step
+// whose manifest cannot be fetched says the information has expired.
+TEST_F(SignedCatalogue, AManifestHeldBackPastTheExpiryOfTheLastOneTakenIsSaidToBeExpired) {
+    const std::string expires = utcSecondsFromNow(4);
+    serveSigned(*site.server, "/quillary-web-templates/manifest.txt", manifestText({{"temp.zip", archive}}, 3, expires),
+                vendor.key(1));
+    site.show();
+    EXPECT_TRUE(site.screen.boxes().empty());
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), "[manifest.txt]\r\nexpires=" + expires + "\r\nlink=1\r\nserial=3\r\n");
+
+    site.server->route("/quillary-web-templates/manifest.txt",
+                       vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
+    while (utcSecondsFromNow(0) <= expires) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string kept = readFile(AppDir + "signing.ini");
+    site.screen.events.clear();
+    forgetFollowedKeyChains();
+    site.show();
+    EXPECT_EQ(site.screen.boxes(), Strings{"error:The template site's manifest expired on " + expires +
+                                           ", and no newer could be taken (HTTP/1.1 404 Not Found). The vendor's site "
+                                           "may be out of date, or someone may be holding back newer information."});
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), kept);
 }
 
 class CatalogueBrowse : public ::testing::Test {

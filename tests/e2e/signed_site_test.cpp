@@ -176,6 +176,35 @@ TEST_F(SignedSite, ResignRaisesTheSerialAndTouchesNothingButTheStamp) {
     EXPECT_THROW(resignSite(unsigned_ / "site/", vendor_.signer, expiryOfDate("2031-07-01")), AppError);
 }
 
+// The tool never signs a serial the program refuses: at the highest there
+// can be, only a new key goes on, and its serials start again from now.
+TEST_F(SignedSite, AtTheHighestSerialOnlyANewKeySignsAndItStartsFromNow) {
+    build(vendor_.signer);
+    const std::string version = readFile(update() + "version.txt");
+    const std::string highest = std::to_string(kMostWholeNumber);
+    const auto at = version.find("serial=") + 7;
+    writeFile(update() + "version.txt", version.substr(0, at) + highest + version.substr(version.find('\r', at)));
+    writeFile(update() + "version.txt.sig", vendor_.signer.sign(readFile(update() + "version.txt")));
+    ASSERT_EQ(metadataHeaderOf(parsed(readFile(update() + "version.txt")).sections.at("Quillary"))->serial,
+              kMostWholeNumber);
+    const auto before = snapshotTree(site_);
+
+    EXPECT_THROW(resignSite(site_, vendor_.signer, expiryOfDate("2031-07-01")), AppError);
+    EXPECT_THROW(build(vendor_.signer), AppError);
+    EXPECT_EQ(testing::treeDifferences(before, snapshotTree(site_)), "");
+
+    const Key next;
+    const std::string chain = folder_ / "chain";
+    addKeyLink(chain, vendor_.signer, next.signer);
+    publishKeyChain(chain, site_);
+    const auto now = static_cast<std::uint64_t>(std::time(nullptr));
+    const SigningStamp stamp = resignSite(site_, next.signer, expiryOfDate("2031-07-01"));
+    EXPECT_GE(stamp.serial, now);
+    EXPECT_LE(stamp.serial, now + 60);
+    const MetadataText resigned = parsed(signedBy(next.publicKey, update() + "version.txt"));
+    EXPECT_EQ(metadataHeaderOf(resigned.sections.at("Quillary"))->serial, stamp.serial);
+}
+
 TEST(KeyChain, EachLinkIsSignedByTheKeyBeforeAndByItsOwn) {
     TempFolder folder;
     const Key first, second, third;

@@ -19,6 +19,10 @@ std::string utcDaysFromNow(int days) {
     return formatUtcTime(static_cast<std::int64_t>(std::time(nullptr)) + static_cast<std::int64_t>(days) * 86400);
 }
 
+std::string utcSecondsFromNow(int seconds) {
+    return formatUtcTime(static_cast<std::int64_t>(std::time(nullptr)) + seconds);
+}
+
 std::string versionFileText(const SignedVersionFile& version) {
     vendorkit::SiteVersion site;
     site.version = version.version;

@@ -12,8 +12,9 @@
 
 namespace quill::testing {
 
-// An expiry that many days from now (negative: in the past).
+// An expiry that many days or seconds from now (negative: in the past).
 std::string utcDaysFromNow(int days);
+std::string utcSecondsFromNow(int seconds);
 
 struct SignedVersionFile {
     std::string version = "1.1";

@@ -13,6 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <thread>
+
 using namespace quill;
 using namespace quill::testing;
 
@@ -75,6 +80,11 @@ protected:
     std::string keysSeen(int n) const {
         return "[keys]\r\nkey=" + vendor.key(n).publicKeyBase64() + "\r\nlink=" + std::to_string(n) + "\r\n";
     }
+    // signing.ini's record of a version.txt taken, signed by the key of link n.
+    static std::string versionSeen(const SignedVersionFile& version, int n = 1) {
+        return "[version.txt]\r\nexpires=" + version.expires + "\r\nlink=" + std::to_string(n) +
+               "\r\nserial=" + std::to_string(version.serial) + "\r\n";
+    }
 
     UpdateSite site;
     TestVendorKey vendor;  // after the site, which starts without a key
@@ -84,12 +94,13 @@ protected:
 }  // namespace
 
 TEST_F(SignedRelease, ASiteSignedWithTheBuiltInKeyIsTakenEndToEnd) {
-    const std::string text = versionFileText(release(7));
+    const SignedVersionFile version = release(7);
+    const std::string text = versionFileText(version);
     publish(text, vendor.key(1));
     check();
     expectInstalled();
     EXPECT_EQ(readFile(AppDir + "version.ini"), text);
-    EXPECT_EQ(readFile(AppDir + "signing.ini"), "[version.txt]\r\nserial=7\r\n");
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), versionSeen(version));
 }
 
 TEST_F(SignedRelease, AnOlderReleasesVersionFileWithOnlyItsVersionRaisedIsRefused) {
@@ -135,18 +146,19 @@ TEST_F(SignedRelease, AnArchiveOfAnotherKindOrOtherBytesIsRefused) {
     version.archive = std::string(archive.size(), 't');
     publish(version);
     expectRefused("The archive \"upd.zip\" is not the one the vendor signed.",
-                  {{"version.ini", versionFileText(version)}, {"signing.ini", "[version.txt]\r\nserial=1\r\n"}});
+                  {{"version.ini", versionFileText(version)}, {"signing.ini", versionSeen(version)}});
 }
 
 TEST_F(SignedRelease, AnArchiveThatNeverEndsIsStoppedAtItsSignedSize) {
-    const std::string text = versionFileText(release());
+    const SignedVersionFile version = release();
+    const std::string text = versionFileText(version);
     publish(text, vendor.key(1));
     vendorkit::HttpResponse endless;
     endless.framing = vendorkit::BodyFraming::UntilClose;
     endless.endless = true;
     site.server.route("/update/upd.zip", endless);
     expectRefused("The archive \"upd.zip\" is larger than the vendor signed it.",
-                  {{"version.ini", text}, {"signing.ini", "[version.txt]\r\nserial=1\r\n"}});
+                  {{"version.ini", text}, {"signing.ini", versionSeen(version)}});
 }
 
 TEST_F(SignedRelease, AnotherKeyWithoutAChainFromTheBuiltInKeyIsRefused) {
@@ -180,16 +192,17 @@ TEST_F(SignedRelease, AChainForgedFromAnotherKeyOrOutOfOrderIsRefused) {
 TEST_F(SignedRelease, AKeyAtTheEndOfAChainOfThreeLinksIsFollowedAndThenRequired) {
     // Key 2 follows the built-in key, key 3 follows key 2: only key 3 signs now.
     serveKeyLink(site.server, "/update/", 2, vendor.key(1), vendor.key(2));
-    publish(versionFileText(release()), vendor.key(2));
+    const SignedVersionFile first = release();
+    publish(versionFileText(first), vendor.key(2));
     check();
     expectInstalled();
-    EXPECT_EQ(readFile(AppDir + "signing.ini"), keysSeen(2) + "[version.txt]\r\nserial=1\r\n");
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), keysSeen(2) + versionSeen(first, 2));
 
     writeFile(AppDir + "a.txt", "old a");
     serveKeyLink(site.server, "/update/", 3, vendor.key(2), vendor.key(3));
     publish(versionFileText(release(2)), vendor.key(2));
     expectRefused("The update information's signature is missing or not valid.",
-                  {{"signing.ini", keysSeen(3) + "[version.txt]\r\nserial=1\r\n"}});
+                  {{"signing.ini", keysSeen(3) + versionSeen(first, 2)}});
     publish(versionFileText(release(2)), vendor.key(3));
     check();
     expectInstalled();
@@ -201,4 +214,145 @@ TEST_F(SignedRelease, AKeyAtTheEndOfAChainOfThreeLinksIsFollowedAndThenRequired)
     }
     publish(versionFileText(release(3)), vendor.key(1));
     expectRefused("ends at key 1, before key 3 that this program has seen");
+}
+
+TEST_F(SignedRelease, ASiteThatHidesOnlyTheLastLinkIsRefused) {
+    serveKeyLink(site.server, "/update/", 2, vendor.key(1), vendor.key(2));
+    serveKeyLink(site.server, "/update/", 3, vendor.key(2), vendor.key(3));
+    publish(versionFileText(release()), vendor.key(3));
+    check();
+    expectInstalled();
+
+    // Key 2, retired and perhaps stolen, signs again where key 3 is hidden.
+    writeFile(AppDir + "a.txt", "old a");
+    site.server.route("/update/keys/3.txt", vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found"));
+    publish(versionFileText(release(2)), vendor.key(2));
+    expectRefused("ends at key 2, before key 3 that this program has seen");
+}
+
+// Holding back newer information must not be silent for ever: once what was
+// taken last has expired, every way the check can fail says so.
+TEST_F(SignedRelease, AFailedCheckSaysExpiredOnceWhatWasTakenLastHasExpired) {
+    SignedVersionFile version = release();
+    version.expires = utcSecondsFromNow(4);
+    publish(version);
+    check();
+    expectInstalled();
+    writeFile(AppDir + "a.txt", "old a");
+
+    const auto notFound = vendorkit::HttpResponse::status("HTTP/1.1 404 Not Found");
+    site.server.route("/update/version.txt", notFound);
+    TreeSnapshot before = snapshotTree(AppDir);
+    check();
+    EXPECT_TRUE(site.screen.boxes().empty()) << "silent while what was taken is current";
+    EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
+
+    while (utcSecondsFromNow(0) <= version.expires) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::string says = "The update information expired on " + version.expires;
+    expectRefused(says);
+
+    site.server.route("/update/version.txt", vendorkit::HttpResponse::status("HTTP/1.1 503 Service Unavailable"));
+    expectRefused(says);
+    vendorkit::HttpResponse cut;
+    cut.closeBeforeStatus = true;
+    site.server.route("/update/version.txt", cut);
+    expectRefused(says);
+
+    // A broken chain, and a site that cannot be reached at all.
+    publish(release(2));
+    site.server.route("/update/keys/2.txt", vendorkit::HttpResponse::status("HTTP/1.1 500 Internal Server Error"));
+    expectRefused(says);
+    const std::string reachable = UpdateUrl;
+    {
+        vendorkit::HttpServer gone;
+        UpdateUrl = gone.url("/update/");
+    }
+    expectRefused(says);
+    UpdateUrl = reachable;
+
+    // Newer information ends it.
+    site.server.route("/update/keys/2.txt", notFound);
+    check();
+    expectInstalled();
+}
+
+// A thief's serial signed with a key the vendor has since rotated away from
+// does not lock the vendor out; within one key, serials still only rise.
+TEST_F(SignedRelease, ASerialSignedByAKeyTheChainHasMovedPastHoldsNothingBack) {
+    const SignedVersionFile stolen = release(9999999999999999999ULL);
+    publish(stolen);
+    check();
+    expectInstalled();
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), versionSeen(stolen));
+
+    writeFile(AppDir + "a.txt", "old a");
+    serveKeyLink(site.server, "/update/", 2, vendor.key(1), vendor.key(2));
+    const SignedVersionFile rotated = release(static_cast<std::uint64_t>(std::time(nullptr)));
+    publish(versionFileText(rotated), vendor.key(2));
+    check();
+    expectInstalled();
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), versionSeen(rotated, 2) + keysSeen(2));
+    writeFile(AppDir + "a.txt", "old a");
+    publish(versionFileText(release(rotated.serial - 1)), vendor.key(2));
+    expectRefused("older than what was seen before (serial " + std::to_string(rotated.serial - 1));
+}
+
+// What an editor adds to signing.ini leaves what it records as it was; what
+// cannot be read is never taken for nothing seen.
+TEST_F(SignedRelease, AStateFileAnEditorTouchedStillHoldsAnOlderSigningBack) {
+    const SignedVersionFile fifth = release(5);
+    publish(fifth);
+    check();
+    expectInstalled();
+    writeFile(AppDir + "a.txt", "old a");
+    writeFile(AppDir + "signing.ini",
+              "\xEF\xBB\xBF[version.txt]\nexpires = " + fifth.expires + "\n link= 1\t\nserial =5\n\n");
+    publish(release(1));
+    expectRefused("older than what was seen before (serial 1, where 5 was seen)");
+}
+
+TEST_F(SignedRelease, AStateFileThatCannotBeReadRefusesEverythingAndSaysHowToStartAgain) {
+    publish(release(1));
+    const std::string path = AppDir + "signing.ini";
+    const std::string says = "delete " + path + " to start again";
+    for (const std::string& text : {std::string("serial=5\r\n"), std::string("[version.txt]\r\nserial=five\r\n"),
+                                    std::string("[version.txt]\r\nserial=5\r\nserial=6\r\n"),
+                                    std::string("[keys]\r\nlink=2\r\nkey=not a key\r\n"),
+                                    std::string("[version.txt]\r\nexpires=tomorrow\r\n"),
+                                    std::string("\xFF\xFE[\0v\0]\0", 8)}) {
+        writeFile(path, text);
+        expectRefused(says);
+    }
+    std::filesystem::remove_all(path);
+    makeFolders(path);  // there, and no file to read at all
+    expectRefused(says);
+
+    std::filesystem::remove_all(path);
+    check();
+    expectInstalled();
+}
+
+// signing.ini as the program before keys were kept with each serial wrote
+// it: its serials belong to the link its [keys] section records.
+TEST_F(SignedRelease, AnEarlierStateFilesSerialsBelongToTheLinkItRecords) {
+    // The same signing taken again records what the earlier program did not keep.
+    writeFile(AppDir + "signing.ini", "[version.txt]\r\nserial=1\r\n");
+    const SignedVersionFile same = release(1);
+    publish(same);
+    check();
+    expectInstalled();
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), versionSeen(same));
+
+    writeFile(AppDir + "a.txt", "old a");
+    serveKeyLink(site.server, "/update/", 2, vendor.key(1), vendor.key(2));
+    writeFile(AppDir + "signing.ini", keysSeen(2) + "[version.txt]\r\nserial=50\r\n");
+    publish(versionFileText(release(49)), vendor.key(2));
+    expectRefused("older than what was seen before (serial 49, where 50 was seen)");
+
+    serveKeyLink(site.server, "/update/", 3, vendor.key(2), vendor.key(3));
+    const SignedVersionFile next = release(1);
+    publish(versionFileText(next), vendor.key(3));
+    check();
+    expectInstalled();
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), keysSeen(3) + versionSeen(next, 3));
 }

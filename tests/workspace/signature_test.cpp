@@ -90,7 +90,7 @@ TEST(Base64, DecodesWhatItEncodesAtEveryPaddingLength) {
 
 TEST(Base64, RefusesTextThatIsNotPlainPaddedBase64) {
     for (const char* bad : {"TWF", "TWFuTQ", "TWFuTQ=", "TW=u", "TWFu====", "=TWF", "TW Fu", "TWFu\n", " TWFu",
-                            "-_8=", "TWF\xc3\xa9", "TWFuT==="})
+                            "-_8=", "TWF\xc3\xa9", "TWFuT===", "TWF=", "TR==", "+/9="})
         EXPECT_FALSE(decodeBase64(bad).has_value()) << bad;
     EXPECT_FALSE(decodeBase64(std::string_view("TW\0u", 4)).has_value());
 }

@@ -35,11 +35,27 @@ TEST(SignedMetadata, TakesOneFormOfMomentsSerialsSizesAndHashes) {
     EXPECT_TRUE(metadataHeaderOf({{"kind", "update"}, {"serial", "7"}, {"expires", "2026-12-10T20:00:00Z"}}));
     EXPECT_FALSE(metadataHeaderOf({{"kind", "update"}, {"serial", "-7"}, {"expires", "2026-12-10T20:00:00Z"}}));
     EXPECT_FALSE(metadataHeaderOf({{"kind", "update"}, {"serial", "7"}}));
+    // Nineteen digits at the most: the vendor's tool never goes past them.
+    const std::string moment = "2026-12-10T20:00:00Z";
+    EXPECT_EQ(metadataHeaderOf({{"kind", "update"}, {"serial", "9999999999999999999"}, {"expires", moment}})->serial,
+              9999999999999999999ULL);
+    EXPECT_FALSE(metadataHeaderOf({{"kind", "update"}, {"serial", "10000000000000000000"}, {"expires", moment}}));
     EXPECT_TRUE(signedArchiveOf({{"size", "12"}, {"sha256", hash}}));
     EXPECT_FALSE(signedArchiveOf({{"size", "12"}, {"sha256", std::string(64, 'A')}}));
     EXPECT_FALSE(signedArchiveOf({{"size", "12"}, {"sha256", hash.substr(1)}}));
     EXPECT_FALSE(signedArchiveOf({{"size", "0x12"}, {"sha256", hash}}));
     EXPECT_EQ(sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+// A link names one key in one text: the same key with the unused bits of its
+// last letter set is no key (found by the fuzzer).
+TEST(SignedMetadata, AKeyLinkNamesItsKeyInOneTextOnly) {
+    const std::string canonical = "FDdbGTs+T+AZ56H3bNdIpx+Xn+zlc2vKHfsoUar0LnY=";
+    const auto link = [](const std::string& key) { return "[key]\r\nkind=key\r\nnumber=2\r\nkey=" + key + "\r\n"; };
+    ASSERT_TRUE(keyOfLink(link(canonical), 2));
+    EXPECT_EQ(publicKeyToBase64(*keyOfLink(link(canonical), 2)), canonical);
+    EXPECT_FALSE(keyOfLink(link(canonical), 3));
+    EXPECT_FALSE(keyOfLink(link("FDdbGTs+T+AZ56H3bNdIpx+Xn+zlc2vKHfsoUar0LnX="), 2));
 }
 
 // Past the signed size nothing more is written, announced or not.
@@ -71,6 +87,15 @@ TEST(SignedDownload, PassesOnExactlyTheSignedBytesAndStopsAtTheFirstOneMore) {
         EXPECT_EQ(testing::errorOf([&] { check.checkComplete(); }), "The archive \"a.zip\" is not the one the vendor signed.")
             << other;
     }
+
+    // All 256 bits count: a hash that differs in its last hex digit only is another.
+    std::string lastDigitOff = entry.sha256;
+    lastDigitOff.back() = lastDigitOff.back() == '0' ? '1' : '0';
+    MemorySink sink;
+    SignedDownloadSink check(sink, SignedArchive{6, lastDigitOff}, "a.zip");
+    check.write("signed", 6);
+    EXPECT_EQ(testing::errorOf([&] { check.checkComplete(); }),
+              "The archive \"a.zip\" is not the one the vendor signed.");
 }
 
 }  // namespace

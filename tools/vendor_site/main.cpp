@@ -218,7 +218,7 @@ int build(const Arguments& args) {
               << (site.version ? " and version " + site.version->version : std::string()) << " for http://" << host
               << "/ into " << args.positional[1] << " (" << written.size() << " files"
               // The highest serial the site carries is the one just signed.
-              << (signer ? ", " + signedText({nextSerial(args.positional[1], 0) - 1, signing.expires}, *signer)
+              << (signer ? ", " + signedText({highestSerial(args.positional[1]).value_or(0), signing.expires}, *signer)
                          : std::string(", unsigned"))
               << (args.keys ? ", with the key chain of " + *args.keys : std::string()) << ")\n";
     return 0;

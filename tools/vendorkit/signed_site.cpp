@@ -178,16 +178,38 @@ SignedArchive describeArchive(const std::string& path) {
     return archive;
 }
 
-std::uint64_t nextSerial(const std::string& siteFolder, std::int64_t now) {
-    std::uint64_t serial = static_cast<std::uint64_t>(std::max<std::int64_t>(now, 1));
+std::optional<std::uint64_t> highestSerial(const std::string& siteFolder, const SigningKey* signer) {
+    std::optional<std::uint64_t> highest;
     const fs::path site(siteFolder);
+    const auto signerKey = signer ? publicKeyFromBase64(signer->publicKeyBase64()) : std::nullopt;
     for (const auto& [file, kind] : {std::pair{site / kUpdateFolder / kVersionFileName, kUpdateKind},
                                      std::pair{site / kTemplatesFolder / kManifestFileName, kTemplatesKind}}) {
         try {
-            if (const auto text = readSignedText(file, kind)) serial = std::max(serial, text->header.serial + 1);
+            const auto text = readSignedText(file, kind);
+            if (!text) continue;
+            // The program holds a serial against the key that signed it only:
+            // what an older key signed does not hold the new one back.
+            std::string signature;
+            if (signerKey && (!platform::readWholeFile(file.string() + ".sig", signature) ||
+                              !signatureMatches(*signerKey, text->bytes, signature)))
+                continue;
+            highest = std::max(highest.value_or(0), text->header.serial);
         } catch (const AppError&) {
             // Not signed metadata: it raises no floor.
         }
+    }
+    return highest;
+}
+
+std::uint64_t nextSerial(const std::string& siteFolder, std::int64_t now, const SigningKey* signer) {
+    std::uint64_t serial = static_cast<std::uint64_t>(std::max<std::int64_t>(now, 1));
+    if (const auto highest = highestSerial(siteFolder, signer)) {
+        // One more than the most there can be is a serial the program refuses.
+        if (*highest >= kMostWholeNumber)
+            throw AppError("the site's serial " + std::to_string(*highest) +
+                           " is the highest a signing can carry; sign with a new key (\"vendor_site rotate\"), "
+                           "whose serials start again from now");
+        serial = std::max(serial, *highest + 1);
     }
     return serial;
 }
@@ -335,7 +357,7 @@ SigningStamp resignSite(const std::string& siteFolder, const SigningKey& signer,
                 requireArchiveAsListed(site / kTemplatesFolder / name, manifest->parsed.sections.at(name), manifestPath);
     }
 
-    const SigningStamp stamp{nextSerial(siteFolder, static_cast<std::int64_t>(std::time(nullptr))), expires};
+    const SigningStamp stamp{nextSerial(siteFolder, static_cast<std::int64_t>(std::time(nullptr)), &signer), expires};
     if (version) writeSigned(versionPath, restamped(*version, stamp), signer);
     if (manifest) writeSigned(manifestPath, restamped(*manifest, stamp), signer);
     return stamp;

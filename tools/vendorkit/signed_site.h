@@ -9,6 +9,7 @@
 #include "workspace/signed_metadata.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,10 +31,15 @@ std::int64_t defaultExpiry(std::int64_t now);
 // "YYYY-MM-DD" as 00:00:00Z of that day. Raises AppError for anything else.
 std::int64_t expiryOfDate(const std::string& date);
 
-// The serial of a new signing: now, or one above the highest serial that the
-// site's version.txt and manifest.txt carry, whichever is higher. Files that
+// The highest serial that the site's version.txt and manifest.txt carry, of
+// those signed by signer (any signer when null); nullopt for none. Files that
 // are missing or unsigned count for nothing.
-std::uint64_t nextSerial(const std::string& siteFolder, std::int64_t now);
+std::optional<std::uint64_t> highestSerial(const std::string& siteFolder, const SigningKey* signer = nullptr);
+
+// The serial of a new signing by signer: now, or one above highestSerial,
+// whichever is higher. Raises AppError where that would pass
+// kMostWholeNumber, which the program refuses: only a new key starts again.
+std::uint64_t nextSerial(const std::string& siteFolder, std::int64_t now, const SigningKey* signer = nullptr);
 
 // The size and SHA-256 of an archive file. Raises AppError when it cannot be read.
 SignedArchive describeArchive(const std::string& path);

@@ -138,7 +138,8 @@ std::vector<std::string> buildSite(const SiteDescription& site, const std::strin
     const fs::path root(siteFolder);
     // Read before the folder is emptied: the program refuses a serial that does not rise.
     const auto now = static_cast<std::int64_t>(std::time(nullptr));
-    const SigningStamp stamp{nextSerial(siteFolder, now), signing.expires ? signing.expires : defaultExpiry(now)};
+    const SigningStamp stamp{signer ? nextSerial(siteFolder, now, signer) : 0,
+                             signing.expires ? signing.expires : defaultExpiry(now)};
     prepareFolder(root);
     WorkFolder work;
     std::vector<std::string> written;
