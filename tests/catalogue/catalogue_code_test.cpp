@@ -180,13 +180,16 @@ protected:
         expectOrganizerUntouched();
     }
 
-    // temp.zip holding the catalogue of two templates and a temp.ini of its own.
-    void publishWithSettings(const std::string& settings) {
+    // temp.zip holding a temp.ini of its own and the catalogue of two templates,
+    // whose data is damaged when asked.
+    void publishWithSettings(const std::string& settings, bool damagedCatalogue = false) {
         vendorkit::createCatalogueDatabase(site.vendor / "temp.fdb", twoTemplates());
         {
             vendorkit::ZipWriter zip(site.vendor / "temp.zip");
-            zip.addFile("temp.fdb", readFile(site.vendor / "temp.fdb"));
             zip.addFile("temp.ini", settings);
+            vendorkit::ZipEntryOptions options;
+            options.damageDeflate = damagedCatalogue;
+            zip.addFile("temp.fdb", readFile(site.vendor / "temp.fdb"), options);
             zip.finish();
         }
         site.server->serveFile(site.catalogueUrlPath(), site.vendor / "temp.zip");
@@ -228,6 +231,17 @@ TEST_F(HostileCatalogue, ItsOwnSettingsNamingAServerReachNoServer) {
     organizerDatabase();
     expectOwnCatalogueAndSettings();
     EXPECT_EQ(port.connections(), 0);
+}
+
+// The unpacking stops at the damaged catalogue with the settings before it
+// written; what a later search would read is still the user's.
+TEST_F(HostileCatalogue, ItsOwnSettingsDoNotStayWhenTheUnpackingStopsHalfWay) {
+    publishWithSettings("[temp.fdb]\r\nDatabase =" + otherCatalogue() + "\r\n", true);
+    organizerDatabase();
+    site.show();
+    ASSERT_EQ(site.screen.boxes().size(), 1u);
+    EXPECT_EQ(readFile(AppDir + "temp/temp.ini"), CatalogueSite::kDbIni);
+    expectOrganizerUntouched();
 }
 
 // Settings left by an earlier run, whose first Database line sits outside the
