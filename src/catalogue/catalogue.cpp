@@ -112,7 +112,7 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
 
     bool catalogueThere = false;
     const bool unpacked = reportingOwnErrors(screen_, [&] {
-        unpackArchive(download.descriptor(), archivePath, tempFolder);
+        unpackKeepingSettings(download.descriptor(), archivePath, tempFolder);
         screen_.processMessages();
         catalogueThere = platform::fileExists(tempFolder + CatalogueFileName);
     });
@@ -130,6 +130,25 @@ void Catalogue::open(std::string& tempFolder, TemplateRecord& templateRecord) {
     markPhase("list filled, first template shown");
 }
 
+void Catalogue::unpackKeepingSettings(int archive, const std::string& archivePath, const std::string& tempFolder) {
+    // The archive is the vendor's, the connection's settings are the user's: a
+    // temp.ini it brings, whole or cut off by damaged data, never stands.
+    const std::string settingsPath = tempFolder + changeFileExt(CatalogueFileName, ".ini");
+    std::string settings;
+    const bool hadSettings = platform::readWholeFile(settingsPath, settings);
+    const auto restore = [&] {
+        if (hadSettings) replaceFileWith(settings, settingsPath);
+        else platform::deleteFile(settingsPath);
+    };
+    try {
+        unpackArchive(archive, archivePath, tempFolder);
+    } catch (...) {
+        ignoringErrors(restore);
+        throw;
+    }
+    restore();
+}
+
 void Catalogue::loadConnectionParams() {
     reportingErrors(screen_, "Could not load file : temp.ini", [&] {
         if (connection_.connectionName() != kConnectionName) connection_.setConnectionName(kConnectionName);
@@ -140,6 +159,11 @@ void Catalogue::loadConnectionParams() {
         }
         connection_.setParam("user_name", CatalogueUser);
         connection_.setParam("password", CataloguePassword);
+        // Whatever the settings name, the catalogue is the one file unpacked for
+        // it: never another file, nor a server. Without a Database line the
+        // attachment stays unable to reach anything.
+        if (!connection_.param("Database").empty())
+            connection_.setParam("Database", AppDir + "temp" + platform::kSeparator + CatalogueFileName);
     });
 }
 

@@ -61,9 +61,12 @@ public:
 
 private:
     // Runs before each attachment: loads the connection's parameters once from
-    // temp.ini's section "temp.fdb" and forces the login. Shows "Could not load
+    // temp.ini's section "temp.fdb" and forces the login and, when the section
+    // names a database, the catalogue's own file as that database. Shows "Could not load
     // file : temp.ini" when that fails; raises nothing.
     void loadConnectionParams();
+    // unpackArchive, with temp.ini as it was before, whatever the archive holds.
+    void unpackKeepingSettings(int archive, const std::string& archivePath, const std::string& tempFolder);
 
     Screen& screen_;
     CatalogueView& view_;

@@ -21,8 +21,15 @@ std::int64_t parseInteger(const std::string& text) {
     return value;
 }
 
+[[noreturn]] void notACurrency(const std::string& text) {
+    throw AppError("'" + text + "' is not a valid currency value");
+}
+
 // A decimal text such as "-12.5" in ten-thousandths, rounded half away from zero.
+// Raises as the number columns do for what the currency range cannot hold.
 std::int64_t parseAmount(const std::string& text) {
+    constexpr std::int64_t kMost = std::numeric_limits<std::int64_t>::max();
+    constexpr std::int64_t kLeast = std::numeric_limits<std::int64_t>::min();
     const std::size_t point = text.find('.');
     const std::string whole = text.substr(0, point);
     std::string fraction = point == std::string::npos ? std::string() : text.substr(point + 1);
@@ -32,9 +39,12 @@ std::int64_t parseAmount(const std::string& text) {
         if (c < '0' || c > '9') throw AppError("'" + text + "' is not a valid floating point value");
     const bool roundUp = fraction.size() > 4 && fraction[4] >= '5';
     fraction.resize(4, '0');
-    std::int64_t value = units * 10000 + (negative ? -1 : 1) * std::stoll(fraction);
-    if (roundUp) value += negative ? -1 : 1;
-    return value;
+    if (units > kMost / 10000 || units < kLeast / 10000) notACurrency(text);
+    // Away from zero by the fraction and its rounding, which may step past the range.
+    const std::int64_t away = std::stoll(fraction) + (roundUp ? 1 : 0);
+    const std::int64_t value = units * 10000;
+    if (negative ? value < kLeast + away : value > kMost - away) notACurrency(text);
+    return negative ? value - away : value + away;
 }
 
 std::int64_t pow10(int n) {

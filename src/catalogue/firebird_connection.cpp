@@ -368,6 +368,9 @@ void FirebirdConnection::open() {
     // would evaluate the expressions of its indices on old record versions.
     addDpbFlag(dpb, isc_dpb_no_db_triggers);
     addDpbFlag(dpb, isc_dpb_no_garbage_collect);
+    // Only the engine inside this process attaches: a name that reads as a
+    // server's (host:path, host/port:path, inet://...) never leaves the machine.
+    addDpbText(dpb, isc_dpb_config, "Providers=Engine12");
 
     const std::string database = param("Database");
     // The engine opens the other files a database names at the attachment

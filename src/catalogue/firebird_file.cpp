@@ -52,6 +52,12 @@ std::uint32_t u32(const unsigned char* p) {
 
 struct Unclear {};  // thrown inside: the pages cannot be followed
 
+// What the check reads, whatever the file claims: what it keeps grows with the
+// records, its time with both. RDB$PAGES of a large database fills a few dozen
+// pages with a few thousand records; a file that needs more is refused.
+constexpr std::size_t kMostPages = 1024;     // pages read
+constexpr std::size_t kMostRecords = 65536;  // records of RDB$PAGES examined
+
 class PageFile {
 public:
     explicit PageFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
@@ -73,12 +79,13 @@ public:
 
     void setPageSize(std::uint32_t size) { pageSize_ = size; }
 
-    // Page n, whole and of the given type.
-    std::vector<unsigned char> page(std::uint32_t n, unsigned char type) {
+    // Page n, whole and of the given type, into out (its room is reused). Every
+    // page read counts against kMostPages.
+    void page(std::uint32_t n, unsigned char type, std::vector<unsigned char>& out) {
+        if (++pagesRead_ > kMostPages) throw Unclear{};
         if (static_cast<std::uint64_t>(n + 1ull) * pageSize_ > size_) throw Unclear{};
-        std::vector<unsigned char> out(pageSize_);
+        out.resize(pageSize_);
         if (!readAt(static_cast<std::uint64_t>(n) * pageSize_, out) || out[0] != type) throw Unclear{};
-        return out;
     }
 
 private:
@@ -96,6 +103,7 @@ private:
     int fd_;
     std::uint64_t size_ = 0;
     std::uint32_t pageSize_ = 0;
+    std::size_t pagesRead_ = 0;
 };
 
 // What the header's clumplets and flags say; None when nothing.
@@ -117,9 +125,9 @@ OtherFiles headerFiles(const std::vector<unsigned char>& header) {
     }
 }
 
-// A record's data, expanded from its run-length compression.
-std::vector<unsigned char> expand(const unsigned char* in, std::size_t length) {
-    std::vector<unsigned char> out;
+// A record's data, expanded from its run-length compression into out.
+void expand(const unsigned char* in, std::size_t length, std::vector<unsigned char>& out) {
+    out.clear();
     std::size_t i = 0;
     while (i < length) {
         const int control = static_cast<signed char>(in[i++]);
@@ -133,7 +141,6 @@ std::vector<unsigned char> expand(const unsigned char* in, std::size_t length) {
         }
         if (out.size() > 4096) throw Unclear{};  // far beyond any RDB$PAGES record
     }
-    return out;
 }
 
 // Every pointer page that RDB$PAGES gives a relation, in any of its record
@@ -146,33 +153,44 @@ public:
         for (std::size_t next = 0; next < pagesPointers_.size(); ++next) {
             for (std::uint32_t pointer = pagesPointers_[next]; pointer != 0;) {
                 if (!visitedPointers_.insert(pointer).second) break;
-                const auto page = file_.page(pointer, kPointerPage);
-                for (std::uint32_t dataPage : slots(page))
-                    if (visitedData_.insert(dataPage).second) readRecords(file_.page(dataPage, kDataPage), relation);
-                pointer = u32(&page[kPointerNextAt]);
+                file_.page(pointer, kPointerPage, pointerPage_);
+                const std::size_t count = slotCount(pointerPage_);
+                for (std::size_t i = 0; i < count; ++i) {
+                    const std::uint32_t dataPage = u32(&pointerPage_[kPointerSlotsAt + 4 * i]);
+                    if (dataPage == 0 || !visitedData_.insert(dataPage).second) continue;
+                    file_.page(dataPage, kDataPage, dataPage_);
+                    readRecords(relation);
+                }
+                pointer = u32(&pointerPage_[kPointerNextAt]);
             }
         }
         return found_;
     }
 
-    // The data pages a pointer page lists.
-    static std::vector<std::uint32_t> slots(const std::vector<unsigned char>& page) {
+    // How many data pages a pointer page lists, zeros included.
+    static std::size_t slotCount(const std::vector<unsigned char>& page) {
         const std::size_t count = u16(&page[kPointerCountAt]);
         if (kPointerSlotsAt + 4 * count > page.size()) throw Unclear{};
-        std::vector<std::uint32_t> out;
+        return count;
+    }
+
+    static bool listsAPage(const std::vector<unsigned char>& page) {
+        const std::size_t count = slotCount(page);
         for (std::size_t i = 0; i < count; ++i)
-            if (const std::uint32_t n = u32(&page[kPointerSlotsAt + 4 * i])) out.push_back(n);
-        return out;
+            if (u32(&page[kPointerSlotsAt + 4 * i]) != 0) return true;
+        return false;
     }
 
 private:
-    void readRecords(const std::vector<unsigned char>& page, std::uint16_t relation) {
+    void readRecords(std::uint16_t relation) {
+        const std::vector<unsigned char>& page = dataPage_;
         const std::size_t count = u16(&page[kDataCountAt]);
         if (kDataSlotsAt + 4 * count > page.size()) throw Unclear{};
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t offset = u16(&page[kDataSlotsAt + 4 * i]);
             const std::size_t length = u16(&page[kDataSlotsAt + 4 * i + 2]);
             if (length == 0) continue;
+            if (++recordsRead_ > kMostRecords) throw Unclear{};
             if (length < kRecordHeader || offset + length > page.size()) throw Unclear{};
             const std::uint16_t flags = u16(&page[offset + kRecordFlagsAt]);
             // A blob or a fragment is no row; a deletion stub holds no data, and
@@ -180,7 +198,8 @@ private:
             if (flags & (kBlob | kFragment | kDeleted)) continue;
             // Never written for RDB$PAGES: a row split over pages or kept as differences.
             if (flags & (kIncomplete | kDelta)) throw Unclear{};
-            const auto row = expand(&page[offset + kRecordHeader], length - kRecordHeader);
+            expand(&page[offset + kRecordHeader], length - kRecordHeader, row_);
+            const std::vector<unsigned char>& row = row_;
             if (row.size() < kPagesRecordSize) throw Unclear{};
             if (u16(&row[kPageTypeAt]) != kPointerPageType) continue;
             const std::uint16_t owner = u16(&row[kRelationIdAt]);
@@ -191,9 +210,11 @@ private:
     }
 
     PageFile& file_;
-    std::vector<std::uint32_t> pagesPointers_;
+    std::vector<std::uint32_t> pagesPointers_;  // as found, repeats included: no more than the records
     std::set<std::uint32_t> visitedPointers_, visitedData_;
     std::set<std::uint32_t> found_;
+    std::size_t recordsRead_ = 0;
+    std::vector<unsigned char> pointerPage_, dataPage_, row_;  // room reused from page to page
 };
 
 }  // namespace
@@ -207,7 +228,9 @@ OtherFiles otherFilesOf(const std::string& path) {
         const std::uint32_t pageSize = u16(&start[kPageSizeAt]);
         if (pageSize < 1024 || (pageSize & (pageSize - 1)) != 0) throw Unclear{};
         file.setPageSize(pageSize);
-        const OtherFiles header = headerFiles(file.page(0, kHeaderPage));
+        std::vector<unsigned char> page;
+        file.page(0, kHeaderPage, page);
+        const OtherFiles header = headerFiles(page);
         if (header != OtherFiles::None) return header;
 
         PagesDirectory directory(file, u32(&start[kPagesRelationAt]));
@@ -215,8 +238,8 @@ OtherFiles otherFilesOf(const std::string& path) {
         for (std::uint32_t first : directory.pointerPagesOf(kFilesRelation)) {
             for (std::uint32_t pointer = first; pointer != 0;) {
                 if (!visited.insert(pointer).second) break;
-                const auto page = file.page(pointer, kPointerPage);
-                if (!PagesDirectory::slots(page).empty()) return OtherFiles::Listed;
+                file.page(pointer, kPointerPage, page);
+                if (PagesDirectory::listsAPage(page)) return OtherFiles::Listed;
                 pointer = u32(&page[kPointerNextAt]);
             }
         }

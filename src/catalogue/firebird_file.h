@@ -19,11 +19,12 @@ enum class OtherFiles {
     Difference,  // it is locked for a backup, or its header names a difference file
     Listed,      // RDB$FILES holds rows: shadows, secondary or difference files
     CryptPlugin, // it is encrypted, or being encrypted, with a plugin its header names
-    Unclear,     // its page directory cannot be followed to RDB$FILES
+    Unclear,     // its page directory cannot be followed to RDB$FILES, or is larger than a catalogue's
 };
 
-// Reads the header page and, through RDB$PAGES, the pointer pages of RDB$FILES.
-// Raises nothing.
+// Reads the header page and, through RDB$PAGES, the pointer pages of RDB$FILES,
+// each page once, and no more than 1,024 pages and 65,536 records of RDB$PAGES
+// in all: past that the file is Unclear. Raises nothing.
 OtherFiles otherFilesOf(const std::string& path);
 
 }  // namespace quill

@@ -11,6 +11,13 @@ std::string_view trimIniBlanks(std::string_view s) {
     return s.substr(first, last - first + 1);
 }
 
+bool nameOfLine(std::string_view line, std::string_view& name) {
+    const auto eq = line.find('=');
+    if (eq == std::string_view::npos) return false;
+    name = trimIniBlanks(line.substr(0, eq));
+    return true;
+}
+
 std::vector<IniLine> iniSectionLines(std::string_view text, std::string_view section) {
     const std::string_view wanted = trimIniBlanks(section);
     std::vector<IniLine> lines;
@@ -32,12 +39,9 @@ std::vector<IniLine> iniSectionLines(std::string_view text, std::string_view sec
         }
         if (!inSection) continue;
         IniLine entry;
-        const auto eq = line.find('=');
-        entry.name = trimIniBlanks(line.substr(0, eq));
-        if (eq != std::string_view::npos) {
-            entry.value = trimIniBlanks(line.substr(eq + 1));
-            entry.hasValue = true;
-        }
+        entry.hasValue = nameOfLine(line, entry.name);
+        if (entry.hasValue) entry.value = trimIniBlanks(line.substr(line.find('=') + 1));
+        else entry.name = line;
         entry.sectionRun = run;
         lines.push_back(entry);
     }

@@ -19,6 +19,12 @@ struct IniLine {
 // Without the blanks and tabs around it.
 std::string_view trimIniBlanks(std::string_view s);
 
+// The name of a name=value line: the text before its first "=", without the
+// blanks and tabs around it. False when the line holds no "=". Every reader and
+// writer of such lines names them through here, so that no line means one
+// thing to the one and another to the other.
+bool nameOfLine(std::string_view line, std::string_view& name);
+
 // The lines of every section named `section` (without regard to case, blanks
 // around either name ignored), in text order. Lines end at CR or LF; blank
 // lines and lines that start with ";" are skipped; a header's name runs from

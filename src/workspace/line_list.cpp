@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/ini_text.h"
 #include "workspace/file_ops.h"
 
 namespace quill {
@@ -106,10 +107,9 @@ void LineList::setValue(const std::string& name, const std::string& value) { set
 
 int indexOfName(const std::vector<std::string>& lines, std::string_view name) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        const std::string_view text = lines[i];
-        const auto eq = text.find('=');
-        if (eq == std::string_view::npos) continue;
-        if (platform::sameTextIgnoringCase(text.substr(0, eq), name)) return static_cast<int>(i);
+        std::string_view lineName;
+        if (!platform::nameOfLine(lines[i], lineName)) continue;
+        if (platform::sameTextIgnoringCase(lineName, name)) return static_cast<int>(i);
     }
     return -1;
 }

@@ -41,9 +41,10 @@ private:
 // Decodes file bytes as loadFromFile does: the mark picks the encoding.
 std::vector<std::string> decodeLines(const std::string& bytes, TextEncoding& encoding);
 
-// Index of the first line whose name (text before its first "=") equals `name`
-// without regard to case, names taken whole; a line without "=" has no name.
-// -1 when none.
+// Index of the first line whose name equals `name` without regard to case, names
+// taken whole. A line's name is as the INI files are read (platform/ini_text.h):
+// the text before its first "=", blanks and tabs around it removed; a line
+// without "=" has none. -1 when none.
 int indexOfName(const std::vector<std::string>& lines, std::string_view name);
 // The text after the first "=" of that line; "" when there is none.
 std::string valueOfName(const std::vector<std::string>& lines, std::string_view name);

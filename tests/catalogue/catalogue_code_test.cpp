@@ -6,11 +6,19 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "support/tree_snapshot.h"
+#include "vendorkit/zip_writer.h"
 #include "workspace/names.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <atomic>
 #include <cstdio>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace quill::testing {
 namespace {
@@ -67,6 +75,47 @@ Strings aComputedColumn() {
             "CREATE PROCEDURE REACH_OUT RETURNS (HIT INTEGER) AS BEGIN " + kSecondAttachment + "; SUSPEND; END",
             "ALTER TABLE TEMPLATES ADD REACH COMPUTED BY ((SELECT HIT FROM REACH_OUT))"};
 }
+
+// A loopback port that counts who connects, and hangs up on each at once so a
+// client that does connect fails fast instead of waiting for an answer.
+class ListeningPort {
+public:
+    ListeningPort() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(fd_, 16) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            throw std::runtime_error("no loopback port");
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                pollfd waiting{fd_, POLLIN, 0};
+                if (::poll(&waiting, 1, 50) <= 0) continue;
+                const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (client < 0) continue;
+                ++connections_;
+                ::close(client);
+            }
+        });
+    }
+    ~ListeningPort() {
+        stop_ = true;
+        thread_.join();
+        ::close(fd_);
+    }
+    int port() const { return port_; }
+    int connections() const { return connections_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    std::thread thread_;
+};
 
 class HostileCatalogue : public ::testing::Test {
 protected:
@@ -131,9 +180,84 @@ protected:
         expectOrganizerUntouched();
     }
 
+    // temp.zip holding a temp.ini of its own and the catalogue of two templates,
+    // whose data is damaged when asked.
+    void publishWithSettings(const std::string& settings, bool damagedCatalogue = false) {
+        vendorkit::createCatalogueDatabase(site.vendor / "temp.fdb", twoTemplates());
+        {
+            vendorkit::ZipWriter zip(site.vendor / "temp.zip");
+            zip.addFile("temp.ini", settings);
+            vendorkit::ZipEntryOptions options;
+            options.damageDeflate = damagedCatalogue;
+            zip.addFile("temp.fdb", readFile(site.vendor / "temp.fdb"), options);
+            zip.finish();
+        }
+        site.server->serveFile(site.catalogueUrlPath(), site.vendor / "temp.zip");
+    }
+
+    // A catalogue outside temp/ that a hostile setting would have the list show.
+    std::string otherCatalogue() {
+        makeFolders(AppDir + "elsewhere");
+        vendorkit::createCatalogueDatabase(AppDir + "elsewhere/other.fdb", {vendorkit::sampleTemplate(9, "Stolen", "x")});
+        return AppDir + "elsewhere/other.fdb";
+    }
+
+    // The archive's catalogue listed, temp.ini as the user's db.ini makes it.
+    void expectOwnCatalogueAndSettings() {
+        EXPECT_EQ(showSearchAndClose(), "");
+        EXPECT_EQ(site.view.names(), (Strings{"Contacts", "Recipes"}));
+        EXPECT_EQ(readFile(AppDir + "temp/temp.ini"),
+                  "[temp.fdb]\r\nDatabase=" + AppDir + "temp/temp.fdb\r\nUser_Name=organizer\r\nPassword=secret\r\n"
+                  "ServerCharSet=UTF8\r\nSQLDialect=3\r\nBlobSize=-1\r\n");
+        expectOrganizerUntouched();
+    }
+
     CatalogueSite site;
     TreeSnapshot before;
 };
+
+// The archive's own temp.ini, with a line the settings' writer and reader once
+// took for different names, would have the list show another database, and the
+// engine write into it.
+TEST_F(HostileCatalogue, ItsOwnSettingsNamingAnotherDatabaseAreNotTheConnections) {
+    publishWithSettings("[temp.fdb]\r\nDatabase =" + otherCatalogue() + "\r\nSQLDialect=1\r\n");
+    organizerDatabase();
+    expectOwnCatalogueAndSettings();
+}
+
+TEST_F(HostileCatalogue, ItsOwnSettingsNamingAServerReachNoServer) {
+    ListeningPort port;
+    publishWithSettings("[temp.fdb]\r\nDatabase =127.0.0.1/" + std::to_string(port.port()) + ":/x.fdb\r\n");
+    organizerDatabase();
+    expectOwnCatalogueAndSettings();
+    EXPECT_EQ(port.connections(), 0);
+}
+
+// The unpacking stops at the damaged catalogue with the settings before it
+// written; what a later search would read is still the user's.
+TEST_F(HostileCatalogue, ItsOwnSettingsDoNotStayWhenTheUnpackingStopsHalfWay) {
+    publishWithSettings("[temp.fdb]\r\nDatabase =" + otherCatalogue() + "\r\n", true);
+    organizerDatabase();
+    site.show();
+    ASSERT_EQ(site.screen.boxes().size(), 1u);
+    EXPECT_EQ(readFile(AppDir + "temp/temp.ini"), CatalogueSite::kDbIni);
+    expectOrganizerUntouched();
+}
+
+// Settings left by an earlier run, whose first Database line sits outside the
+// catalogue's section: the writer points that one at the catalogue, the reader
+// takes the section's. The connection opens the catalogue all the same.
+TEST_F(HostileCatalogue, SettingsThatNameAnotherDatabaseInTheirSectionStillOpenTheCatalogue) {
+    makeFolders(AppDir + "temp");
+    writeFile(AppDir + "temp/temp.ini", "[temp.fdb]\r\n[other]\r\nDatabase=/nowhere.fdb\r\n[temp.fdb]\r\nDatabase=" +
+                                            otherCatalogue() + "\r\n");
+    site.publish(twoTemplates());
+    organizerDatabase();
+    EXPECT_EQ(showSearchAndClose(), "");
+    EXPECT_EQ(site.view.names(), (Strings{"Contacts", "Recipes"}));
+    EXPECT_EQ(site.catalogue->connection().param("Database"), AppDir + "temp/temp.fdb");
+    expectOrganizerUntouched();
+}
 
 TEST_F(HostileCatalogue, ItsDatabaseTriggersDoNotRunAndItOpensAsUsual) {
     site.publish(twoTemplates(), wipingTriggers());
@@ -245,6 +369,20 @@ TEST(CatalogueConnection, ReadsInReadOnlyTransactionsWithoutGarbageCollection) {
                   .number,
               1);
     EXPECT_EQ(connection.plan("SELECT * FROM TEMPLATES"), "PLAN (TEMPLATES NATURAL)");
+}
+
+// Whatever name it is given, the connection attaches in this process and never
+// reaches a server.
+TEST(CatalogueConnection, ANameOfAServerNeverLeavesTheMachine) {
+    ListeningPort port;
+    for (const std::string& name : {"127.0.0.1/" + std::to_string(port.port()) + ":/x.fdb",
+                                    "inet://127.0.0.1:" + std::to_string(port.port()) + "//x.fdb"}) {
+        FirebirdConnection connection;
+        connection.params = {"Database=" + name, "user_name=SYSDBA", "password=quietbird"};
+        EXPECT_THROW(connection.open(), AppError) << name;
+        EXPECT_FALSE(connection.connected());
+    }
+    EXPECT_EQ(port.connections(), 0);
 }
 
 // The pages read before the engine opens a file, on files the engine made.

@@ -146,6 +146,46 @@ TEST_F(Records, OtherColumnTypesLoadWithSensibleText) {
     EXPECT_EQ(data.fieldText("T"), "x");
 }
 
+// A PRICE kept as text reaches the same currency range as the number columns:
+// the largest amount on either side shows, the next one is refused as they refuse it.
+TEST_F(Records, ATextAmountPastTheCurrencyRangeIsRefusedAsANumberColumnIsRefused) {
+    const std::vector<std::string> texts = {"922337203685477.5807", "922337203685477.58074", "922337203685477",
+                                            "-922337203685477.5808", "922337203685477.5808",
+                                            "922337203685477.58075", "922337203685478", "-922337203685477.5809"};
+    std::vector<std::string> statements = {"CREATE TABLE T (I INTEGER, P VARCHAR(40), B BIGINT)"};
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        statements.push_back("INSERT INTO T VALUES (" + std::to_string(i) + ", '" + texts[i] + "', " +
+                             (i == 6 ? "922337203685478" : "NULL") + ")");
+    vendorkit::createDatabase(folder / "prices.fdb", statements);
+    attach(folder / "prices.fdb");
+    load("SELECT P, B FROM T ORDER BY I");
+
+    const auto refusal = [&](const char* field) {
+        try {
+            data.fieldAmount(field);
+        } catch (const AppError& e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(data.fieldAmount("P"), INT64_MAX);
+    data.next();
+    EXPECT_EQ(data.fieldAmount("P"), INT64_MAX);  // rounded down
+    data.next();
+    EXPECT_EQ(data.fieldAmount("P"), 9223372036854770000);
+    data.next();
+    EXPECT_EQ(data.fieldAmount("P"), INT64_MIN);
+    data.next();
+    EXPECT_EQ(refusal("P"), "'922337203685477.5808' is not a valid currency value");
+    data.next();
+    EXPECT_EQ(refusal("P"), "'922337203685477.58075' is not a valid currency value");  // rounded up past it
+    data.next();
+    EXPECT_EQ(refusal("P"), "'922337203685478' is not a valid currency value");
+    EXPECT_EQ(refusal("B"), "'922337203685478' is not a valid currency value");
+    data.next();
+    EXPECT_EQ(refusal("P"), "'-922337203685477.5809' is not a valid currency value");
+}
+
 TEST_F(Records, MissingColumnsAndClosedSetsRaise) {
     vendorkit::createDatabase(folder / "nourl.fdb", {"CREATE TABLE TEMPLATES (ID INTEGER, NAME VARCHAR(10))",
                                                      "INSERT INTO TEMPLATES VALUES (1, 'a')"});
