@@ -37,7 +37,7 @@ set(QUILL_SEES_tools/vendor_site    platform workspace vendorkit)
 set(QUILL_SEES_tools/make_catalogue platform workspace vendorkit)
 set(QUILL_SEES_bench                platform workspace catalogue install update vendorkit)
 set(QUILL_SEES_bench/shell          platform workspace catalogue install update shell)
-set(QUILL_SEES_fuzz                 platform workspace vendorkit)
+set(QUILL_SEES_fuzz                 platform workspace catalogue vendorkit)
 
 # Gives `target` the include root `root`: a folder of the build tree with a link
 # to each of the folders that follow (from the project's root), under the
