@@ -63,15 +63,20 @@ TEST(DownloadInstalls, PutsTheTemplateInPlaceAndRecordsIt) {
 
     EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
     const auto data = snapshotTree(DataDir);
+    // The replaced pair is kept in the backup.
     const TreeSnapshot expectedData{{"db/", ""}, {"db/forms/", ""}, {"db/forms/a.frm", "form a"},
                                     {"db/notes.txt", "new notes"},
+                                    {"backup/", ""}, {"backup/db/", ""}, {"backup/db/forms/", ""},
+                                    {"backup/db/forms/old.frm", "old form"}, {"backup/db/notes.txt", "old notes"},
                                     {"templates.ini", "[Templates]\r\nMain=db\r\nOther=1\r\n"}};
     EXPECT_EQ(treeDifferences(expectedData, data), "");
     // The download stays; nothing else is left beside the database.
     TemplateArchive served;
     writeTemplateArchive(site.siteFiles.path() + "expected.zip", served);
     EXPECT_EQ(readFile(site.TempDir + "contacts.zip"), readFile(site.siteFiles.path() + "expected.zip"));
-    EXPECT_EQ(treeDifferences({{"db.fdb", "new database"}}, snapshotTree(AppDir + "db/")), "");
+    EXPECT_EQ(treeDifferences({{"db.fdb", "new database"}, {"backup/", ""}, {"backup/db.fdb", "old database"}},
+                              snapshotTree(AppDir + "db/")),
+              "");
 }
 
 TEST(DownloadInstalls, TwoInstallationsLeaveOneMainLine) {
