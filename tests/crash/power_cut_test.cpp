@@ -192,8 +192,6 @@ const Scenario kScenarios[] = {
     {"installation", prepareInstallation, runInstallation},
     {"installation_while_the_organizer_writes", prepareInstallation, runInstallationWhileTheOrganizerWrites},
     {"second_installation", prepareSecondInstallation, runInstallation},
-    {"second_installation_while_the_organizer_writes", prepareSecondInstallation,
-     runInstallationWhileTheOrganizerWrites},
     {"update", prepareUpdate, runUpdate},
 };
 
