@@ -52,8 +52,8 @@ void putTemplateInPlace(FolderChange& change, const std::string& workFolder) {
     const bool oldData = platform::pathExists(dataFolder);
     FolderChange::Burst swap;
     // The backup is one installation's pair: once there is something to keep,
-    // the previous pair goes, both halves, on commit. The data folders first,
-    // so that when the old one is held nothing else has moved yet.
+    // the previous pair goes, both halves, on commit. The data folders first:
+    // the old one is the likeliest to be held, and then no database has moved.
     if (oldDatabase || oldData) {
         if (platform::pathExists(dataBackup)) swap.keepAside(dataBackup, freeNameBeside(workFolder, "db"));
         if (platform::pathExists(databaseBackup)) {

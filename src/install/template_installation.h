@@ -16,8 +16,8 @@ namespace quill {
 std::string templateArchiveName(const std::string& fileName);
 
 // Where the installation keeps what it replaced from `folder` (AppDbDir or
-// DataDir): a sub-folder, so that no database or data folder of the organizer
-// and nothing a template brings can be taken for it.
+// DataDir): a sub-folder beside the installed pair, not inside the data folder
+// a template fills, and no "*.fdb" file that could pass for a database.
 std::string templateBackupFolder(const std::string& folder);
 
 // Returns "db" on success and "" on failure. Shows its own error boxes, never
