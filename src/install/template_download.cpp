@@ -20,6 +20,12 @@ namespace quill {
 
 namespace {
 
+// A hidden name beside a download, for the earlier download of that file.
+std::string earlierDownloadOf(const std::string& localCopy) {
+    const auto cut = localCopy.find_last_of(platform::kSeparator) + 1;
+    return localCopy.substr(0, cut) + "." + localCopy.substr(cut) + ".earlier";
+}
+
 std::string downloadAndInstall(DownloadContext& context) {
     Screen& screen = context.screen;
     const std::string file = context.currentFileName();
@@ -30,7 +36,11 @@ std::string downloadAndInstall(DownloadContext& context) {
     // With the vendor's key built in, only an archive its manifest lists is fetched at all.
     std::optional<SignedArchive> signedEntry;
     if (archivesAreSigned()) signedEntry = templateManifestEntry(screen, context.http, file);
-    platform::deleteFile(localCopy);
+    // An earlier download of this file waits aside, for a cancel to put back;
+    // one a killed run left there is older still.
+    const std::string earlier = earlierDownloadOf(localCopy);
+    platform::deleteFile(earlier);
+    if (!platform::renamePath(localCopy, earlier)) platform::deleteFile(localCopy);
     std::optional<SignedFile> verified;
     {
         // Straight to disk: a template can be hundreds of megabytes.
@@ -46,11 +56,17 @@ std::string downloadAndInstall(DownloadContext& context) {
             }
             out.close();
             checked.checkComplete();
+        } catch (const DownloadCancelled&) {
+            platform::deleteFile(localCopy);
+            platform::renamePath(earlier, localCopy);
+            throw;
         } catch (...) {
             platform::deleteFile(localCopy);  // no partial or unverified copy passes for a download
+            platform::deleteFile(earlier);
             throw;
         }
     }
+    platform::deleteFile(earlier);
     screen.setStatus("Template File Downloaded");
 
     std::string result;
@@ -80,6 +96,10 @@ void downloadSelectedTemplate(DownloadContext& context) {
     std::exception_ptr failure;
     try {
         downloadAndInstall(context);
+    } catch (const DownloadCancelled&) {
+        // The user said stop: no box, and no update check after it either.
+        context.screen.setStatus("Download cancelled.");
+        return;
     } catch (...) {
         failure = std::current_exception();
     }

@@ -23,9 +23,11 @@ struct DownloadContext {
     std::function<void()> updateCheck;             // the last step of every confirmed download
 };
 
-// Does nothing without a selection or without Yes. Once confirmed, updateCheck
-// always runs last; a failed fetch or save of the archive then raises AppError
-// (left to the general error display). Installation failures are shown here.
+// Does nothing without a selection or without Yes. A cancelled download ends
+// there, with "Download cancelled." in the status bar, the folder as it was and
+// no update check. Otherwise, once confirmed, updateCheck always runs last; a
+// failed fetch or save of the archive then raises AppError (left to the
+// general error display). Installation failures are shown here.
 void downloadSelectedTemplate(DownloadContext& context);
 
 }  // namespace quill

@@ -33,33 +33,50 @@ std::string freeNameBeside(const std::string& folder, const std::string& name) {
 }
 
 // Swaps the unpacked db.fdb and db folder in for the installed ones and commits
-// the change. The new database is copied before anything old is touched; the
-// old ones are then moved aside and the new ones in by one burst of renames.
+// the change. The new database is copied before anything old is touched; then
+// one burst of renames moves the installed pair into the backup, where it
+// takes the place of the previous backup, and the new pair into place.
 void putTemplateInPlace(FolderChange& change, const std::string& workFolder) {
     const std::string newDatabase = workFolder + "db.fdb";
     const std::string newDataFolder = workFolder + "db";
     const std::string database = AppDbDir + "db.fdb";
     const std::string dataFolder = DataDir + "db";
+    const std::string databaseBackupFolder = templateBackupFolder(AppDbDir);
+    const std::string dataBackupFolder = templateBackupFolder(DataDir);
+    const std::string databaseBackup = databaseBackupFolder + "db.fdb";
+    const std::string dataBackup = dataBackupFolder + "db";
 
     // Checked before anything old is touched, with the text the move would give.
     if (!platform::folderExists(newDataFolder)) throw AppError("The specified path was not found");
 
+    const bool oldDatabase = platform::pathExists(database);
+    const bool oldData = platform::pathExists(dataFolder);
     FolderChange::Burst swap;
-    // First in the burst, so that when it fails nothing else has moved.
-    std::string oldDataFolder;
-    if (platform::pathExists(dataFolder)) {
-        // Inside the work folder, so the commit takes it away.
-        oldDataFolder = freeNameBeside(workFolder, "db");
-        swap.keepAside(dataFolder, oldDataFolder);
+    // The backup is one installation's pair: once there is something to keep,
+    // the previous pair goes, both halves, on commit. The data folders first:
+    // the old one is the likeliest to be held, and then no database has moved.
+    if (oldDatabase || oldData) {
+        if (platform::pathExists(dataBackup)) swap.keepAside(dataBackup, freeNameBeside(workFolder, "db"));
+        if (platform::pathExists(databaseBackup)) {
+            swap.keepAside(databaseBackup, freeNameBeside(databaseBackupFolder, "db.fdb"));
+        }
     }
-    if (platform::pathExists(database)) swap.keepAside(database, freeNameBeside(AppDbDir, "db.fdb"));
+    if (oldData) {
+        if (!platform::pathExists(dataBackupFolder)) swap.makeFolder(dataBackupFolder);
+        swap.move(dataFolder, dataBackup);
+    }
+    if (oldDatabase) {
+        if (!platform::pathExists(databaseBackupFolder)) swap.makeFolder(databaseBackupFolder);
+        swap.move(database, databaseBackup);
+    }
+    // Copied now, renamed in with the burst.
     change.copy(newDatabase, database, swap);
     swap.move(newDataFolder, dataFolder);
     try {
         change.commit(swap);
     } catch (const AppError&) {
         // An old data folder that will not give way has always been reported so.
-        if (!oldDataFolder.empty() && platform::pathExists(dataFolder) && !platform::pathExists(oldDataFolder)) {
+        if (oldData && platform::pathExists(dataFolder) && !platform::pathExists(dataBackup)) {
             throw AppError("The specified directory already exists");
         }
         throw;
@@ -97,6 +114,8 @@ void checkRoomForTemplate(const ZipReader& reader, const std::string& archive) {
 }
 
 }  // namespace
+
+std::string templateBackupFolder(const std::string& folder) { return folder + "backup" + platform::kSeparator; }
 
 std::string templateArchiveName(const std::string& fileName) {
     const std::string zip = changeFileExt(fileName, ".zip");

@@ -1,5 +1,7 @@
 // Puts a downloaded template in place: its db.fdb becomes AppDbDir + "db.fdb" and
-// its db folder DataDir + "db". A failed installation leaves both as they were.
+// its db folder DataDir + "db". The pair they replace is kept, moved into
+// AppDbDir + "backup/db.fdb" and DataDir + "backup/db", in place of the pair an
+// earlier installation kept there. A failed installation leaves all as it was.
 #pragma once
 
 #include "workspace/screen.h"
@@ -12,6 +14,11 @@ namespace quill {
 // The archive a downloaded FILE is unpacked from: the extension replaced by
 // ".zip", kept when it already is ".zip" in any case.
 std::string templateArchiveName(const std::string& fileName);
+
+// Where the installation keeps what it replaced from `folder` (AppDbDir or
+// DataDir): a sub-folder beside the installed pair, not inside the data folder
+// a template fills, and no "*.fdb" file that could pass for a database.
+std::string templateBackupFolder(const std::string& folder);
 
 // Returns "db" on success and "" on failure. Shows its own error boxes, never
 // raises. Sets AppDbDir; blocks input and shows the hourglass while it runs.

@@ -231,8 +231,13 @@ void undoStep(const std::string& appDir, const RecordedChange& change, std::size
         break;
     }
     case Type::Folder:
-        // One that is not empty holds what is not ours; it stays.
-        if (isFolder(path)) platform::removeFolder(path);
+        // One that is not empty holds what is not ours; it stays. What was
+        // moved back out of it reaches the disk first: a power cut must not
+        // keep the removal and lose the move, and with it what was moved.
+        if (isFolder(path)) {
+            syncFolders(appDir, touchedFolders(change.steps));
+            platform::removeFolder(path);
+        }
         break;
     case Type::WorkFolder:
     case Type::Scratch: {

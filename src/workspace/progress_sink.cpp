@@ -51,7 +51,7 @@ bool ProgressSink::awaitEvents(std::chrono::milliseconds upTo) {
 void ProgressSink::wakeEvents() { screen_.wakeWaiting(); }
 
 void ProgressSink::stopIfCancelled() {
-    if (screen_.transferCancelled()) throw AppError("Download cancelled.");
+    if (screen_.transferCancelled()) throw DownloadCancelled();
 }
 
 }  // namespace quill

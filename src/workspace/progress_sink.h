@@ -3,6 +3,7 @@
 // a download stops when the screen says it is cancelled.
 #pragma once
 
+#include "platform/error.h"
 #include "workspace/byte_sink.h"
 #include "workspace/screen.h"
 
@@ -12,6 +13,14 @@
 #include <string>
 
 namespace quill {
+
+// What a download raises when it stops because the screen says it is
+// cancelled: an AppError like any failure, which a step that takes a stop as
+// the user's answer rather than a failure can tell apart.
+class DownloadCancelled : public AppError {
+public:
+    DownloadCancelled() : AppError("Download cancelled.") {}
+};
 
 class ProgressSink : public ByteSink {
 public:
@@ -29,7 +38,7 @@ public:
     void begin(std::int64_t total) override;
     void write(const char* data, std::size_t size) override;
     // Shows the progress of a shown download, lets queued events run, and
-    // raises AppError "Download cancelled." once the screen says it is cancelled.
+    // raises DownloadCancelled once the screen says it is cancelled.
     void pulse() override;
     // Window events run while the download waits, and a cancel among them
     // ends it at once.

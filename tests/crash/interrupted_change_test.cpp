@@ -60,14 +60,43 @@ std::vector<std::string> installationArgs(const std::string& app) {
     return {"installation", app, app + "temp/contacts.zip"};
 }
 
+// The sample folder's old pair goes to the backup, the template takes its place.
 TreeSnapshot afterInstallation(const TreeSnapshot& before) {
     TreeSnapshot after = before;
     std::erase_if(after, [](const auto& entry) { return entry.first.rfind("data/db/", 0) == 0; });
+    after["db/backup/"] = "";
+    after["db/backup/db.fdb"] = "old database";
+    after["data/backup/"] = "";
+    for (const auto& [path, bytes] : before) {
+        if (path.rfind("data/db/", 0) == 0) after["data/backup/" + path.substr(5)] = bytes;
+    }
     after["db/db.fdb"] = "new database";
     after["data/db/"] = "";
     after["data/db/notes.txt"] = "new notes";
     after["data/db/forms/"] = "";
     after["data/db/forms/a.frm"] = "form a";
+    return after;
+}
+
+// A first installation made, and a second template downloaded.
+void makeFolderToInstallASecondTemplateInto(const std::string& app) {
+    makeFolderToInstallInto(app);
+    const ChildProgramEnd first = runChildProgram(QUILL_CHANGE_CHILD, installationArgs(app), -1);
+    ASSERT_EQ(first.exitCode, 0) << first.output;
+    writeSampleTemplateArchive(app + "temp/contacts.zip", "second database", "second notes");
+}
+
+// The first template's pair is the backup now, the sample folder's is gone.
+TreeSnapshot afterSecondInstallation(const TreeSnapshot& before) {
+    TreeSnapshot after = before;
+    std::erase_if(after, [](const auto& entry) { return entry.first.rfind("data/backup/db/", 0) == 0; });
+    after["db/backup/db.fdb"] = "new database";
+    after["data/backup/db/"] = "";
+    after["data/backup/db/notes.txt"] = "new notes";
+    after["data/backup/db/forms/"] = "";
+    after["data/backup/db/forms/a.frm"] = "form a";
+    after["db/db.fdb"] = "second database";
+    after["data/db/notes.txt"] = "second notes";
     return after;
 }
 
@@ -115,6 +144,7 @@ const Scenario kSampleChanges[] = {
 };
 const Scenario kRealChanges[] = {
     {"installation", makeFolderToInstallInto, installationArgs, afterInstallation},
+    {"second_installation", makeFolderToInstallASecondTemplateInto, installationArgs, afterSecondInstallation},
     {"update", makeSampleAppFolder, updateArgs, afterUpdate},
 };
 

@@ -85,6 +85,14 @@ void runInstallation(const std::string& app) {
     recordInstalledTemplate(record, result);
 }
 
+// The first template installed, a second one downloaded: its installation
+// moves the first one's pair into the backup, where the sample folder's was.
+void prepareSecondInstallation(const std::string& app) {
+    prepareInstallation(app);
+    runInstallation(app);
+    writeSampleTemplateArchive(app + "temp/contacts.zip", bigFile("second database"), "second notes");
+}
+
 void prepareUpdate(const std::string& app) {
     makeSampleAppFolder(app);
     writeFile(app + "version.ini", "[Quillary]\r\nversion=1.0\r\nfile=quillary-1.0.zip\r\n");
@@ -156,7 +164,8 @@ std::vector<TreeSnapshot> alsoSound(const TreeSnapshot& before) {
 
 // The files that must change together; each small file is its own group.
 std::string groupOf(const std::string& path) {
-    if (path.rfind("db/", 0) == 0 || path.rfind("data/db/", 0) == 0 || path.rfind("data/db (", 0) == 0) {
+    if (path.rfind("db/", 0) == 0 || path.rfind("data/db/", 0) == 0 || path.rfind("data/db (", 0) == 0 ||
+        path.rfind("data/backup/", 0) == 0) {
         return "the database";
     }
     if (path == "data/templates.ini" || path == "temp/temp.ini" || path == "version.ini") return path;
@@ -186,6 +195,7 @@ struct Scenario {
 const Scenario kScenarios[] = {
     {"installation", prepareInstallation, runInstallation},
     {"installation_while_the_organizer_writes", prepareInstallation, runInstallationWhileTheOrganizerWrites},
+    {"second_installation", prepareSecondInstallation, runInstallation},
     {"update", prepareUpdate, runUpdate},
 };
 

@@ -10,6 +10,8 @@
 #include "workspace/template_manifest.h"
 #include "workspace/vendor_metadata.h"
 #include "workspace/names.h"
+#include "workspace/app_files.h"
+#include "workspace/failures.h"
 
 #include <gtest/gtest.h>
 
@@ -63,15 +65,20 @@ TEST(DownloadInstalls, PutsTheTemplateInPlaceAndRecordsIt) {
 
     EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
     const auto data = snapshotTree(DataDir);
+    // The replaced pair is kept in the backup.
     const TreeSnapshot expectedData{{"db/", ""}, {"db/forms/", ""}, {"db/forms/a.frm", "form a"},
                                     {"db/notes.txt", "new notes"},
+                                    {"backup/", ""}, {"backup/db/", ""}, {"backup/db/forms/", ""},
+                                    {"backup/db/forms/old.frm", "old form"}, {"backup/db/notes.txt", "old notes"},
                                     {"templates.ini", "[Templates]\r\nMain=db\r\nOther=1\r\n"}};
     EXPECT_EQ(treeDifferences(expectedData, data), "");
     // The download stays; nothing else is left beside the database.
     TemplateArchive served;
     writeTemplateArchive(site.siteFiles.path() + "expected.zip", served);
     EXPECT_EQ(readFile(site.TempDir + "contacts.zip"), readFile(site.siteFiles.path() + "expected.zip"));
-    EXPECT_EQ(treeDifferences({{"db.fdb", "new database"}}, snapshotTree(AppDir + "db/")), "");
+    EXPECT_EQ(treeDifferences({{"db.fdb", "new database"}, {"backup/", ""}, {"backup/db.fdb", "old database"}},
+                              snapshotTree(AppDir + "db/")),
+              "");
 }
 
 TEST(DownloadInstalls, TwoInstallationsLeaveOneMainLine) {
@@ -262,7 +269,17 @@ TEST_F(SignedTemplateDownload, AnArchiveSwappedInAfterTheDownloadIsNotWhatGetsUn
     EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
 }
 
-TEST(DownloadCancelled, LeavesNothingBehindAndASecondTryInstalls) {
+// Whether the update check ran, told by its first fetch reaching the server.
+bool versionFetched(const TemplateSite& site) {
+    for (const auto& request : site.server->requests()) {
+        if (request.target.find("version.txt") != std::string::npos) return true;
+    }
+    return false;
+}
+
+// A cancel is the user saying stop: no box, no update check, and the folder,
+// an earlier download of the same archive too, byte for byte as it was.
+TEST(DownloadCancelled, LeavesEverythingAsItWasAndASecondTryInstalls) {
     TemplateSite site;
     TemplateArchive big;
     std::mt19937 random(15);
@@ -271,15 +288,24 @@ TEST(DownloadCancelled, LeavesNothingBehindAndASecondTryInstalls) {
     big.otherFiles["padding.bin"] = padding;  // does not deflate: over a second on this line
     site.serveTemplate("contacts.zip", big);
     site.server->throttle(800 * 1024);
+    site.server->serveBytes("/quillary-web/update/version.txt", "[Quillary]\r\nversion=1.0\r\n");
+    writeFile(site.TempDir + "contacts.zip", "an earlier download");
     const auto before = snapshotTree(AppDir);
     site.screen.onPump = [&] {
         // The user clicks Cancel once the download is seen to be under way.
         if (!site.screen.shown.empty() && site.screen.shown.back().received > 0) site.screen.cancelAnswer = true;
     };
     auto context = site.download("contacts.zip");
-    EXPECT_EQ(errorOf([&] { downloadSelectedTemplate(context); }), "Download cancelled.");
-    EXPECT_EQ(site.screen.events.back(), "check");
-    EXPECT_EQ(site.screen.status, "Downloading Template File...");
+    // The update check's own first step, as the main window runs it.
+    context.updateCheck = [&] {
+        site.screen.events.push_back("check");
+        ignoringErrors([&] { keepVersionIni(site.screen, site.http); });
+    };
+    downloadSelectedTemplate(context);
+    EXPECT_EQ(site.screen.boxes(), Events{"confirm:Are you sure you want to download this Database Template: \rContacts ?"});
+    EXPECT_EQ(site.screen.status, "Download cancelled.");
+    EXPECT_EQ(site.screen.count("check"), 0);
+    EXPECT_FALSE(versionFetched(site));
     EXPECT_EQ(site.screen.progressWindows, 0);
     EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
     EXPECT_EQ(site.record.lines.value("Main"), "old");
@@ -290,6 +316,9 @@ TEST(DownloadCancelled, LeavesNothingBehindAndASecondTryInstalls) {
     downloadSelectedTemplate(context);
     EXPECT_EQ(site.screen.count("info:Template installed successfully."), 1);
     EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
+    EXPECT_EQ(site.screen.count("check"), 1);
+    EXPECT_TRUE(versionFetched(site));
+    EXPECT_FALSE(platform::pathExists(site.TempDir + ".contacts.zip.earlier"));
     // It showed how far it was, against the archive's size.
     const auto size = static_cast<std::int64_t>(readFile(site.TempDir + "contacts.zip").size());
     ASSERT_GE(site.screen.shown.size(), 5u);

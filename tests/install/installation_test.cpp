@@ -6,6 +6,7 @@
 #include "workspace/names.h"
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 
 namespace quill::testing {
@@ -21,9 +22,17 @@ TEST(TemplateArchiveName, ReplacesTheExtensionButKeepsAnyZip) {
     EXPECT_EQ(templateArchiveName("/a/t.d/sales"), "/a/t.d/sales.zip");
 }
 
-// A failed installation must leave the installed template as it was, byte for byte.
+// A failed installation must leave the installed template and the backup of
+// the one before it as they were, byte for byte.
 class FailedInstallation : public ::testing::Test {
 protected:
+    FailedInstallation() {
+        makeFolders(AppDir + "db/backup");
+        makeFolders(DataDir + "backup/db");
+        writeFile(AppDir + "db/backup/db.fdb", "older database");
+        writeFile(DataDir + "backup/db/notes.txt", "older notes");
+    }
+
     std::string install(const TemplateArchive& archive) {
         writeTemplateArchive(site.TempDir + "contacts.zip", archive);
         before = snapshotTree(AppDir);
@@ -113,6 +122,15 @@ TEST_F(FailedInstallation, OldDatabaseThatCannotBeSetAsideGivesTheSystemsReason)
     expectNothingLost();
 }
 
+TEST_F(FailedInstallation, OldDataFolderThatWillNotGiveWaySaysSo) {
+    if (!setImmutable(DataDir + "db", true)) GTEST_SKIP() << "no immutable folders here";
+    const std::string result = install(TemplateArchive{});
+    setImmutable(DataDir + "db", false);
+    EXPECT_EQ(result, "");
+    EXPECT_EQ(site.screen.boxes(), Events{"error:The specified directory already exists"});
+    expectNothingLost();
+}
+
 // What a run that died in the middle leaves: its work folder with part of a template.
 void leaveWorkFolders(int except) {
     for (int n = 0; n < 100; ++n) {
@@ -165,7 +183,9 @@ TEST(Installation, ReplacesAReadOnlyDatabaseAndLeavesNoWorkFolder) {
     writeTemplateArchive(site.TempDir + "contacts.zip", TemplateArchive{});
     EXPECT_EQ(installTemplate(site.screen, site.TempDir + "contacts.zip"), "db");
     EXPECT_EQ(AppDbDir, AppDir + "db/");
-    EXPECT_EQ(treeDifferences({{"db.fdb", "new database"}}, snapshotTree(AppDir + "db/")), "");
+    EXPECT_EQ(treeDifferences({{"db.fdb", "new database"}, {"backup/", ""}, {"backup/db.fdb", "[read-only] old database"}},
+                              snapshotTree(AppDir + "db/")),
+              "");
     for (const auto& [path, bytes] : snapshotTree(DataDir)) {
         EXPECT_NE(path.rfind("tmp", 0), 0u) << path;
     }
@@ -198,6 +218,67 @@ TEST(Installation, NamesOnlyAnUpdateKeepsAreATemplatesToUse) {
     writeTemplateArchive(site.TempDir + "contacts.zip", archive);
     EXPECT_EQ(installTemplate(site.screen, site.TempDir + "contacts.zip"), "db");
     EXPECT_TRUE(site.screen.boxes().empty());
+}
+
+// Nothing an installation replaces is lost: the pair it replaced is the
+// backup, the very files moved there, and the backup before it goes.
+TEST(InstallationBackup, HoldsThePairTheLastInstallationReplaced) {
+    TemplateSite site;
+    TemplateArchive first;
+    first.database = "first database";
+    first.dataFiles = {{"notes.txt", "first notes"}, {"forms/first.frm", "first form"}};
+    writeTemplateArchive(site.TempDir + "first.zip", first);
+    writeTemplateArchive(site.TempDir + "second.zip", TemplateArchive{});
+    ASSERT_EQ(installTemplate(site.screen, site.TempDir + "first.zip"), "db");
+    // The user's own work in the first template.
+    writeFile(DataDir + "db/mine.txt", "the user's file");
+    struct stat database {}, dataFolder {};
+    ASSERT_EQ(::stat((AppDir + "db/db.fdb").c_str(), &database), 0);
+    ASSERT_EQ(::stat((DataDir + "db").c_str(), &dataFolder), 0);
+
+    ASSERT_EQ(installTemplate(site.screen, site.TempDir + "second.zip"), "db");
+    EXPECT_TRUE(site.screen.boxes().empty());
+    EXPECT_EQ(treeDifferences({{"db.fdb", "new database"}, {"backup/", ""}, {"backup/db.fdb", "first database"}},
+                              snapshotTree(AppDir + "db/")),
+              "");
+    const TreeSnapshot data{{"db/", ""},
+                            {"db/forms/", ""},
+                            {"db/forms/a.frm", "form a"},
+                            {"db/notes.txt", "new notes"},
+                            {"backup/", ""},
+                            {"backup/db/", ""},
+                            {"backup/db/forms/", ""},
+                            {"backup/db/forms/first.frm", "first form"},
+                            {"backup/db/mine.txt", "the user's file"},
+                            {"backup/db/notes.txt", "first notes"},
+                            {"templates.ini", "[Templates]\r\nMain=old\r\nOther=1\r\n"}};
+    EXPECT_EQ(treeDifferences(data, snapshotTree(DataDir)), "");
+    // Moved, not copied: a program holding the old database open still writes to the kept one.
+    struct stat kept {};
+    ASSERT_EQ(::stat((AppDir + "db/backup/db.fdb").c_str(), &kept), 0);
+    EXPECT_EQ(kept.st_ino, database.st_ino);
+    ASSERT_EQ(::stat((DataDir + "backup/db").c_str(), &kept), 0);
+    EXPECT_EQ(kept.st_ino, dataFolder.st_ino);
+}
+
+TEST(InstallationBackup, IsOneInstallationsPairNeverHalvesOfTwo) {
+    TemplateSite site;
+    makeFolders(AppDir + "db/backup");
+    makeFolders(DataDir + "backup/db");
+    writeFile(AppDir + "db/backup/db.fdb", "older database");
+    writeFile(DataDir + "backup/db/notes.txt", "older notes");
+    std::filesystem::remove_all(DataDir + "db");
+    writeTemplateArchive(site.TempDir + "contacts.zip", TemplateArchive{});
+    ASSERT_EQ(installTemplate(site.screen, site.TempDir + "contacts.zip"), "db");
+    EXPECT_EQ(readFile(AppDir + "db/backup/db.fdb"), "old database");
+    EXPECT_EQ(treeDifferences({}, snapshotTree(DataDir + "backup/")), "");
+
+    // Nothing in place to keep: the backup stays as it is.
+    std::filesystem::remove(AppDir + "db/db.fdb");
+    std::filesystem::remove_all(DataDir + "db");
+    const TreeSnapshot backup = snapshotTree(AppDir + "db/backup/");
+    ASSERT_EQ(installTemplate(site.screen, site.TempDir + "contacts.zip"), "db");
+    EXPECT_EQ(treeDifferences(backup, snapshotTree(AppDir + "db/backup/")), "");
 }
 
 TEST(Installation, MissingDataFolderIsMade) {

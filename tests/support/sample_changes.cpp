@@ -95,12 +95,12 @@ TreeSnapshot afterSampleUpdate(const TreeSnapshot& before) {
     return after;
 }
 
-void writeSampleTemplateArchive(const std::string& path, const std::string& database) {
+void writeSampleTemplateArchive(const std::string& path, const std::string& database, const std::string& notes) {
     vendorkit::ZipWriter zip(path);
     zip.addFile("readme.txt", "read me");
     zip.addFile("db.fdb", database);
     zip.addFolder("db/");
-    zip.addFile("db/notes.txt", "new notes");
+    zip.addFile("db/notes.txt", notes);
     zip.addFile("db/forms/a.frm", "form a");
     zip.finish();
 }

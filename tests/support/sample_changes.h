@@ -23,9 +23,10 @@ TreeSnapshot afterSampleInstallation(const TreeSnapshot& before);
 void runSampleUpdate(const std::string& app);
 TreeSnapshot afterSampleUpdate(const TreeSnapshot& before);
 
-// The archives of the real changes. A template: its db.fdb, its db folder and
-// a file the installation leaves in the work folder.
-void writeSampleTemplateArchive(const std::string& path, const std::string& database = "new database");
+// The archives of the real changes. A template: its db.fdb, its db folder
+// (notes.txt and forms/a.frm) and a file the installation leaves in the work folder.
+void writeSampleTemplateArchive(const std::string& path, const std::string& database = "new database",
+                                const std::string& notes = "new notes");
 // An update, after the sample folder: one file backed up, one whose backup
 // name is taken, one in a folder upgr_bak lacks, a new file in a new folder
 // and a folder entry. The bytes of the archive.
