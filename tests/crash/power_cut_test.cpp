@@ -139,8 +139,9 @@ void runInstallationWhileTheOrganizerWrites(const std::string& app) {
     setJournalPointHook(nullptr);
     ASSERT_LT(g_organizerFile, 0) << "the organizer never wrote";
     // Not only the run's own end: the cut states are judged against it, so it must keep the organizer's work.
-    ASSERT_TRUE(platform::fileExists(app + "db/db (changed, kept).fdb")) << "the organizer's work was not kept";
-    ASSERT_EQ(readFile(app + "db/db (changed, kept).fdb"), oldDatabase + kOrganizersChange);
+    // The replaced database is the backup, the very file the organizer wrote to.
+    ASSERT_TRUE(platform::fileExists(app + "db/backup/db.fdb")) << "the organizer's work was not kept";
+    ASSERT_EQ(readFile(app + "db/backup/db.fdb"), oldDatabase + kOrganizersChange);
 }
 
 // Besides the tree before and the tree after: the organizer's change to the old
