@@ -116,7 +116,8 @@ private:
         reader.open(archiveFile_->descriptor(), archive_);
         const std::string stage = workFolder_ + "stage" + kSep;
         createFolderOrRaise(stage);
-        reader.extractAll(stage);
+        // An entry without a mode of its own takes that of the program file it replaces.
+        reader.extractAll(stage, [](const ZipEntry& entry) { return ZipReader::targetPathFor(AppDir, entry.name); });
 
         ReplacementPlan plan(AppDir, AppDir + "upgr_bak" + kSep, workFolder_, stage);
         for (const auto& entry : reader.entries()) {

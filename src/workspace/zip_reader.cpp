@@ -132,15 +132,16 @@ constexpr unsigned kMadeOnUnix = 3;
 
 // The bits an unpacked file is given, or none to leave it as it was made:
 // a new file made with the default, or a file written over with its own.
+// Read and write for the owner always: the program replaces its files later,
+// and the organizer writes to its database.
 std::optional<unsigned> permissionsFor(const ZipEntry& entry, bool existed, const std::string& replaced) {
     struct stat old {};
     const bool replacing = !replaced.empty() && ::stat(replaced.c_str(), &old) == 0 && S_ISREG(old.st_mode);
     std::optional<unsigned> mode;
     if (const auto own = entry.unixMode()) {
-        // Read and write for the owner always: the program replaces and deletes its files later.
         mode = (*own | 0600) & ~platform::creationMask();
     } else if (!existed && replacing) {
-        mode = old.st_mode & 0777;
+        mode = (old.st_mode & 0777) | 0600;
     }
     // The program that runs this very code must start again after its update.
     if (replacing && platform::isRunningProgram(replaced)) {

@@ -64,11 +64,11 @@ public:
     // error in <name>". When a write fails or the size is wrong, the entry's
     // file is deleted; damaged data leaves what was written.
     //
-    // The file's permission bits: the entry's Unix mode with read and write
-    // for the owner, as the umask allows; else, for a file written over, what
-    // it had; else those of the file `replaced` names for the entry (the one
-    // the unpacked file will take the place of), when there is one; else the
-    // default for new files. A file that replaces the running program keeps
+    // The file's permission bits: the entry's Unix mode, as the umask allows;
+    // else, for a file written over, what it had; else those of the file
+    // `replaced` names for the entry (the one the unpacked file will take the
+    // place of), when there is one; else the default for new files. The
+    // first two always with read and write for the owner. A file that replaces the running program keeps
     // the right to run it had.
     using ReplacedFile = std::function<std::string(const ZipEntry&)>;
     void extract(std::size_t index, const std::string& folder, const ReplacedFile& replaced = {});
