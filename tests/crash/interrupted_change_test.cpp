@@ -89,12 +89,13 @@ std::vector<std::string> updateArgs(const std::string& app) {
 
 TreeSnapshot afterUpdate(const TreeSnapshot& before) {
     TreeSnapshot after = before;
-    after["quillary.exe"] = "program 1.1";
-    after["upgr_bak/quillary.exe"] = "program 1.0";
-    after["readme.txt"] = "readme 1.1";
+    // Each file with the mode it should have: the program keeps its right to run.
+    after["quillary.exe"] = withMode(0755, "program 1.1");
+    after["upgr_bak/quillary.exe"] = withMode(0755, "program 1.0");
+    after["readme.txt"] = withMode(0600, "readme 1.1");
     after["bin/tool.dll"] = "tool 1.1";
     after["help/"] = "";
-    after["help/manual.txt"] = "manual 1.1";
+    after["help/manual.txt"] = withMode(0700, "manual 1.1");
     after["plugins/"] = "";
     return after;
 }
