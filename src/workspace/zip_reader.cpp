@@ -253,7 +253,6 @@ void ZipReader::Impl::readDirectory(const std::string& path) {
         const std::uint16_t nameLength = get16(header + 28);
         const std::size_t extraLength = get16(header + 30);
         const std::size_t otherLength = extraLength + get16(header + 32);
-        const bool diskMarked = get16(header + 34) == kZip64Marker16;
         e.externalAttributes = get32(header + 38);
         e.localHeaderOffset = get32(header + 42);
         name.resize(nameLength);
@@ -270,8 +269,6 @@ void ZipReader::Impl::readDirectory(const std::string& path) {
         if (e.uncompressedSize == kZip64Marker) marked.push_back(&e.uncompressedSize);
         if (e.compressedSize == kZip64Marker) marked.push_back(&e.compressedSize);
         if (e.localHeaderOffset == kZip64Marker) marked.push_back(&e.localHeaderOffset);
-        std::uint64_t disk = 0;
-        if (diskMarked) marked.push_back(&disk);
         bool taken = true;
         if (!marked.empty()) {
             const auto field = findExtra(skip.data(), extraLength, kZip64ExtraId);

@@ -51,7 +51,7 @@ void runSampleInstallation(const std::string& app) {
     change.makeWorkFolder(work);
     makeFolders(work + "db/sub");
     writeFile(work + "db.fdb", "new database");
-    std::filesystem::permissions(work + "db.fdb", std::filesystem::perms(0600));  // the copy must carry it
+    std::filesystem::permissions(work + "db.fdb", std::filesystem::perms(0640));  // the copy must carry it
     writeFile(work + "db/notes.txt", "new notes");
     writeFile(work + "db/sub/" + kOddName, "new odd");
 
@@ -64,7 +64,7 @@ void runSampleInstallation(const std::string& app) {
 
 TreeSnapshot afterSampleInstallation(const TreeSnapshot& before) {
     TreeSnapshot after = before;
-    after["db/db.fdb"] = withMode(0600, "new database");
+    after["db/db.fdb"] = withMode(0640, "new database");
     after["data/db/notes.txt"] = "new notes";
     after.erase("data/db/sub/" + kOddName);
     after["data/db/sub/" + kOddName] = "new odd";

@@ -159,6 +159,13 @@ TEST(ZipBounds, Zip64SizesBindAsTheirShorterKindDoes) {
     const std::size_t localExtra = piped.find(std::string("\x01\x00\x10\x00", 4));
     writeFile(temp / "lie.zip", patched(piped, localExtra + 4, 181, 8));
     EXPECT_EQ(errorOf([&] { unpackArchive(temp / "lie.zip", out); }), "Size error in data.txt");
+    // A writer that puts only the marked size in the local extra field is taken too.
+    const std::size_t local = localExtra - 30 - std::string("data.txt").size();
+    std::string onlyOne = patched(patched(piped, localExtra + 2, 8, 2), local + 18, 23, 4);
+    writeFile(temp / "one.zip", onlyOne);
+    TempFolder one;
+    unpackArchive(temp / "one.zip", one.path());
+    EXPECT_EQ(readFile(one / "data.txt").size(), 180u);
     EXPECT_EQ(treeDifferences(before, snapshotTree(out)), "");
 }
 
@@ -169,6 +176,11 @@ TEST(ZipOpen, AZip64EndRecordIsReadOnlyForTheValuesThatNeedIt) {
     const std::size_t locator = fz.rfind("PK\x06\x07");
     writeFile(temp / "nowhere.zip", patched(fz, locator + 8, 5, 8));
     EXPECT_EQ(errorOf([&] { unpackArchive(temp / "nowhere.zip", temp.path()); }), "Error reading zip file");
+    // The locator finds something that is no Zip64 end record.
+    std::string unsigned_ = fz;
+    unsigned_[fz.rfind("PK\x06\x06") + 3] = 0x07;
+    writeFile(temp / "unsigned.zip", unsigned_);
+    EXPECT_EQ(errorOf([&] { unpackArchive(temp / "unsigned.zip", temp.path()); }), "Error reading zip file");
     // A count that no file of this size holds sizes nothing.
     const std::size_t record = fz.rfind("PK\x06\x06");
     writeFile(temp / "many.zip", patched(patched(fz, fz.rfind("PK\x05\x06") + 10, 0xFFFF, 2), record + 32, 1ull << 40, 8));
@@ -208,6 +220,9 @@ TEST(ZipModes, EachFileGetsItsEntrysModeTheModeOfTheFileItReplacesOrTheDefault) 
         zip.addFile("ro.txt", "ro", readOnly);
         zip.addFile("fresh.txt", "fresh");
         zip.addFile("kept.txt", "after");
+        vendorkit::ZipEntryOptions link;
+        link.unixMode = 0120777;  // a link, unpacked as a file holding its target: nothing to run
+        zip.addFile("link", "fresh.txt", link);
     }
     ZipReader reader;
     reader.open(temp / "t.zip");
@@ -216,8 +231,22 @@ TEST(ZipModes, EachFileGetsItsEntrysModeTheModeOfTheFileItReplacesOrTheDefault) 
                                 {"own.txt", withMode(underUmask(0777), "new own")},
                                 {"ro.txt", withMode(underUmask(0644), "ro")},
                                 {"fresh.txt", withMode(underUmask(0666), "fresh")},
-                                {"kept.txt", withMode(0604, "after")}};
+                                {"kept.txt", withMode(0604, "after")},
+                                {"link", withMode(underUmask(0666), "fresh.txt")}};
     EXPECT_EQ(treeDifferences(expected, snapshotTree(out)), "");
+}
+
+TEST(ZipModes, AttributesFromAnotherSystemAreNoUnixMode) {
+    // modes.zip with every entry said to be made on DOS: the high half of the
+    // attributes means nothing there.
+    std::string bytes = readFile(fixture("modes.zip"));
+    for (auto at = bytes.find("PK\x01\x02"); at != std::string::npos; at = bytes.find("PK\x01\x02", at + 4)) bytes[at + 5] = 0;
+    TempFolder temp;
+    writeFile(temp / "dos.zip", bytes);
+    const std::string out = temp / "out/";
+    testing::makeFolders(out);
+    unpackArchive(temp / "dos.zip", out);
+    for (const auto& [path, content] : snapshotTree(out)) EXPECT_EQ(content.find("[mode"), std::string::npos) << path;
 }
 
 TEST(ZipModes, TheFileThatReplacesTheRunningProgramKeepsTheRightToRun) {

@@ -228,9 +228,10 @@ void ZipWriter::finish() {
         put16(c, 0);
         put16(c, 0);
         put16(c, 0);
-        // The file type beside the permission bits, as zip writes them.
-        const std::uint32_t type = folder ? 040000 : 0100000;
-        put32(c, (e.options.unixMode ? (type | (*e.options.unixMode & 07777)) << 16 : 0) | (folder ? 0x10 : 0));
+        // The file type beside the permission bits, as zip writes them, unless the mode names its own.
+        const std::uint32_t mode = e.options.unixMode.value_or(0);
+        const std::uint32_t type = (mode & 0170000) ? (mode & 0170000) : folder ? 040000 : 0100000;
+        put32(c, (e.options.unixMode ? (type | (mode & 07777)) << 16 : 0) | (folder ? 0x10 : 0));
         put32(c, fits32(e.localOffset));
         c += e.name;
         emit(c.data(), c.size());

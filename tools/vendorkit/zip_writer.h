@@ -25,7 +25,8 @@ struct ZipEntryOptions {
     bool badLocalSignature = false;
     bool badCentralSignature = false;
     // Recorded as zip records it on Unix (made by system 3, the mode in the
-    // high half of the external attributes); none: made as on DOS.
+    // high half of the external attributes, a file's or folder's kind added
+    // unless the mode gives one); none: made as on DOS.
     std::optional<unsigned> unixMode;
     std::uint16_t extraFlags = 0;  // more flag bits, such as 1 for an encrypted entry
 };
