@@ -485,8 +485,11 @@ void ZipReader::extractEntry(std::size_t index, const std::string& folder, Made&
 }
 
 std::uint64_t ZipReader::declaredSize() const {
+    // Held below what a sum with the other needs could wrap round: Zip64
+    // sizes that add up past it are more than any disk has anyway.
+    constexpr std::uint64_t kCeiling = kLargestOffset / 4;
     std::uint64_t total = 0;
-    for (const ZipEntry& e : impl_->entries) total += e.uncompressedSize;
+    for (const ZipEntry& e : impl_->entries) total = std::min(kCeiling, total + std::min(kCeiling, e.uncompressedSize));
     return total;
 }
 

@@ -73,7 +73,7 @@ public:
     using ReplacedFile = std::function<std::string(const ZipEntry&)>;
     void extract(std::size_t index, const std::string& folder, const ReplacedFile& replaced = {});
 
-    // The sum of the entries' declared (uncompressed) sizes.
+    // The sum of the entries' declared (uncompressed) sizes, at most 2^61.
     std::uint64_t declaredSize() const;
 
     // Every entry in directory order, as extract, once checkFreeSpace has found

@@ -138,6 +138,13 @@ TEST(ZipBounds, Zip64SizesBindAsTheirShorterKindDoes) {
     writeFile(temp / "huge.zip", patched(fz, centralZip64Value(fz, "final_inst"), 1ull << 50, 8));
     EXPECT_NE(errorOf([&] { unpackArchive(temp / "huge.zip", out); }).find("Not enough free disk space to unpack huge.zip"),
               std::string::npos);
+    // Sizes that add up past 2^64 must not wrap round to a sum that fits.
+    std::string wrapping = fz;
+    for (const char* name : {"readme.txt", "secret.ini", "final_inst", "bin/run.sh"})
+        wrapping = patched(wrapping, centralZip64Value(wrapping, name), 1ull << 62, 8);
+    writeFile(temp / "wrapping.zip", wrapping);
+    EXPECT_NE(errorOf([&] { unpackArchive(temp / "wrapping.zip", out); }).find("Not enough free disk space"),
+              std::string::npos);
     // More than a file can hold: never taken as a size.
     writeFile(temp / "beyond.zip", patched(fz, centralZip64Value(fz, "final_inst"), 1ull << 63, 8));
     EXPECT_EQ(errorOf([&] { unpackArchive(temp / "beyond.zip", out); }), "Unsupported Zip64 entry: final_inst");
