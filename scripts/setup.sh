@@ -18,6 +18,7 @@ PACKAGES="
     xvfb xauth xdotool imagemagick x11-utils openbox
     fonts-wine fonts-dejavu-core
     curl unzip zip python3 ca-certificates e2fsprogs
+    libarchive-tools p7zip-full
 "
 missing=""
 for p in $PACKAGES; do

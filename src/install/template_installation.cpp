@@ -160,7 +160,10 @@ std::string installTemplate(Screen& screen, const std::string& downloadedFile, c
     screen.processMessages();
 
     reportingOwnErrors(screen, [&] {
-        reader.extractAll(workFolder);
+        reader.extractAll(workFolder, [](const ZipEntry& entry) {
+            const std::string path = entryPath(entry.name);
+            return path == "db.fdb" ? AppDbDir + path : DataDir + path;  // where putTemplateInPlace puts it
+        });
         screen.processMessages();
         if (!platform::fileExists(workFolder + "db.fdb")) return;
         screen.processMessages();

@@ -419,6 +419,28 @@ std::string modulePath() {
     }
 }
 
+bool isRunningProgram(const std::string& path) {
+    struct stat file {};
+    struct stat program {};
+    return ::stat(path.c_str(), &file) == 0 && ::stat("/proc/self/exe", &program) == 0 &&
+           file.st_dev == program.st_dev && file.st_ino == program.st_ino;
+}
+
+unsigned creationMask() {
+    // Read, not set and set back: another thread may be creating a file meanwhile.
+    if (FILE* status = std::fopen("/proc/self/status", "re")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, status)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(status);
+        if (found) return mask & 0777;
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mask & 0777;
+}
+
 void sleepMilliseconds(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 }  // namespace quill::platform

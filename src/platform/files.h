@@ -85,6 +85,10 @@ std::string systemErrorText(int code);
 
 // Full path of the running program file.
 std::string modulePath();
+// Whether path names the running program's file, under whatever name.
+bool isRunningProgram(const std::string& path);
+// The permission bits the user keeps from new files (the umask).
+unsigned creationMask();
 void sleepMilliseconds(int ms);
 
 }  // namespace quill::platform

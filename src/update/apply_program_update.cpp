@@ -132,7 +132,8 @@ private:
         refuseNamesKeptForItself(reader.entries(), ChangeKind::Update);
         const std::string stage = workFolder_ + "stage" + kSep;
         createFolderOrRaise(stage);
-        reader.extractAll(stage);
+        // An entry without a mode of its own takes that of the program file it replaces.
+        reader.extractAll(stage, [](const ZipEntry& entry) { return ZipReader::targetPathFor(AppDir, entry.name); });
 
         step_ = kNotReplaced;
         ReplacementPlan plan(AppDir, AppDir + kUpdateBackupFolderName + kSep, workFolder_, stage);

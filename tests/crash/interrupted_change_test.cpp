@@ -10,6 +10,7 @@
 #include "support/temp_folder.h"
 #include "support/tree_snapshot.h"
 #include "vendorkit/http_server.h"
+#include "vendorkit/zip_writer.h"
 #include "workspace/folder_change.h"
 
 #include <gtest/gtest.h>
@@ -118,12 +119,13 @@ std::vector<std::string> updateArgs(const std::string& app) {
 
 TreeSnapshot afterUpdate(const TreeSnapshot& before) {
     TreeSnapshot after = before;
-    after["quillary.exe"] = "program 1.1";
-    after["upgr_bak/quillary.exe"] = "program 1.0";
-    after["readme.txt"] = "readme 1.1";
+    // Each file with the mode it should have: the program keeps its right to run.
+    after["quillary.exe"] = withMode(0755, "program 1.1");
+    after["upgr_bak/quillary.exe"] = withMode(0755, "program 1.0");
+    after["readme.txt"] = withMode(0600, "readme 1.1");
     after["bin/tool.dll"] = "tool 1.1";
     after["help/"] = "";
-    after["help/manual.txt"] = "manual 1.1";
+    after["help/manual.txt"] = withMode(0700, "manual 1.1");
     after["plugins/"] = "";
     return after;
 }
@@ -300,6 +302,29 @@ TEST(InterruptedInstallation, TheUsersChangeToTheNewDatabaseSurvivesAStopAtAnyPo
 }
 
 const auto kScenarioName = [](const auto& info) { return std::string(info.param.name); };
+// The program that runs the update is the file it replaces, packed without
+// its execute bits: it must still start afterwards.
+TEST(SelfUpdate, AnUpdateThatReplacesTheRunningProgramLeavesOneThatStarts) {
+    TempFolder app;
+    makeSampleAppFolder(app.path());
+    const std::string program = app / "quillary.exe";
+    fs::copy_file(QUILL_CHANGE_CHILD, program, fs::copy_options::overwrite_existing);
+    fs::permissions(program, fs::perms(0755));
+    {
+        vendorkit::ZipWriter zip(app / "self.zip");
+        vendorkit::ZipEntryOptions withoutExecute;
+        withoutExecute.unixMode = 0644;
+        zip.addFile("quillary.exe", readFile(QUILL_CHANGE_CHILD), withoutExecute);
+    }
+    updateSite().serveBytes("/update/self.zip", readFile(app / "self.zip"));
+    fs::remove(app / "self.zip");
+    const ChildProgramEnd update = runChildProgram(program, {"update", app.path(), updateSite().url("/update/"), "self.zip"});
+    ASSERT_EQ(update.exitCode, 0) << update.output;
+    EXPECT_EQ(readFile(program), readFile(QUILL_CHANGE_CHILD));
+    // Without arguments it says how it is used and ends with 2: it started.
+    EXPECT_EQ(runChildProgram(program, {}).exitCode, 2);
+}
+
 INSTANTIATE_TEST_SUITE_P(SampleChanges, InterruptedChange, ::testing::ValuesIn(kSampleChanges), kScenarioName);
 INSTANTIATE_TEST_SUITE_P(RealChanges, InterruptedChange, ::testing::ValuesIn(kRealChanges), kScenarioName);
 INSTANTIATE_TEST_SUITE_P(SampleChanges, InterruptedRecovery, ::testing::ValuesIn(kSampleChanges), kScenarioName);

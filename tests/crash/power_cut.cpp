@@ -448,7 +448,7 @@ TreeSnapshot snapshotOf(const State& state) {
     TreeSnapshot tree;
     for (const auto& [path, entry] : state) {
         if (entry.folder) tree[path + "/"] = "";
-        else tree[path] = ((entry.mode & S_IWUSR) ? "" : "[read-only] ") + entry.bytes;
+        else tree[path] = withMode(entry.mode, entry.bytes);
     }
     return tree;
 }

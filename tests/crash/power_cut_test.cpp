@@ -108,6 +108,12 @@ void runUpdate(const std::string& app) {
     ProgramUpdate offer;
     offer.fetchOfferedVersion(screen, http);
     ASSERT_TRUE(screen.closed) << (screen.boxes().empty() ? "" : screen.boxes()[0]);
+    // The end every cut is held to, with the modes each file should have.
+    const TreeSnapshot now = snapshotTree(app);
+    EXPECT_EQ(now.at("quillary.exe"), withMode(0755, bigFile("program 1.1")));
+    EXPECT_EQ(now.at("upgr_bak/quillary.exe"), withMode(0755, "program 1.0"));
+    EXPECT_EQ(now.at("readme.txt"), withMode(0600, "readme 1.1"));
+    EXPECT_EQ(now.at("help/manual.txt"), withMode(0700, "manual 1.1"));
 }
 
 // The organizer keeps its database open and writes to it while the template

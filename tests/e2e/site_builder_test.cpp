@@ -224,6 +224,22 @@ TEST_F(SiteBuild, TemplateArchiveHoldsItsDatabaseAndDataFolderAtTheRoot) {
     EXPECT_EQ(entryNames(templates() + "project-tasks.zip"), (std::vector<std::string>{"db.fdb", "db/"}));
 }
 
+TEST_F(SiteBuild, ArchivesRecordEachFilesUnixModeAsZipDoes) {
+    // Made on Unix (3), the file's kind and mode in the high half: a program keeps its right to run.
+    const std::map<std::string, std::uint32_t> expected{
+        {"quillary.exe", 0100755}, {"readme.txt", 0100644}, {"help/", 040755}, {"help/manual.txt", 0100644}};
+    ZipReader reader;
+    reader.open(site() + kUpdateFolder + "quillary-1.1.zip");
+    for (const ZipEntry& entry : reader.entries()) {
+        SCOPED_TRACE(entry.name);
+        EXPECT_EQ(entry.versionMadeBy >> 8, 3);
+        ASSERT_TRUE(expected.count(entry.name));
+        EXPECT_EQ(entry.externalAttributes >> 16, expected.at(entry.name));
+    }
+    reader.open(templates() + "temp.zip");
+    EXPECT_EQ(reader.entry(0).externalAttributes >> 16, 0100644u);
+}
+
 TEST_F(SiteBuild, PreviewPagesExistOnlyForTemplatesWithoutTheirOwnAddress) {
     const std::string page = readFile(templates() + "preview/recipe-box.html");
     EXPECT_NE(page.find("<meta charset=\"utf-8\">"), std::string::npos);

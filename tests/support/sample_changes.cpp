@@ -4,6 +4,8 @@
 #include "vendorkit/zip_writer.h"
 #include "workspace/folder_change.h"
 
+#include <filesystem>
+
 namespace quill::testing {
 
 namespace {
@@ -36,6 +38,7 @@ void makeSampleAppFolder(const std::string& app) {
     writeFile(app + "data/db/notes.txt", "old notes");
     writeFile(app + "data/db/sub/" + kOddName, "old odd");
     writeFile(app + "quillary.exe", "program 1.0");
+    std::filesystem::permissions(app + "quillary.exe", std::filesystem::perms(0755));  // it must keep running
     writeFile(app + "readme.txt", "readme 1.0");
     writeFile(app + "bin/tool.dll", "tool 1.0");
     // An earlier update's backup: this time readme.txt cannot be backed up.
@@ -48,6 +51,7 @@ void runSampleInstallation(const std::string& app) {
     change.makeWorkFolder(work);
     makeFolders(work + "db/sub");
     writeFile(work + "db.fdb", "new database");
+    std::filesystem::permissions(work + "db.fdb", std::filesystem::perms(0640));  // the copy must carry it
     writeFile(work + "db/notes.txt", "new notes");
     writeFile(work + "db/sub/" + kOddName, "new odd");
 
@@ -60,7 +64,7 @@ void runSampleInstallation(const std::string& app) {
 
 TreeSnapshot afterSampleInstallation(const TreeSnapshot& before) {
     TreeSnapshot after = before;
-    after["db/db.fdb"] = "new database";
+    after["db/db.fdb"] = withMode(0640, "new database");
     after["data/db/notes.txt"] = "new notes";
     after.erase("data/db/sub/" + kOddName);
     after["data/db/sub/" + kOddName] = "new odd";
@@ -91,7 +95,7 @@ TreeSnapshot afterSampleUpdate(const TreeSnapshot& before) {
     TreeSnapshot after = before;
     for (const auto& file : kUpdateFiles) after[file.name] = file.bytes;
     after["help/"] = "";
-    after["upgr_bak/quillary.exe"] = "program 1.0";
+    after["upgr_bak/quillary.exe"] = before.at("quillary.exe");
     return after;
 }
 
@@ -108,10 +112,14 @@ void writeSampleTemplateArchive(const std::string& path, const std::string& data
 std::string sampleUpdateArchive(const std::string& program) {
     TempFolder scratch;
     vendorkit::ZipWriter zip(scratch / "update.zip");
-    zip.addFile("quillary.exe", program);
-    zip.addFile("readme.txt", "readme 1.1");
+    zip.addFile("quillary.exe", program);  // made on DOS: takes the mode of the program it replaces
+    vendorkit::ZipEntryOptions ownerOnly;
+    ownerOnly.unixMode = 0600;
+    zip.addFile("readme.txt", "readme 1.1", ownerOnly);
     zip.addFile("bin/tool.dll", "tool 1.1");
-    zip.addFile("help/manual.txt", "manual 1.1");
+    vendorkit::ZipEntryOptions runs;
+    runs.unixMode = 0700;
+    zip.addFile("help/manual.txt", "manual 1.1", runs);
     zip.addFolder("plugins/");
     zip.finish();
     return readFile(scratch / "update.zip");

@@ -29,7 +29,8 @@ void writeSampleTemplateArchive(const std::string& path, const std::string& data
                                 const std::string& notes = "new notes");
 // An update, after the sample folder: one file backed up, one whose backup
 // name is taken, one in a folder upgr_bak lacks, a new file in a new folder
-// and a folder entry. The bytes of the archive.
+// and a folder entry. The program has no Unix mode of its own, readme.txt
+// 0600 and help/manual.txt 0700. The bytes of the archive.
 std::string sampleUpdateArchive(const std::string& program = "program 1.1");
 
 }  // namespace quill::testing

@@ -2,12 +2,31 @@
 
 #include "support/temp_folder.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
 namespace quill::testing {
+
+namespace {
+
+unsigned defaultFileMode() {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+std::string withMode(unsigned mode, const std::string& bytes) {
+    if ((mode & S_IWUSR) == 0) return "[read-only] " + bytes;
+    if (mode == defaultFileMode()) return bytes;
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%04o", mode);
+    return std::string("[mode ") + octal + "] " + bytes;
+}
 
 TreeSnapshot snapshotTree(const std::string& folder) {
     TreeSnapshot tree;
@@ -20,8 +39,7 @@ TreeSnapshot snapshotTree(const std::string& folder) {
         }
         struct stat st {};
         ::stat(it->path().c_str(), &st);
-        const bool readOnly = (st.st_mode & S_IWUSR) == 0;
-        tree[relative] = (readOnly ? "[read-only] " : "") + readFile(it->path().string());
+        tree[relative] = withMode(st.st_mode & 07777, readFile(it->path().string()));
     }
     return tree;
 }

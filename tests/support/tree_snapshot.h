@@ -8,10 +8,15 @@
 namespace quill::testing {
 
 // Path relative to the folder -> content. Folders end in "/" and hold "";
-// read-only files are marked by a "[read-only] " prefix on their content.
+// read-only files are marked by a "[read-only] " prefix on their content, and
+// other files whose permission bits are not the default for new files by
+// "[mode 0755] " (with their bits).
 using TreeSnapshot = std::map<std::string, std::string>;
 
 TreeSnapshot snapshotTree(const std::string& folder);
+
+// The content a snapshot holds for a file of these bytes and permission bits.
+std::string withMode(unsigned mode, const std::string& bytes);
 
 // One line per path that was added, removed or changed; "" when both are equal.
 std::string treeDifferences(const TreeSnapshot& before, const TreeSnapshot& after);

@@ -75,7 +75,7 @@ TEST(ReplaceFileWith, PutsANewFileInPlaceAndClearsDraftsAnInterruptedSaveLeft) {
     struct stat st {};
     ::stat((dir / "f.ini").c_str(), &st);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(quill::testing::treeDifferences(quill::testing::snapshotTree(dir.path()), {{"f.ini", "new"},
+    EXPECT_EQ(quill::testing::treeDifferences(quill::testing::snapshotTree(dir.path()), {{"f.ini", quill::testing::withMode(0640, "new")},
                                                          {".f.ini.newer", "someone's"},
                                                          {".g.ini.new0", "another file's"}}),
               "");

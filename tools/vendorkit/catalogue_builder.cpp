@@ -241,7 +241,9 @@ void packDatabase(const std::string& databasePath, const std::string& zipPath, c
     const int fd = ::open(databasePath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw AppError("Cannot open file \"" + databasePath + "\"");
     ZipWriter zip(zipPath);
-    zip.beginFile(entryName);
+    ZipEntryOptions options;
+    options.unixMode = 0644;  // as zip records a file made on Unix
+    zip.beginFile(entryName, options);
     std::vector<char> buffer(1 << 20);
     for (;;) {
         const ssize_t n = ::read(fd, buffer.data(), buffer.size());

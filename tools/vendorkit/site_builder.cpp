@@ -58,22 +58,24 @@ private:
 };
 
 // Names beyond ASCII are marked as UTF-8, or readers take them for code page 437.
-ZipEntryOptions optionsFor(const std::string& name, bool deflate) {
+// Every entry records its mode, as zip does: a program must keep the right to run.
+ZipEntryOptions optionsFor(const std::string& name, bool deflate, unsigned mode = 0644) {
     ZipEntryOptions options;
     options.deflate = deflate;
+    options.unixMode = mode;
     for (unsigned char c : name) options.utf8Flag = options.utf8Flag || c >= 0x80;
     return options;
 }
 
-void addFile(ZipWriter& zip, const std::string& name, const std::string& bytes) {
-    zip.addFile(name, bytes, optionsFor(name, true));
+void addFile(ZipWriter& zip, const std::string& name, const std::string& bytes, unsigned mode = 0644) {
+    zip.addFile(name, bytes, optionsFor(name, true, mode));
 }
 
 // Adds the folder entries a path needs before its file, each once.
 void addParents(ZipWriter& zip, std::set<std::string>& made, const std::string& path) {
     for (auto slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
         const std::string folder = path.substr(0, slash + 1);
-        if (made.insert(folder).second) zip.addFile(folder, {}, optionsFor(folder, false));
+        if (made.insert(folder).second) zip.addFile(folder, {}, optionsFor(folder, false, 0755));
     }
 }
 
@@ -175,7 +177,7 @@ std::vector<std::string> buildSite(const SiteDescription& site, const std::strin
         ZipWriter zip((root / kTemplatesFolder / t.file).string());
         addFile(zip, "db.fdb", readBytes(database));
         std::set<std::string> folders{"db/"};
-        zip.addFolder("db/");  // the data folder, even when it holds nothing
+        zip.addFolder("db/", 0755);  // the data folder, even when it holds nothing
         for (const auto& f : t.dataFiles) {
             addParents(zip, folders, "db/" + f.path);
             addFile(zip, "db/" + f.path, fileBytes(f));
@@ -196,7 +198,7 @@ std::vector<std::string> buildSite(const SiteDescription& site, const std::strin
         std::set<std::string> folders;
         for (const auto& f : v.files) {
             addParents(zip, folders, f.path);
-            addFile(zip, f.path, fileBytes(f));
+            addFile(zip, f.path, fileBytes(f), f.programVersion ? 0755 : 0644);
         }
         zip.finish();
         written.push_back(kUpdateFolder + v.file);

@@ -99,7 +99,8 @@ void ZipWriter::beginFile(const std::string& name, const ZipEntryOptions& option
     e.name = name;
     e.options = options;
     e.method = options.deflate ? 8 : 0;
-    e.flags = (options.utf8Flag ? 0x0800 : 0) | (options.dataDescriptor ? 0x0008 : 0);
+    e.flags = static_cast<std::uint16_t>((options.utf8Flag ? 0x0800 : 0) | (options.dataDescriptor ? 0x0008 : 0) |
+                                         options.extraFlags);
     e.localOffset = offset_;
     entries_.push_back(e);
     inEntry_ = true;
@@ -195,9 +196,10 @@ void ZipWriter::addFile(const std::string& name, std::string_view data, const Zi
     endFile();
 }
 
-void ZipWriter::addFolder(const std::string& name) {
+void ZipWriter::addFolder(const std::string& name, std::optional<unsigned> unixMode) {
     ZipEntryOptions stored;
     stored.deflate = false;
+    stored.unixMode = unixMode;
     addFile(name, {}, stored);
 }
 
@@ -211,7 +213,8 @@ void ZipWriter::finish() {
     for (const Entry& e : entries_) {
         std::string c;
         put32(c, e.options.badCentralSignature ? 0x02014b51 : 0x02014b50);
-        put16(c, 20);
+        const bool folder = !e.name.empty() && e.name.back() == '/';
+        put16(c, e.options.unixMode ? (3 << 8) | 30 : 20);
         put16(c, 20);
         put16(c, e.flags);
         put16(c, e.options.recordedMethod.value_or(e.method));
@@ -225,7 +228,10 @@ void ZipWriter::finish() {
         put16(c, 0);
         put16(c, 0);
         put16(c, 0);
-        put32(c, (!e.name.empty() && e.name.back() == '/') ? 0x10 : 0);
+        // The file type beside the permission bits, as zip writes them, unless the mode names its own.
+        const std::uint32_t mode = e.options.unixMode.value_or(0);
+        const std::uint32_t type = (mode & 0170000) ? (mode & 0170000) : folder ? 040000 : 0100000;
+        put32(c, (e.options.unixMode ? (type | (mode & 07777)) << 16 : 0) | (folder ? 0x10 : 0));
         put32(c, fits32(e.localOffset));
         c += e.name;
         emit(c.data(), c.size());

@@ -24,6 +24,11 @@ struct ZipEntryOptions {
     bool damageDeflate = false;        // the first deflate block gets the reserved block type
     bool badLocalSignature = false;
     bool badCentralSignature = false;
+    // Recorded as zip records it on Unix (made by system 3, the mode in the
+    // high half of the external attributes, a file's or folder's kind added
+    // unless the mode gives one); none: made as on DOS.
+    std::optional<unsigned> unixMode;
+    std::uint16_t extraFlags = 0;  // more flag bits, such as 1 for an encrypted entry
 };
 
 class ZipWriter {
@@ -37,7 +42,8 @@ public:
 
     // name is written byte for byte ("/" between levels).
     void addFile(const std::string& name, std::string_view data, const ZipEntryOptions& options = {});
-    void addFolder(const std::string& name);  // a stored entry of size 0; name should end in "/"
+    // A stored entry of size 0; name should end in "/". With a mode, recorded as unixMode is.
+    void addFolder(const std::string& name, std::optional<unsigned> unixMode = std::nullopt);
 
     // One entry whose data arrives in pieces, so large archives never sit in memory.
     void beginFile(const std::string& name, const ZipEntryOptions& options = {});
