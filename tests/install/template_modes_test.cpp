@@ -26,7 +26,11 @@ TEST(TemplateModes, TheDatabaseKeepsItsModeAndDataFilesTakeTheirEntrys) {
         zip.addFile("db/notes.txt", "new notes");
     }
     ASSERT_EQ(installTemplate(site.screen, site.TempDir + "contacts.zip"), "db");
-    EXPECT_EQ(treeDifferences({{"db.fdb", withMode(0600, "new database")}}, snapshotTree(AppDir + "db/")), "");
+    EXPECT_EQ(treeDifferences({{"db.fdb", withMode(0600, "new database")},
+                               {"backup/", ""},
+                               {"backup/db.fdb", withMode(0600, "old database")}},
+                              snapshotTree(AppDir + "db/")),
+              "");
     // The old notes.txt goes with the old folder; this one is new.
     EXPECT_EQ(treeDifferences({{"export.sh", withMode(0700, "#!/bin/sh\n")}, {"notes.txt", "new notes"}},
                               snapshotTree(DataDir + "db/")),
