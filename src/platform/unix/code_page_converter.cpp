@@ -4,6 +4,7 @@
 #include "platform/error.h"
 
 #include <cerrno>
+#include <iconv.h>
 #include <string>
 
 namespace quill::platform {
@@ -110,21 +111,21 @@ CodePageConverter::CodePageConverter(unsigned codePage)
       toUtf8_(openConverter("UTF-8", iconvName(codePage))),
       fromUtf8_(openConverter(iconvName(codePage), "UTF-8")) {
     if (toUtf8_ == kNoConverter || fromUtf8_ == kNoConverter) {
-        if (toUtf8_ != kNoConverter) iconv_close(toUtf8_);
-        if (fromUtf8_ != kNoConverter) iconv_close(fromUtf8_);
+        if (toUtf8_ != kNoConverter) iconv_close(static_cast<iconv_t>(toUtf8_));
+        if (fromUtf8_ != kNoConverter) iconv_close(static_cast<iconv_t>(fromUtf8_));
         throw AppError("Code page " + std::to_string(codePage) + " is not available");
     }
 }
 
 CodePageConverter::~CodePageConverter() {
-    iconv_close(toUtf8_);
-    iconv_close(fromUtf8_);
+    iconv_close(static_cast<iconv_t>(toUtf8_));
+    iconv_close(static_cast<iconv_t>(fromUtf8_));
 }
 
 std::string CodePageConverter::toUtf8(std::string_view bytes) const {
     // Every code page here keeps ASCII as it is, and most catalogue text is ASCII.
     if (isAscii(bytes)) return std::string(bytes);
-    return convert(toUtf8_, bytes, [](std::string_view, std::string& out) {
+    return convert(static_cast<iconv_t>(toUtf8_), bytes, [](std::string_view, std::string& out) {
         appendUtf8(out, 0xFFFD);
         return std::size_t{1};
     });
@@ -132,7 +133,7 @@ std::string CodePageConverter::toUtf8(std::string_view bytes) const {
 
 std::string CodePageConverter::fromUtf8(std::string_view text, char substitute) const {
     if (isAscii(text)) return std::string(text);
-    return convert(fromUtf8_, text, [substitute](std::string_view rest, std::string& out) {
+    return convert(static_cast<iconv_t>(fromUtf8_), text, [substitute](std::string_view rest, std::string& out) {
         out += substitute;
         const std::size_t n = utf8Length(rest);
         return n == 0 ? std::size_t{1} : n;
