@@ -18,6 +18,7 @@ PACKAGES="
     xvfb xauth xdotool imagemagick x11-utils openbox
     fonts-wine fonts-dejavu-core
     curl unzip zip python3 ca-certificates
+    g++-mingw-w64-x86-64-posix wine64 libz-mingw-w64-dev libgcrypt-mingw-w64-dev
 "
 missing=""
 for p in $PACKAGES; do
