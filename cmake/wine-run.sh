@@ -26,11 +26,18 @@ case "${1:-}" in
     "$server" -k 2>/dev/null || true
     exit 0 ;;
 esac
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    # One maker at a time when tests start together.
+# A kept server writes the registry files late, so a mark of our own tells
+# that the prefix is made.
+made=$WINEPREFIX/.made-by-wine-run
+if [ ! -f "$made" ]; then
+    # One maker at a time when tests start together. Wine's services outlive
+    # wineboot and must not inherit the lock.
     (
         flock 9
-        [ -f "$WINEPREFIX/system.reg" ] || "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
+        if [ ! -f "$made" ]; then
+            "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+            touch "$made"
+        fi
     ) 9>"$WINEPREFIX.lock"
 fi
 [ $# -gt 0 ] || exit 0

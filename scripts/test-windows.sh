@@ -16,11 +16,17 @@ ninja -C "$build" -j "$jobs"
 
 log=$build/windows-tests.log
 status=0
-ctest --test-dir "$build" --output-on-failure -j "$jobs" 2>&1 | tee "$log" || status=$?
-# The skipped tests and their reasons, then the counts of the test cases.
-grep -h -A1 ": Skipped$" "$log" | grep -v -e "^--$" || true
-cases=$(grep -h -E "^\[  (PASSED|FAILED|SKIPPED) \] [0-9]+ tests?" "$log" | awk '
-    / PASSED / { passed += $4 } / FAILED / { failed += $4 } / SKIPPED / { skipped += $4 }
-    END { printf "%d passed, %d failed, %d skipped", passed, failed, skipped }')
+# Every program's own output goes to the log, for the counts below.
+ctest --test-dir "$build" -V -j "$jobs" >"$log" 2>&1 || status=$?
+sed 's/^[0-9]*: //' "$log" >"$log.plain"
+grep -E "Test +#|tests passed|Total Test time" "$log.plain"
+[ "$status" = 0 ] || grep -h -B3 -A8 "Failure$" "$log.plain" || true
+echo "Skipped under Wine, with the reason:"
+grep -h -A1 ": Skipped$" "$log.plain" | grep -v -e "^--$" -e ": Skipped$" | sed 's/^/  /' || true
+cases=$(awk '
+    /^\[  PASSED  \] [0-9]+ tests?\.$/ { passed += $4 }
+    /^\[  FAILED  \] [0-9]+ tests?, listed below:$/ { failed += $4 }
+    /^\[  SKIPPED \] [0-9]+ tests?, listed below:$/ { skipped += $4 }
+    END { printf "%d passed, %d failed, %d skipped", passed, failed, skipped }' "$log.plain")
 echo "Windows test cases under Wine: $cases"
 exit "$status"
