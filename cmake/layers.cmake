@@ -29,6 +29,16 @@ set(QUILL_FOLDER_shell     src/shell)
 set(QUILL_FOLDER_vendorkit tools/vendorkit)
 set(QUILL_FOLDER_support   tests/support)
 
+# The system-specific code of a layer sits in these subfolders of its folder
+# (and of its tests' folder) and belongs to the layer; the build takes the one
+# of the system it builds for.
+set(QUILL_SYSTEM_FOLDERS unix windows)
+if(WIN32)
+    set(QUILL_SYSTEM windows)
+else()
+    set(QUILL_SYSTEM unix)
+endif()
+
 # Folders of code that are no layer: the programs and tests built on top.
 set(QUILL_PROGRAM_FOLDERS tests/e2e tests/crash tools/vendor_site tools/make_catalogue bench bench/shell fuzz)
 set(QUILL_SEES_tests/e2e            platform workspace catalogue vendorkit support)

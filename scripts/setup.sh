@@ -19,6 +19,7 @@ PACKAGES="
     fonts-wine fonts-dejavu-core
     curl unzip zip python3 ca-certificates e2fsprogs
     libarchive-tools p7zip-full
+    g++-mingw-w64-x86-64-posix wine64 libz-mingw-w64-dev libgcrypt-mingw-w64-dev
 "
 missing=""
 for p in $PACKAGES; do

@@ -1,9 +1,7 @@
 // Text in a Windows code page (1252, 1251, 28592 for ISO 8859-2, ...), to and
 // from the program's UTF-8, as MultiByteToWideChar and WideCharToMultiByte
-// convert it. Built on the C library's iconv.
+// convert it: on Windows through those, on Debian through the C library's iconv.
 #pragma once
-
-#include <iconv.h>
 
 #include <string>
 #include <string_view>
@@ -32,8 +30,9 @@ public:
 
 private:
     unsigned codePage_;
-    iconv_t toUtf8_;
-    iconv_t fromUtf8_;
+    // The system's converters, when it needs any (iconv's on Debian).
+    void* toUtf8_ = nullptr;
+    void* fromUtf8_ = nullptr;
 };
 
 }  // namespace quill::platform

@@ -1,7 +1,7 @@
 // Text encodings. Inside the program every text is UTF-8, where a lone UTF-16
 // surrogate read from a file keeps its 3-byte form so that saving gives back the
-// same code unit; the ANSI code page of this machine is Windows-1252, in which
-// every byte maps.
+// same code unit. The ANSI code page is the system's own on Windows and
+// Windows-1252 on Debian; in either, every byte maps to a character.
 #pragma once
 
 #include <optional>
@@ -10,8 +10,10 @@
 
 namespace quill::platform {
 
+// The ANSI code page's number, such as 1252.
+unsigned ansiCodePage();
 std::string ansiToUtf8(std::string_view bytes);
-// Characters Windows-1252 cannot show become its default character "?".
+// Characters the ANSI code page cannot show become "?", never a look-alike.
 std::string utf8ToAnsi(std::string_view text);
 // Strict: invalid UTF-8 (overlongs, surrogates, truncated sequences) gives nothing.
 std::optional<std::string> decodeUtf8(std::string_view bytes);
@@ -29,6 +31,9 @@ bool sameTextIgnoringCase(std::string_view a, std::string_view b);
 // Two texts fold alike exactly when sameTextIgnoringCase holds, so it can key a map.
 std::string foldCase(std::string_view text);
 
+// The code points of our own text: a lone surrogate is one, a byte that is not
+// UTF-8 is one U+FFFD.
+std::u32string toCodePoints(std::string_view text);
 // Appends one code point as UTF-8.
 void appendUtf8(std::string& out, char32_t c);
 

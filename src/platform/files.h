@@ -1,8 +1,10 @@
 // File and folder primitives with the semantics the program's callers expect
-// of a Windows file system: a read-only file (owner write bit clear) cannot be
-// deleted or overwritten even by root, a move never replaces its target, and
-// creating a folder makes one level only. Each returns a success flag; on
-// failure lastError() gives the errno for systemErrorText().
+// of a Windows file system: a read-only file (the read-only attribute on
+// Windows, the owner write bit clear on Debian) cannot be deleted or
+// overwritten even by root, a move never replaces its target, and creating a
+// folder makes one level only. Paths are UTF-8; Windows gets them as UTF-16.
+// Each returns a success flag; on failure lastError() gives the errno value
+// (Windows' own codes mapped to it) for systemErrorText().
 #pragma once
 
 #include <cstddef>
@@ -12,7 +14,13 @@
 
 namespace quill::platform {
 
+// The one place that knows which system it is built for: the separator the
+// system itself writes.
+#ifdef _WIN32
+inline constexpr char kSeparator = '\\';
+#else
 inline constexpr char kSeparator = '/';
+#endif
 
 bool fileExists(const std::string& path);    // true only for an existing regular file
 bool folderExists(const std::string& path);

@@ -1,7 +1,5 @@
 #include "platform/pe_version.h"
 
-#include "platform/files.h"
-
 #include <algorithm>
 #include <vector>
 
@@ -175,12 +173,6 @@ std::optional<FileVersion> parseFileVersion(const unsigned char* data, std::size
         return std::nullopt;
     }
     return readVersionBlock(file, dataOffset, dataSize);
-}
-
-std::optional<FileVersion> readFileVersion(const std::string& path) {
-    std::string bytes;
-    if (!readWholeFile(path, bytes)) return std::nullopt;
-    return parseFileVersion(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 }  // namespace quill::platform

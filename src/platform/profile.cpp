@@ -1,7 +1,6 @@
 #include "platform/profile.h"
 
 #include "platform/codepage.h"
-#include "platform/files.h"
 #include "platform/ini_text.h"
 
 #include <algorithm>
@@ -25,8 +24,18 @@ std::string decodeProfileText(std::string_view bytes) {
     return ansiToUtf8(bytes);
 }
 
+// The value comes without the blanks around it.
+std::string cleanValue(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+    }
+    return cutToProfileBuffer(value);
+}
+
+}  // namespace
+
 // Cut to the buffer the profile API fills, never splitting a character.
-std::string cutToBuffer(std::string_view value) {
+std::string cutToProfileBuffer(std::string_view value) {
     std::size_t units = 0;
     std::size_t pos = 0;
     while (pos < value.size()) {
@@ -43,16 +52,6 @@ std::string cutToBuffer(std::string_view value) {
     return std::string(value.substr(0, std::min(pos, value.size())));
 }
 
-// The value comes without the blanks around it.
-std::string cleanValue(std::string_view value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
-        value = value.substr(1, value.size() - 2);
-    }
-    return cutToBuffer(value);
-}
-
-}  // namespace
-
 std::string profileStringFromBytes(std::string_view fileBytes, const std::string& section,
                                    const std::string& key, const std::string& fallback) {
     const std::string text = decodeProfileText(fileBytes);
@@ -62,14 +61,7 @@ std::string profileStringFromBytes(std::string_view fileBytes, const std::string
         if (!sameTextIgnoringCase(line.name, trimIniBlanks(key))) continue;
         return line.hasValue ? cleanValue(line.value) : std::string();
     }
-    return cutToBuffer(fallback);
-}
-
-std::string readProfileString(const std::string& section, const std::string& key,
-                              const std::string& fallback, const std::string& path) {
-    std::string bytes;
-    if (!readWholeFile(path, bytes)) return cutToBuffer(fallback);
-    return profileStringFromBytes(bytes, section, key, fallback);
+    return cutToProfileBuffer(fallback);
 }
 
 }  // namespace quill::platform

@@ -16,4 +16,7 @@ std::string readProfileString(const std::string& section, const std::string& key
 std::string profileStringFromBytes(std::string_view fileBytes, const std::string& section,
                                    const std::string& key, const std::string& fallback);
 
+// Cut to the 2047 UTF-16 units the lookup gives, never splitting a character.
+std::string cutToProfileBuffer(std::string_view value);
+
 }  // namespace quill::platform

@@ -1,6 +1,7 @@
-// SIGTERM, SIGINT and SIGHUP turned into bytes on a pipe, so the program's
-// event loop can end the program at a point of its own choosing instead of
-// being stopped in the middle of a step.
+// SIGTERM, SIGINT and SIGHUP on Debian, the console's control events on
+// Windows (Ctrl+C as SIGINT, the others as SIGTERM), turned into bytes on a
+// pipe, so the program's event loop can end the program at a point of its own
+// choosing instead of being stopped in the middle of a step.
 #pragma once
 
 namespace quill::platform {

@@ -68,3 +68,20 @@ expect_check(a_relative_include_outside_every_layer
     "src/workspace/names.cpp: includes \"../../bench/bench_support.h\", outside every layer"
     ${sound} "bench/bench_support.h|#pragma once"
     "src/workspace/names.cpp|#include \"../../bench/bench_support.h\"")
+
+# A system's own code stands where its layer stands, and no higher.
+set(systems ${sound}
+    "src/platform/windows/files.cpp|#include \"platform/files.h\"\n#include \"../codepage.h\"\n#include <windows.h>"
+    "src/platform/unix/files.cpp|#include \"platform/files.h\"\n#include <unistd.h>"
+    "tests/platform/windows/signals_test.cpp|#include \"platform/termination_signals.h\"\n#include \"support/temp_folder.h\""
+    "tests/support/windows/temp_folder.cpp|#include \"support/temp_folder.h\"\n#include \"platform/files.h\"")
+expect_check(system_folders passes ${systems})
+expect_check(windows_platform_includes_workspace
+    "src/platform/windows/files.cpp: includes \"workspace/names.h\" of layer workspace, which src/platform/windows may not include"
+    ${systems} "src/platform/windows/files.cpp|#include \"workspace/names.h\"")
+expect_check(unix_platform_includes_workspace_by_a_relative_path
+    "src/platform/unix/files.cpp: includes \"../../workspace/names.h\" of layer workspace"
+    ${systems} "src/platform/unix/files.cpp|#include \"../../workspace/names.h\"")
+expect_check(a_system_folder_without_a_rule
+    "src/platform/linux/files.cpp: its folder src/platform/linux has no place"
+    ${systems} "src/platform/linux/files.cpp|#include \"platform/files.h\"")

@@ -23,6 +23,8 @@ TEST(AnsiCodePage, IsWindows1252) {
 TEST(AnsiCodePage, UnmappableCharactersBecomeQuestionMarks) {
     EXPECT_EQ(utf8ToAnsi("a\u0416b\U0001F600c"), "a?b?c");
     EXPECT_EQ(utf8ToAnsi("\u0080"), "?");  // a C1 control Windows-1252 has a letter for
+    // Never a look-alike: "A" for "\u0100" or "-" for a minus sign would change a name.
+    EXPECT_EQ(utf8ToAnsi("\u0100\u2212\uFF21"), "???");
 }
 
 TEST(StrictUtf8, RejectsEveryMalformedSequence) {

@@ -123,3 +123,24 @@ TEST(FileVersionRead, RandomDamageNeverCrashes) {
         }
     }
 }
+
+// On Windows the system's own reader (GetFileVersionInfoW) answers; both
+// systems must read the same files alike.
+TEST(FileVersionRead, ProgramFilesOnDiskGiveTheVersionsWrittenInThem) {
+    TempFolder dir;
+    const std::pair<std::uint16_t, std::uint16_t> versions[] = {{0, 0}, {1, 0}, {2, 1}, {7, 12}, {256, 1}, {65535, 65534}};
+    for (const bool plus : {false, true}) {
+        for (const auto& [major, minor] : versions) {
+            const std::string name = "v" + std::to_string(major) + "_" + std::to_string(minor) + (plus ? "_64" : "") + ".exe";
+            writeFile(dir / name, buildPeWithVersion(major, minor, 9, 9, plus));
+            const auto version = readFileVersion(dir / name);
+            ASSERT_TRUE(version.has_value()) << name;
+            EXPECT_EQ(version->major, major) << name;
+            EXPECT_EQ(version->minor, minor) << name;
+        }
+        writeFile(dir / "plain.exe", buildPeWithoutResources(plus));
+        EXPECT_FALSE(readFileVersion(dir / "plain.exe").has_value());
+        writeFile(dir / "text.exe", "MZ but nothing more");
+        EXPECT_FALSE(readFileVersion(dir / "text.exe").has_value());
+    }
+}

@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "support/temp_folder.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace quill::platform;
@@ -65,4 +66,15 @@ TEST(ProfileFile, ReadsAnsiAndUtf16LittleEndian) {
     EXPECT_EQ(readProfileString("quillary", "FILE", "", dir / "wide.ini"), "caf\u00E9.zip");
     writeFile(dir / "utf8.ini", "\xEF\xBB\xBF[Quillary]\r\nversion=1.5\r\n");
     EXPECT_EQ(readProfileString("Quillary", "version", "", dir / "utf8.ini"), "1.5");
+}
+
+TEST(ProfileFile, ReadsANameWithoutAFolderFromTheCurrentFolder) {
+    // The profile API alone would look for such a name in the Windows folder.
+    TempFolder dir;
+    writeFile(dir / "here.ini", "[Quillary]\r\nversion=3.1\r\n");
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const std::string value = readProfileString("Quillary", "version", "none", "here.ini");
+    std::filesystem::current_path(before);
+    EXPECT_EQ(value, "3.1");
 }

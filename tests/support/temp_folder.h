@@ -1,5 +1,5 @@
-// A fresh application folder under /tmp (or a folder of the test's choice)
-// for one test, removed afterwards.
+// A fresh application folder under the system's temporary folder (or a folder
+// of the test's choice) for one test, removed afterwards.
 #pragma once
 
 #include <string>
@@ -14,7 +14,7 @@ public:
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
-    // The folder, ending in "/".
+    // The folder, ending in the system's separator.
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + name; }
 

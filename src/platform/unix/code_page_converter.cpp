@@ -4,6 +4,10 @@
 #include "platform/error.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <iconv.h>
+#include <map>
+#include <mutex>
 #include <string>
 
 namespace quill::platform {
@@ -46,6 +50,35 @@ std::size_t utf8Length(std::string_view text) {
                                          : (lead & 0xF8) == 0xF0 ? 4 : 0;
     if (n == 0 || n > text.size()) return 0;
     return decodeUtf8(text.substr(0, n)) ? n : 0;
+}
+
+// Windows gives each byte of 0x80..0x9F that its 125x code pages leave
+// undefined the C1 control of the same value, and takes that back; iconv has no
+// character for them, so they are looked up once per code page.
+bool isUndefinedC1(unsigned codePage, unsigned char byte) {
+    if (codePage < 1250 || codePage > 1258 || byte < 0x80 || byte > 0x9F) return false;
+    static std::mutex lock;
+    static std::map<unsigned, std::uint32_t> undefined;
+    std::lock_guard guard(lock);
+    auto found = undefined.find(codePage);
+    if (found == undefined.end()) {
+        std::uint32_t bits = 0;
+        const iconv_t converter = openConverter("UTF-8", iconvName(codePage));
+        for (unsigned b = 0x80; b <= 0x9F && converter != kNoConverter; ++b) {
+            char in = static_cast<char>(b);
+            char out[8];
+            char* inAt = &in;
+            char* outAt = out;
+            std::size_t inLeft = 1, outLeft = sizeof out;
+            iconv(converter, nullptr, nullptr, nullptr, nullptr);
+            if (iconv(converter, &inAt, &inLeft, &outAt, &outLeft) == static_cast<std::size_t>(-1)) {
+                bits |= 1u << (b - 0x80);
+            }
+        }
+        if (converter != kNoConverter) iconv_close(converter);
+        found = undefined.emplace(codePage, bits).first;
+    }
+    return (found->second >> (byte - 0x80)) & 1u;
 }
 
 bool isAscii(std::string_view text) {
@@ -110,31 +143,34 @@ CodePageConverter::CodePageConverter(unsigned codePage)
       toUtf8_(openConverter("UTF-8", iconvName(codePage))),
       fromUtf8_(openConverter(iconvName(codePage), "UTF-8")) {
     if (toUtf8_ == kNoConverter || fromUtf8_ == kNoConverter) {
-        if (toUtf8_ != kNoConverter) iconv_close(toUtf8_);
-        if (fromUtf8_ != kNoConverter) iconv_close(fromUtf8_);
+        if (toUtf8_ != kNoConverter) iconv_close(static_cast<iconv_t>(toUtf8_));
+        if (fromUtf8_ != kNoConverter) iconv_close(static_cast<iconv_t>(fromUtf8_));
         throw AppError("Code page " + std::to_string(codePage) + " is not available");
     }
 }
 
 CodePageConverter::~CodePageConverter() {
-    iconv_close(toUtf8_);
-    iconv_close(fromUtf8_);
+    iconv_close(static_cast<iconv_t>(toUtf8_));
+    iconv_close(static_cast<iconv_t>(fromUtf8_));
 }
 
 std::string CodePageConverter::toUtf8(std::string_view bytes) const {
     // Every code page here keeps ASCII as it is, and most catalogue text is ASCII.
     if (isAscii(bytes)) return std::string(bytes);
-    return convert(toUtf8_, bytes, [](std::string_view, std::string& out) {
-        appendUtf8(out, 0xFFFD);
+    return convert(static_cast<iconv_t>(toUtf8_), bytes, [this](std::string_view rest, std::string& out) {
+        const auto byte = static_cast<unsigned char>(rest[0]);
+        appendUtf8(out, isUndefinedC1(codePage_, byte) ? byte : 0xFFFD);
         return std::size_t{1};
     });
 }
 
 std::string CodePageConverter::fromUtf8(std::string_view text, char substitute) const {
     if (isAscii(text)) return std::string(text);
-    return convert(fromUtf8_, text, [substitute](std::string_view rest, std::string& out) {
-        out += substitute;
+    return convert(static_cast<iconv_t>(fromUtf8_), text, [this, substitute](std::string_view rest, std::string& out) {
         const std::size_t n = utf8Length(rest);
+        // U+0080..U+009F are two bytes: 0xC2 and the control's own value.
+        const auto control = n == 2 && rest[0] == '\xC2' ? static_cast<unsigned char>(rest[1]) : 0;
+        out += isUndefinedC1(codePage_, control) ? static_cast<char>(control) : substitute;
         return n == 0 ? std::size_t{1} : n;
     });
 }
