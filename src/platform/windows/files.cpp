@@ -474,6 +474,30 @@ std::string modulePath() {
     }
 }
 
+namespace {
+
+// The volume and file index name one file whatever path leads to it.
+bool identityOf(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    const HANDLE file = CreateFileW(toWide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool known = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    return known;
+}
+
+}  // namespace
+
+bool isRunningProgram(const std::string& path) {
+    BY_HANDLE_FILE_INFORMATION file{}, program{};
+    return identityOf(path, file) && identityOf(modulePath(), program) &&
+           file.dwVolumeSerialNumber == program.dwVolumeSerialNumber && file.nFileIndexHigh == program.nFileIndexHigh &&
+           file.nFileIndexLow == program.nFileIndexLow;
+}
+
+// Windows has no umask: of the bits, only the owner's write is kept, and that is never withheld.
+unsigned creationMask() { return 0; }
+
 void sleepMilliseconds(int ms) { Sleep(ms < 0 ? 0 : static_cast<DWORD>(ms)); }
 
 }  // namespace quill::platform
