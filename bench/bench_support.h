@@ -2,7 +2,7 @@
 // code or of a peer command in a child process, so each peak memory is its own.
 #pragma once
 
-#include "workspace/screen.h"
+#include "workspace/app/screen.h"
 
 #include <chrono>
 #include <cstdint>

@@ -7,8 +7,8 @@
 #include "platform/error.h"
 #include "vendorkit/catalogue_builder.h"
 #include "vendorkit/http_server.h"
-#include "workspace/http_client.h"
-#include "workspace/names.h"
+#include "workspace/transfer/http_client.h"
+#include "workspace/app/names.h"
 
 #include <algorithm>
 #include <chrono>

@@ -5,10 +5,10 @@
 // Usage: bench_fetch_vs_curl [MiB=256] [rounds=3]
 #include "bench_support.h"
 #include "vendorkit/http_server.h"
-#include "workspace/byte_sink.h"
-#include "workspace/file_ops.h"
-#include "workspace/http_client.h"
-#include "workspace/signed_download.h"
+#include "workspace/transfer/byte_sink.h"
+#include "workspace/change/file_ops.h"
+#include "workspace/transfer/http_client.h"
+#include "workspace/trust/signed_download.h"
 
 #include <algorithm>
 #include <chrono>

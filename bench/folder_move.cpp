@@ -1,6 +1,6 @@
 // Moving a template's data folder into place: our rename-only move against the
 // peer that copies the tree and deletes the source, on the same file system.
-#include "workspace/file_ops.h"
+#include "workspace/change/file_ops.h"
 
 #include <chrono>
 #include <cstdio>

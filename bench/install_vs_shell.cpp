@@ -5,8 +5,8 @@
 #include "install/template_download.h"
 #include "vendorkit/http_server.h"
 #include "vendorkit/zip_writer.h"
-#include "workspace/app_files.h"
-#include "workspace/names.h"
+#include "workspace/app/app_files.h"
+#include "workspace/app/names.h"
 
 #include <algorithm>
 #include <chrono>

@@ -3,8 +3,8 @@
 // write first. Measured against the same renames with no journal, which is the
 // time the folder is mixed at the least; the commit is printed apart.
 #include "platform/files.h"
-#include "workspace/change_journal.h"
-#include "workspace/folder_change.h"
+#include "workspace/change/change_journal.h"
+#include "workspace/change/folder_change.h"
 
 #include <algorithm>
 #include <chrono>

@@ -3,7 +3,7 @@
 // Usage: bench_unzip_vs_unzip [MiB=256] [entries=5000] [rounds=3]
 #include "bench_support.h"
 #include "vendorkit/zip_writer.h"
-#include "workspace/zip_reader.h"
+#include "workspace/transfer/zip_reader.h"
 
 #include <algorithm>
 #include <chrono>

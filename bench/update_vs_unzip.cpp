@@ -8,10 +8,10 @@
 #include "update/program_update.h"
 #include "vendorkit/http_server.h"
 #include "vendorkit/zip_writer.h"
-#include "workspace/byte_sink.h"
-#include "workspace/change_journal.h"
-#include "workspace/file_ops.h"
-#include "workspace/names.h"
+#include "workspace/transfer/byte_sink.h"
+#include "workspace/change/change_journal.h"
+#include "workspace/change/file_ops.h"
+#include "workspace/app/names.h"
 
 #include <algorithm>
 #include <chrono>

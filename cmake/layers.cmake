@@ -1,6 +1,6 @@
 # The layers and what the code of each folder may include, in one place.
 #
-# Headers are named from a layer's folder: "workspace/names.h". The build gives
+# Headers are named from a layer's folder: "workspace/app/names.h". The build gives
 # each library an include root in the build tree that holds only the folders of
 # the layers it may include, so "shell/Unit3.h" is not found from workspace; the
 # test layers/includes (check_layers.cmake) reads every file against the same
@@ -33,6 +33,8 @@ set(QUILL_FOLDER_support   tests/support)
 # (and of its tests' folder) and belongs to the layer; the build takes the one
 # of the system it builds for.
 set(QUILL_SYSTEM_FOLDERS unix windows)
+# A layer may keep its files in rooms, one job each; a room stands where its layer stands.
+set(QUILL_ROOMS_workspace app change transfer trust)
 if(WIN32)
     set(QUILL_SYSTEM windows)
 else()

@@ -2,8 +2,8 @@
 // for byte as the response to each request, over loopback, and the real client
 // fetches it into memory. Any error text is fine; a crash, a hang or a leak is not.
 #include "platform/error.h"
-#include "workspace/byte_sink.h"
-#include "workspace/http_client.h"
+#include "workspace/transfer/byte_sink.h"
+#include "workspace/transfer/http_client.h"
 
 #include <arpa/inet.h>
 #include <atomic>

@@ -2,8 +2,8 @@
 // signing.ini. The signature check would refuse almost every input, so the
 // readers behind it are called directly: each ends in a value or a refusal,
 // never a crash, and what it takes it reads one way only.
-#include "workspace/signed_metadata.h"
-#include "workspace/vendor_metadata.h"
+#include "workspace/trust/signed_metadata.h"
+#include "workspace/trust/vendor_metadata.h"
 
 #include <cstddef>
 #include <cstdint>

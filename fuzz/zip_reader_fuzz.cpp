@@ -3,7 +3,7 @@
 // The seeds are archives real tools wrote (Zip64, from a pipe, encrypted);
 // an input that starts with "PK" is taken as it is.
 #include "platform/error.h"
-#include "workspace/zip_reader.h"
+#include "workspace/transfer/zip_reader.h"
 
 // Compiled in here rather than taken from the library, so that the fuzzer's
 // coverage instrumentation sees the reader's branches.

@@ -9,9 +9,9 @@
 #include "catalogue/firebird_connection.h"
 #include "catalogue/search_statement.h"
 #include "catalogue/sql_data_set.h"
-#include "workspace/app_files.h"
-#include "workspace/http_client.h"
-#include "workspace/screen.h"
+#include "workspace/app/app_files.h"
+#include "workspace/transfer/http_client.h"
+#include "workspace/app/screen.h"
 
 #include <optional>
 #include <string>

@@ -3,7 +3,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/ini_text.h"
-#include "workspace/line_list.h"
+#include "workspace/app/line_list.h"
 
 namespace quill {
 

@@ -1,13 +1,13 @@
 #include "catalogue/firebird_connection.h"
 
-#include "workspace/phase_marks.h"
+#include "workspace/app/phase_marks.h"
 #include "catalogue/catalogue_refusal.h"
 #include "catalogue/firebird_charset.h"
 #include "catalogue/firebird_error.h"
 #include "platform/code_page_converter.h"
 #include "platform/error.h"
 #include "platform/termination_signals.h"
-#include "workspace/line_list.h"
+#include "workspace/app/line_list.h"
 
 #include <ibase.h>
 

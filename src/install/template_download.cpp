@@ -2,16 +2,16 @@
 
 #include "install/template_installation.h"
 #include "platform/files.h"
-#include "workspace/vendor_key.h"
-#include "workspace/byte_sink.h"
-#include "workspace/failures.h"
-#include "workspace/file_ops.h"
-#include "workspace/names.h"
-#include "workspace/path_rules.h"
-#include "workspace/progress_sink.h"
-#include "workspace/signed_download.h"
-#include "workspace/signed_file.h"
-#include "workspace/template_manifest.h"
+#include "workspace/trust/vendor_key.h"
+#include "workspace/transfer/byte_sink.h"
+#include "workspace/app/failures.h"
+#include "workspace/change/file_ops.h"
+#include "workspace/app/names.h"
+#include "workspace/app/path_rules.h"
+#include "workspace/transfer/progress_sink.h"
+#include "workspace/trust/signed_download.h"
+#include "workspace/trust/signed_file.h"
+#include "workspace/trust/template_manifest.h"
 
 #include <exception>
 #include <optional>

@@ -2,9 +2,9 @@
 // the temp folder, installs it under the progress window and records it in templates.ini.
 #pragma once
 
-#include "workspace/app_files.h"
-#include "workspace/http_client.h"
-#include "workspace/screen.h"
+#include "workspace/app/app_files.h"
+#include "workspace/transfer/http_client.h"
+#include "workspace/app/screen.h"
 
 #include <functional>
 #include <string>

@@ -2,13 +2,13 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
-#include "workspace/failures.h"
-#include "workspace/file_ops.h"
-#include "workspace/folder_change.h"
-#include "workspace/names.h"
-#include "workspace/reserved_names.h"
-#include "workspace/zip_names.h"
-#include "workspace/zip_reader.h"
+#include "workspace/app/failures.h"
+#include "workspace/change/file_ops.h"
+#include "workspace/change/folder_change.h"
+#include "workspace/app/names.h"
+#include "workspace/change/reserved_names.h"
+#include "workspace/transfer/zip_names.h"
+#include "workspace/transfer/zip_reader.h"
 
 #include <algorithm>
 #include <cctype>

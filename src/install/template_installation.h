@@ -4,8 +4,8 @@
 // earlier installation kept there. A failed installation leaves all as it was.
 #pragma once
 
-#include "workspace/screen.h"
-#include "workspace/signed_file.h"
+#include "workspace/app/screen.h"
+#include "workspace/trust/signed_file.h"
 
 #include <string>
 

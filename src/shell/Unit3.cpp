@@ -1,6 +1,6 @@
 #include "shell/Unit3.h"
 
-#include "workspace/phase_marks.h"
+#include "workspace/app/phase_marks.h"
 #include "install/template_download.h"
 #include "platform/files.h"
 #include "shell/_tempinst.h"
@@ -16,7 +16,7 @@
 #include "shell/transfer_display.h"
 #include "shell/transfer_window.h"
 #include "ui_Unit3.h"
-#include "workspace/names.h"
+#include "workspace/app/names.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

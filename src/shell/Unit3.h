@@ -7,9 +7,9 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/catalogue_view.h"
 #include "update/program_update.h"
-#include "workspace/app_files.h"
-#include "workspace/http_client.h"
-#include "workspace/screen.h"
+#include "workspace/app/app_files.h"
+#include "workspace/transfer/http_client.h"
+#include "workspace/app/screen.h"
 
 #include <QDialog>
 #include <QUrl>

@@ -1,6 +1,6 @@
 #include "shell/Unit4.h"
 
-#include "workspace/phase_marks.h"
+#include "workspace/app/phase_marks.h"
 #include "shell/_tempinst.h"
 #include "shell/error_display.h"
 #include "shell/focus_ring.h"

@@ -10,9 +10,9 @@
 #include "shell/message_boxes.h"
 #include "shell/startup_recovery.h"
 #include "shell/termination.h"
-#include "workspace/app_dir.h"
-#include "workspace/format_settings.h"
-#include "workspace/names.h"
+#include "workspace/app/app_dir.h"
+#include "workspace/app/format_settings.h"
+#include "workspace/app/names.h"
 
 #include <QApplication>
 #include <QFile>

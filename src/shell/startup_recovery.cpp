@@ -1,7 +1,7 @@
 #include "shell/startup_recovery.h"
 
 #include "shell/message_boxes.h"
-#include "workspace/folder_change.h"
+#include "workspace/change/folder_change.h"
 
 #include <exception>
 

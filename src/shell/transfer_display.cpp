@@ -1,6 +1,6 @@
 #include "shell/transfer_display.h"
 
-#include "workspace/transfer_amount.h"
+#include "workspace/transfer/transfer_amount.h"
 
 #include <algorithm>
 

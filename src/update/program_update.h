@@ -2,9 +2,9 @@
 // the offered version and, when it is newer, replaces the program files with it.
 #pragma once
 
-#include "workspace/http_client.h"
-#include "workspace/screen.h"
-#include "workspace/signed_metadata.h"
+#include "workspace/transfer/http_client.h"
+#include "workspace/app/screen.h"
+#include "workspace/trust/signed_metadata.h"
 
 #include <optional>
 #include <string>

@@ -2,9 +2,9 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
-#include "workspace/file_ops.h"
-#include "workspace/path_rules.h"
-#include "workspace/zip_names.h"
+#include "workspace/change/file_ops.h"
+#include "workspace/app/path_rules.h"
+#include "workspace/transfer/zip_names.h"
 
 #include <cerrno>
 #include <sys/stat.h>

@@ -3,8 +3,8 @@
 // one burst of renames, so the folder is mixed only while the renames run.
 #pragma once
 
-#include "workspace/folder_change.h"
-#include "workspace/zip_reader.h"
+#include "workspace/change/folder_change.h"
+#include "workspace/transfer/zip_reader.h"
 
 #include <map>
 #include <set>

@@ -3,12 +3,12 @@
 #include "platform/files.h"
 #include "platform/pe_version.h"
 #include "update/version_compare.h"
-#include "workspace/app_files.h"
-#include "workspace/failures.h"
-#include "workspace/file_ops.h"
-#include "workspace/format_settings.h"
-#include "workspace/names.h"
-#include "workspace/reserved_names.h"
+#include "workspace/app/app_files.h"
+#include "workspace/app/failures.h"
+#include "workspace/change/file_ops.h"
+#include "workspace/app/format_settings.h"
+#include "workspace/app/names.h"
+#include "workspace/change/reserved_names.h"
 
 namespace quill {
 

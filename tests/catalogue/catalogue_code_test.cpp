@@ -7,7 +7,7 @@
 #include "platform/files.h"
 #include "support/tree_snapshot.h"
 #include "vendorkit/zip_writer.h"
-#include "workspace/names.h"
+#include "workspace/app/names.h"
 
 #include <gtest/gtest.h>
 

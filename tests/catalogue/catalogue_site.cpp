@@ -1,8 +1,8 @@
 #include "catalogue/catalogue_site.h"
 
 #include "support/vendor_host.h"
-#include "workspace/format_settings.h"
-#include "workspace/names.h"
+#include "workspace/app/format_settings.h"
+#include "workspace/app/names.h"
 
 namespace quill::testing {
 

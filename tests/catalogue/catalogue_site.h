@@ -9,8 +9,8 @@
 #include "support/temp_folder.h"
 #include "vendorkit/catalogue_builder.h"
 #include "vendorkit/http_server.h"
-#include "workspace/app_files.h"
-#include "workspace/http_client.h"
+#include "workspace/app/app_files.h"
+#include "workspace/transfer/http_client.h"
 
 #include <memory>
 #include <string>

@@ -3,13 +3,13 @@
 #include "catalogue/catalogue_site.h"
 #include "support/signed_site.h"
 #include "support/test_vendor_key.h"
-#include "workspace/template_manifest.h"
-#include "workspace/vendor_metadata.h"
+#include "workspace/trust/template_manifest.h"
+#include "workspace/trust/vendor_metadata.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "vendorkit/zip_writer.h"
-#include "workspace/names.h"
-#include "workspace/zip_reader.h"
+#include "workspace/app/names.h"
+#include "workspace/transfer/zip_reader.h"
 
 #include <gtest/gtest.h>
 

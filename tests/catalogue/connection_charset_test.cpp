@@ -8,7 +8,7 @@
 #include "platform/error.h"
 #include "support/temp_folder.h"
 #include "vendorkit/catalogue_builder.h"
-#include "workspace/names.h"
+#include "workspace/app/names.h"
 
 #include <gtest/gtest.h>
 

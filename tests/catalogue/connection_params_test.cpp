@@ -1,7 +1,7 @@
 #include "catalogue/connection_params.h"
 
 #include "support/error_of.h"
-#include "workspace/line_list.h"
+#include "workspace/app/line_list.h"
 #include "support/temp_folder.h"
 
 #include <gtest/gtest.h>

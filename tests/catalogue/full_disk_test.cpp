@@ -4,7 +4,7 @@
 #include "catalogue/catalogue_site.h"
 #include "support/small_disk.h"
 #include "support/temp_folder.h"
-#include "workspace/names.h"
+#include "workspace/app/names.h"
 
 #include <algorithm>
 #include <atomic>

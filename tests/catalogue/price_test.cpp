@@ -1,5 +1,5 @@
 // The price in currency form, with the process-wide format settings.
-#include "workspace/format_settings.h"
+#include "workspace/app/format_settings.h"
 
 #include <gtest/gtest.h>
 

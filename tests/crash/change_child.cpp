@@ -15,8 +15,8 @@
 #include "support/journal_crash.h"
 #include "support/sample_changes.h"
 #include "update/program_update.h"
-#include "workspace/http_client.h"
-#include "workspace/names.h"
+#include "workspace/transfer/http_client.h"
+#include "workspace/app/names.h"
 
 #include <chrono>
 #include <cstdio>

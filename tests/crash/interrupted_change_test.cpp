@@ -11,7 +11,7 @@
 #include "support/tree_snapshot.h"
 #include "vendorkit/http_server.h"
 #include "vendorkit/zip_writer.h"
-#include "workspace/folder_change.h"
+#include "workspace/change/folder_change.h"
 
 #include <gtest/gtest.h>
 

@@ -12,11 +12,11 @@
 #include "platform/files.h"
 #include "update/program_update.h"
 #include "vendorkit/http_server.h"
-#include "workspace/app_files.h"
-#include "workspace/change_journal.h"
-#include "workspace/folder_change.h"
-#include "workspace/http_client.h"
-#include "workspace/names.h"
+#include "workspace/app/app_files.h"
+#include "workspace/change/change_journal.h"
+#include "workspace/change/folder_change.h"
+#include "workspace/transfer/http_client.h"
+#include "workspace/app/names.h"
 
 #include <gtest/gtest.h>
 

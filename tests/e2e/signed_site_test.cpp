@@ -12,11 +12,11 @@
 #include "vendorkit/site_description.h"
 #include "vendorkit/site_server.h"
 #include "vendorkit/signing.h"
-#include "workspace/http_client.h"
-#include "workspace/names.h"
-#include "workspace/signature.h"
-#include "workspace/signed_metadata.h"
-#include "workspace/vendor_metadata.h"
+#include "workspace/transfer/http_client.h"
+#include "workspace/app/names.h"
+#include "workspace/trust/signature.h"
+#include "workspace/trust/signed_metadata.h"
+#include "workspace/trust/vendor_metadata.h"
 
 #include <gtest/gtest.h>
 

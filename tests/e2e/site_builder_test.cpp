@@ -11,9 +11,9 @@
 #include "vendorkit/site_description.h"
 #include "vendorkit/site_server.h"
 #include "vendorkit/signing.h"
-#include "workspace/http_client.h"
-#include "workspace/signature.h"
-#include "workspace/zip_reader.h"
+#include "workspace/transfer/http_client.h"
+#include "workspace/trust/signature.h"
+#include "workspace/transfer/zip_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -7,11 +7,11 @@
 #include "support/tree_snapshot.h"
 #include "support/signed_site.h"
 #include "support/test_vendor_key.h"
-#include "workspace/template_manifest.h"
-#include "workspace/vendor_metadata.h"
-#include "workspace/names.h"
-#include "workspace/app_files.h"
-#include "workspace/failures.h"
+#include "workspace/trust/template_manifest.h"
+#include "workspace/trust/vendor_metadata.h"
+#include "workspace/app/names.h"
+#include "workspace/app/app_files.h"
+#include "workspace/app/failures.h"
 
 #include <gtest/gtest.h>
 

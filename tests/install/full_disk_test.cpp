@@ -6,7 +6,7 @@
 #include "platform/files.h"
 #include "support/small_disk.h"
 #include "support/tree_snapshot.h"
-#include "workspace/names.h"
+#include "workspace/app/names.h"
 
 #include <cerrno>
 #include <filesystem>

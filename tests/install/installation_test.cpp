@@ -3,7 +3,7 @@
 #include "install/template_installation.h"
 #include "platform/files.h"
 #include "support/tree_snapshot.h"
-#include "workspace/names.h"
+#include "workspace/app/names.h"
 
 #include <filesystem>
 #include <sys/stat.h>

@@ -4,7 +4,7 @@
 
 #include "vendorkit/zip_writer.h"
 #include "platform/error.h"
-#include "workspace/names.h"
+#include "workspace/app/names.h"
 
 namespace quill::testing {
 

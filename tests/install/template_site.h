@@ -6,8 +6,8 @@
 #include "support/fake_screen.h"
 #include "support/temp_folder.h"
 #include "vendorkit/http_server.h"
-#include "workspace/app_files.h"
-#include "workspace/http_client.h"
+#include "workspace/app/app_files.h"
+#include "workspace/transfer/http_client.h"
 
 #include <map>
 #include <memory>

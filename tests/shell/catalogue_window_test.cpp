@@ -8,7 +8,7 @@
 #include "support/vendor_host.h"
 #include "vendorkit/catalogue_builder.h"
 #include "window_controls.h"
-#include "workspace/names.h"
+#include "workspace/app/names.h"
 
 #include <QComboBox>
 #include <QLabel>

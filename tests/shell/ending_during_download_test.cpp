@@ -6,7 +6,7 @@
 #include "shell/termination.h"
 #include "support/temp_folder.h"
 #include "support/vendor_host.h"
-#include "workspace/names.h"
+#include "workspace/app/names.h"
 
 #include <QTimer>
 #include <QtTest>

@@ -6,8 +6,8 @@
 #include "support/error_of.h"
 #include "vendorkit/http_server.h"
 #include "window_controls.h"
-#include "workspace/http_client.h"
-#include "workspace/progress_sink.h"
+#include "workspace/transfer/http_client.h"
+#include "workspace/transfer/progress_sink.h"
 
 #include <QLabel>
 #include <QLineEdit>

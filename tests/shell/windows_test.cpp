@@ -7,7 +7,7 @@
 #include "shell/Unit3.h"
 #include "shell/Unit4.h"
 #include "window_controls.h"
-#include "workspace/names.h"
+#include "workspace/app/names.h"
 
 #include <QApplication>
 #include <QClipboard>

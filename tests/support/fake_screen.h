@@ -1,7 +1,7 @@
 // A Screen that records what the sequences show and answers confirmations.
 #pragma once
 
-#include "workspace/screen.h"
+#include "workspace/app/screen.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "support/journal_crash.h"
 
-#include "workspace/change_journal.h"
+#include "workspace/change/change_journal.h"
 
 #include <gtest/gtest.h>
 

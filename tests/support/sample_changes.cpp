@@ -2,7 +2,7 @@
 
 #include "support/temp_folder.h"
 #include "vendorkit/zip_writer.h"
-#include "workspace/folder_change.h"
+#include "workspace/change/folder_change.h"
 
 #include <filesystem>
 

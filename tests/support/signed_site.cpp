@@ -1,7 +1,7 @@
 #include "support/signed_site.h"
 
 #include "vendorkit/signed_site.h"
-#include "workspace/signed_metadata.h"
+#include "workspace/trust/signed_metadata.h"
 
 #include <ctime>
 

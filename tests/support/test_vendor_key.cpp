@@ -1,6 +1,6 @@
 #include "support/test_vendor_key.h"
 
-#include "workspace/vendor_key.h"
+#include "workspace/trust/vendor_key.h"
 
 namespace quill::testing {
 

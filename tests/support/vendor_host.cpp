@@ -1,7 +1,7 @@
 #include "support/vendor_host.h"
 
 #include "platform/error.h"
-#include "workspace/names.h"
+#include "workspace/app/names.h"
 
 #include <chrono>
 #include <memory>

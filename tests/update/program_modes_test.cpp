@@ -4,7 +4,7 @@
 
 #include "platform/files.h"
 #include "support/tree_snapshot.h"
-#include "workspace/names.h"
+#include "workspace/app/names.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>

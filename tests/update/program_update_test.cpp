@@ -3,8 +3,8 @@
 #include "platform/files.h"
 #include "support/tree_snapshot.h"
 #include "support/test_vendor_key.h"
-#include "workspace/names.h"
-#include "workspace/signature.h"
+#include "workspace/app/names.h"
+#include "workspace/trust/signature.h"
 
 #include <algorithm>
 #include <filesystem>

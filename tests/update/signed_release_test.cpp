@@ -8,8 +8,8 @@
 #include "support/test_vendor_key.h"
 #include "support/tree_snapshot.h"
 #include "vendorkit/signed_site.h"
-#include "workspace/names.h"
-#include "workspace/vendor_metadata.h"
+#include "workspace/app/names.h"
+#include "workspace/trust/vendor_metadata.h"
 
 #include <gtest/gtest.h>
 

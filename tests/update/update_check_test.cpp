@@ -2,8 +2,8 @@
 
 #include "platform/files.h"
 #include "vendorkit/pe_writer.h"
-#include "workspace/format_settings.h"
-#include "workspace/names.h"
+#include "workspace/app/format_settings.h"
+#include "workspace/app/names.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

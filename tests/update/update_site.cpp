@@ -1,8 +1,8 @@
 #include "update_site.h"
 
 #include "vendorkit/zip_writer.h"
-#include "workspace/names.h"
-#include "workspace/vendor_key.h"
+#include "workspace/app/names.h"
+#include "workspace/trust/vendor_key.h"
 
 namespace quill::testing {
 

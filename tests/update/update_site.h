@@ -6,7 +6,7 @@
 #include "support/temp_folder.h"
 #include "update/program_update.h"
 #include "vendorkit/http_server.h"
-#include "workspace/http_client.h"
+#include "workspace/transfer/http_client.h"
 
 #include <string>
 #include <vector>

@@ -10,7 +10,7 @@
 #include "vendorkit/site_description.h"
 #include "vendorkit/site_server.h"
 #include "vendorkit/signing.h"
-#include "workspace/names.h"
+#include "workspace/app/names.h"
 
 #include <algorithm>
 #include <csignal>

@@ -3,7 +3,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "vendorkit/site_builder.h"
-#include "workspace/signature.h"
+#include "workspace/trust/signature.h"
 
 #include <algorithm>
 #include <ctime>

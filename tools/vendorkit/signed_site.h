@@ -6,7 +6,7 @@
 
 #include "vendorkit/signing.h"
 #include "vendorkit/site_description.h"
-#include "workspace/signed_metadata.h"
+#include "workspace/trust/signed_metadata.h"
 
 #include <cstdint>
 #include <optional>

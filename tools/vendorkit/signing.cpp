@@ -2,7 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
-#include "workspace/signature.h"
+#include "workspace/trust/signature.h"
 
 #include <cerrno>
 #include <fcntl.h>
