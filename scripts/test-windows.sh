@@ -28,5 +28,6 @@ cases=$(awk '
     /^\[  FAILED  \] [0-9]+ tests?, listed below:$/ { failed += $4 }
     /^\[  SKIPPED \] [0-9]+ tests?, listed below:$/ { skipped += $4 }
     END { printf "%d passed, %d failed, %d skipped", passed, failed, skipped }' "$log.plain")
-echo "Windows test cases under Wine: $cases"
+echo "Test cases of the Windows build, under Wine:"
+echo "Windows: $cases"
 exit "$status"

@@ -2,7 +2,8 @@
 # Sets everything up, builds, and runs the whole test suite through CTest:
 # the window and end-to-end tests under Xvfb, the code without windows once
 # more under AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzz
-# run; then the whole road once more with a program built with a vendor key.
+# run; then the whole road once more with a program built with a vendor key;
+# and last, the code below the windows built for Windows and tested under Wine.
 set -eu
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$src/build}
@@ -59,3 +60,6 @@ xvfb-run -a -s "-screen 0 1280x1024x24" sh -c '
         --swap recipe-box.zip,project-tasks.zip --screenshots "$2/screenshots-swapped" || status=$?; }
     kill "$wm" 2>/dev/null
     exit "$status"' sh "$src" "$build" "$host" "$key"
+
+echo "== the code below the windows, built for Windows, tested under Wine"
+sh "$src/scripts/test-windows.sh" "$build/windows"
