@@ -16,6 +16,7 @@ PACKAGES="
     firebird-dev libfbclient2 firebird3.0-server-core firebird3.0-utils
     libgtest-dev libgmock-dev googletest
     xvfb xauth xdotool imagemagick x11-utils openbox
+    dbus at-spi2-core python3-pyatspi
     fonts-wine fonts-dejavu-core
     curl unzip zip python3 ca-certificates e2fsprogs
     libarchive-tools p7zip-full

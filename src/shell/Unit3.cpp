@@ -16,6 +16,8 @@
 #include "shell/transfer_display.h"
 #include "shell/transfer_window.h"
 #include "ui_Unit3.h"
+
+#include <QAbstractItemView>
 #include "workspace/app/names.h"
 
 #include <QAbstractEventDispatcher>
@@ -94,6 +96,8 @@ TForm3::TForm3(QWidget* owner)
     ui->Panel4->setAccessibleName("Preview");
     ui->Panel6->setAccessibleName("Download template");
     ui->StatusBar1->setAccessibleName("Status");
+    // The category box's open list is a control of its own to a screen reader.
+    ui->ComboBox1->view()->setAccessibleName("Template Category");
 
     // The left column scrolls only when the screen is too short for it.
     leftColumn = ui->LeftColumn;
@@ -322,7 +326,7 @@ void TForm3::setBusyPointer(bool busy) {
 }
 
 void TForm3::showProgress() {
-    delete TemplateWaitForm;
+    dismissProgress();
     TemplateWaitForm = new TTemplateWaitForm(nullptr);
     TemplateWaitForm->show();
     // Taking the focus is how the start of the step reaches a screen reader,
@@ -330,6 +334,14 @@ void TForm3::showProgress() {
     TemplateWaitForm->raise();
     TemplateWaitForm->activateWindow();
     announce(TemplateWaitForm);
+}
+
+void TForm3::dismissProgress() {
+    if (!TemplateWaitForm) return;
+    // Hidden first: a window deleted while active never tells a screen reader it went away.
+    TemplateWaitForm->hide();
+    delete TemplateWaitForm;
+    TemplateWaitForm = nullptr;
 }
 
 void TForm3::setProgressLabel(const std::string& text) {
@@ -343,8 +355,7 @@ void TForm3::setProgressPosition(int percent) {
 }
 void TForm3::freeProgress() {
     if (!TemplateWaitForm) return;
-    delete TemplateWaitForm;
-    TemplateWaitForm = nullptr;
+    dismissProgress();
     // The focus comes back, and with it the end of the step is heard.
     if (isVisible()) activateWindow();
     announce(ui->StatusBar1);

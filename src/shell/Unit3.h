@@ -111,6 +111,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void dismissProgress();
     void FormCreate();
     void FormDestroy();
     // Hands the download of the selected template what it needs of this window.

@@ -66,6 +66,8 @@ file = quillary-1.1.zip
 program quillary.exe = 1.1.0.0
 put readme.txt = Quillary 1.1
 put help/manual.txt = Manual
+script run.sh = #!/bin/sh
+  echo started
 )";
 
 std::string parseError(const std::string& text) {
@@ -125,7 +127,7 @@ TEST(SiteDescriptionParse, ReadsEveryValueOfTemplatesAndVersion) {
     EXPECT_EQ(recipes.dataFiles[0].text, "Recipe data\nsecond line");
     ASSERT_TRUE(site.version.has_value());
     EXPECT_EQ(site.version->section, "Quillary");
-    ASSERT_EQ(site.version->files.size(), 3u);
+    ASSERT_EQ(site.version->files.size(), 4u);
     EXPECT_EQ(site.version->files[0].programVersion, "1.1.0.0");
     EXPECT_EQ(site.version->files[2].path, "help/manual.txt");
 }
@@ -227,7 +229,7 @@ TEST_F(SiteBuild, TemplateArchiveHoldsItsDatabaseAndDataFolderAtTheRoot) {
 TEST_F(SiteBuild, ArchivesRecordEachFilesUnixModeAsZipDoes) {
     // Made on Unix (3), the file's kind and mode in the high half: a program keeps its right to run.
     const std::map<std::string, std::uint32_t> expected{
-        {"quillary.exe", 0100755}, {"readme.txt", 0100644}, {"help/", 040755}, {"help/manual.txt", 0100644}};
+        {"quillary.exe", 0100755}, {"readme.txt", 0100644}, {"help/", 040755}, {"help/manual.txt", 0100644}, {"run.sh", 0100755}};
     ZipReader reader;
     reader.open(site() + kUpdateFolder + "quillary-1.1.zip");
     for (const ZipEntry& entry : reader.entries()) {
@@ -255,9 +257,10 @@ TEST_F(SiteBuild, UpdateFolderOffersTheVersionWithItsFiles) {
     EXPECT_FALSE(std::filesystem::exists(site() + kUpdateFolder + "quillary-1.1.zip.sig")) << "built without a key";
     const std::string archive = site() + kUpdateFolder + "quillary-1.1.zip";
     EXPECT_EQ(entryNames(archive),
-              (std::vector<std::string>{"quillary.exe", "readme.txt", "help/", "help/manual.txt"}));
+              (std::vector<std::string>{"quillary.exe", "readme.txt", "help/", "help/manual.txt", "run.sh"}));
     const auto files = unpacked(archive, scratch_.path());
     EXPECT_EQ(files.at("readme.txt"), "Quillary 1.1\r\n");
+    EXPECT_EQ(files.at("run.sh"), "#!/bin/sh\necho started\n") << "a shell takes a CR as part of the command";
     const auto version = platform::readFileVersion(scratch_ / "quillary.exe");
     ASSERT_TRUE(version.has_value());
     EXPECT_EQ(version->major, 1);

@@ -350,5 +350,31 @@ same "$app/upgr_bak/readme.txt" "$expect/old-readme.txt" "upgr_bak/readme.txt is
 [ -e "$app/upgr_bak/help/manual.txt" ] && bad "upgr_bak holds help/manual.txt, which did not exist before"
 [ -e "$app/upgr_bak/help" ] && bad "upgr_bak has a folder help, which no backup needs"
 
+# A program file keeps the right to run its entry gave it, as far as the umask allows.
+python3 -c '
+import sys, zipfile
+for e in zipfile.ZipFile(sys.argv[1]).infolist():
+    if not e.is_dir() and e.create_system == 3: print("%o %s" % ((e.external_attr >> 16) & 0o777, e.filename))
+' "$update/$update_archive" >"$work/modes" || fail "cannot read the modes of $update_archive"
+while read -r mode f; do
+    want=$(printf '%o' $((8#$mode & ~8#$(umask))))
+    have=$(stat -c %a "$app/$f")
+    [ "$have" = "$want" ] || bad "$f has mode $have after the update; its entry says $want"
+done <"$work/modes"
+if [ -e "$expect/update/run.sh" ]; then
+    said=$("$app/run.sh" 2>&1) || bad "the updated run.sh does not run: $said"
+    step "the updated run.sh says: $said"
+fi
 [ "$mismatch" = 0 ] || fail "the application folder does not hold what the site implies"
+
+step "starting the updated final_inst again"
+start_final_inst "$app"
+again=$(expect_window "Finalizing Setup" 60) || stop
+shot "$again" "9-started-again.png"
+# Ended as a logout ends it: the first window has no key of its own that closes it.
+kill -TERM "$program_pid"
+for _ in $(seq 100); do alive || break; sleep 0.1; done
+alive && fail "final_inst started again did not end on SIGTERM in its first window"
+wait "$program_pid"
+program_pid=
 step "passed: the whole road, and the application folder matches the site"

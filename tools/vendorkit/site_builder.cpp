@@ -88,6 +88,8 @@ std::vector<std::uint16_t> versionParts(const std::string& text) {
 }
 
 std::string fileBytes(const SiteFile& file) {
+    // A shell reads "#!/bin/sh\r" as a program that does not exist.
+    if (file.script) return file.text + "\n";
     if (!file.programVersion) return windowsText(file.text);
     const auto v = versionParts(*file.programVersion);
     return buildPeWithVersion(v[0], v[1], v[2], v[3], false);
@@ -198,7 +200,7 @@ std::vector<std::string> buildSite(const SiteDescription& site, const std::strin
         std::set<std::string> folders;
         for (const auto& f : v.files) {
             addParents(zip, folders, f.path);
-            addFile(zip, f.path, fileBytes(f), f.programVersion ? 0755 : 0644);
+            addFile(zip, f.path, fileBytes(f), f.programVersion || f.script ? 0755 : 0644);
         }
         zip.finish();
         written.push_back(kUpdateFolder + v.file);

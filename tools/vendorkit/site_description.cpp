@@ -212,6 +212,10 @@ private:
                 v.files.push_back({checkedPath(item), item.value, std::nullopt, item.line});
                 continue;
             }
+            if (k == "script") {
+                v.files.push_back({checkedPath(item), item.value, std::nullopt, item.line, true});
+                continue;
+            }
             if (k == "program") {
                 if (!isFourPartVersion(item.value))
                     fail(item.line, "a program file's version has four numbers, such as 1.1.0.0");

@@ -11,13 +11,15 @@
 
 namespace quill::vendorkit {
 
-// A file of an archive: a text (written with CR LF line ends) or, when
-// programVersion is set, a Windows program file carrying that version.
+// A file of an archive: a text (written with CR LF line ends), a script
+// (its text with LF line ends, executable), or, when programVersion is set,
+// a Windows program file carrying that version.
 struct SiteFile {
     std::string path;  // relative, "/" between levels
     std::string text;
     std::optional<std::string> programVersion;  // "1.1.0.0"
     int line = 0;
+    bool script = false;
 };
 
 struct SiteTemplate {
