@@ -3,7 +3,6 @@
 #include "platform/error.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cctype>
 #include <chrono>
 #include <cerrno>
@@ -11,6 +10,60 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+// Winsock under the same calls; the tests' Windows build has no OpenSSL, so
+// this server speaks plain HTTP there.
+#include <io.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+namespace {
+using ssize_t = long long;
+constexpr int MSG_NOSIGNAL = 0;
+constexpr int SHUT_RDWR = SD_BOTH;
+constexpr int O_CLOEXEC = 0;
+
+void startWinsockOnce() {
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+}
+
+int poll(pollfd* fds, unsigned long count, int timeout) { return WSAPoll(fds, count, timeout); }
+int closeSocket(int fd) { return closesocket(static_cast<SOCKET>(fd)); }
+int openSocket() { return static_cast<int>(socket(AF_INET, SOCK_STREAM, 0)); }
+int acceptOn(int fd) { return static_cast<int>(accept(static_cast<SOCKET>(fd), nullptr, nullptr)); }
+ssize_t readAt(int fd, char* buffer, std::size_t size, long long offset) {
+    if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+    return _read(fd, buffer, static_cast<unsigned>(size));
+}
+int openForReading(const char* path) { return ::open(path, O_RDONLY | O_BINARY); }
+
+// Sockets are no pipes here: the wake-up is a connected pair on loopback.
+bool wakePair(int fds[2]) {
+    startWinsockOnce();
+    int listener = openSocket();
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof addr;
+    bool ok = listener >= 0 && bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+              listen(listener, 1) == 0 && getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+    fds[1] = ok ? openSocket() : -1;
+    ok = ok && fds[1] >= 0 && connect(fds[1], reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    fds[0] = ok ? acceptOn(listener) : -1;
+    if (listener >= 0) closeSocket(listener);
+    return ok && fds[0] >= 0;
+}
+void wake(int fd) { send(fd, "x", 1, 0); }
+}  // namespace
+#else
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
@@ -19,11 +72,22 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <strings.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+int closeSocket(int fd) { return ::close(fd); }
+int openSocket() { return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); }
+int acceptOn(int fd) { return accept4(fd, nullptr, nullptr, SOCK_CLOEXEC); }
+ssize_t readAt(int fd, char* buffer, std::size_t size, long long offset) {
+    return pread(fd, buffer, size, static_cast<off_t>(offset));
+}
+int openForReading(const char* path) { return ::open(path, O_RDONLY | O_CLOEXEC); }
+bool wakePair(int fds[2]) { return pipe2(fds, O_CLOEXEC) == 0; }
+void wake(int fd) { (void)!write(fd, "x", 1); }
+}  // namespace
+#endif
 
 namespace quill::vendorkit {
 
@@ -32,6 +96,11 @@ namespace {
 constexpr std::size_t kMaxHead = 64 * 1024;
 constexpr std::size_t kMaxRequestBody = 1024 * 1024;
 constexpr int kMaxOpenConnections = 64;
+#ifdef _WIN32
+constexpr bool kNoSendfile = true;
+#else
+constexpr bool kNoSendfile = false;
+#endif
 
 bool equalsNoCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
@@ -99,6 +168,7 @@ HttpResponse HttpResponse::redirect(std::string location, int code) {
     return r;
 }
 
+#ifndef _WIN32
 namespace {
 
 struct BioFree {
@@ -139,18 +209,29 @@ std::shared_ptr<SSL_CTX> serverContext(const TlsIdentity& identity) {
 
 }  // namespace
 
+#endif
+
 HttpServer::HttpServer(int port) { listenOn(port); }
 
+#ifdef _WIN32
+HttpServer::HttpServer(const TlsIdentity&, int) {
+    throw AppError("HttpServer: TLS needs OpenSSL, which the Windows build of the tests does not have");
+}
+#else
 HttpServer::HttpServer(const TlsIdentity& identity, int port) : tls_(serverContext(identity)) { listenOn(port); }
+#endif
 
 void HttpServer::listenOn(int port) {
     int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) throw AppError("HttpServer: pipe failed");
+    if (!wakePair(pipeFds)) throw AppError("HttpServer: pipe failed");
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listenFd_ = openSocket();
+#ifndef _WIN32
+    // Windows lets a second listener share the port with it, which is the opposite.
     int one = 1;
     setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+#endif
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -158,9 +239,9 @@ void HttpServer::listenOn(int port) {
     if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         listen(listenFd_, 64) != 0) {
         std::string why = std::strerror(errno);
-        if (listenFd_ >= 0) ::close(listenFd_);
-        ::close(wakeRead_);
-        ::close(wakeWrite_);
+        if (listenFd_ >= 0) closeSocket(listenFd_);
+        closeSocket(wakeRead_);
+        closeSocket(wakeWrite_);
         throw AppError("HttpServer: cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + why);
     }
     socklen_t len = sizeof addr;
@@ -174,7 +255,7 @@ HttpServer::~HttpServer() { stop(); }
 void HttpServer::stop() {
     if (stopping_.exchange(true)) return;
     // The pipe stays readable, so every poll in every thread wakes up.
-    (void)!write(wakeWrite_, "x", 1);
+    wake(wakeWrite_);
     {
         std::lock_guard lock(mutex_);
         for (int fd : openFds_) shutdown(fd, SHUT_RDWR);
@@ -186,9 +267,9 @@ void HttpServer::stop() {
         workers.swap(workers_);
     }
     for (auto& w : workers) w.thread.join();
-    ::close(listenFd_);
-    ::close(wakeRead_);
-    ::close(wakeWrite_);
+    closeSocket(listenFd_);
+    closeSocket(wakeRead_);
+    closeSocket(wakeWrite_);
 }
 
 std::string HttpServer::baseUrl() const {
@@ -241,15 +322,15 @@ void HttpServer::acceptLoop() {
         }
         if (stopping_ || fds[1].revents) return;
         if (!(fds[0].revents & POLLIN)) continue;
-        int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        int fd = acceptOn(listenFd_);
         if (fd < 0) continue;
         std::lock_guard lock(mutex_);
         if (stopping_ || static_cast<int>(openFds_.size()) >= kMaxOpenConnections) {
-            ::close(fd);
+            closeSocket(fd);
             continue;
         }
         int one = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
         // Finished workers are joined here so a long-running site does not pile up threads.
         std::erase_if(workers_, [](Worker& w) {
             if (!w.done->load()) return false;
@@ -270,7 +351,7 @@ void HttpServer::acceptLoop() {
 void HttpServer::forget(int fd) {
     std::lock_guard lock(mutex_);
     openFds_.erase(std::remove(openFds_.begin(), openFds_.end(), fd), openFds_.end());
-    ::close(fd);
+    closeSocket(fd);
 }
 
 namespace {
@@ -290,7 +371,7 @@ bool waitReadable(int fd, int wakeFd) {
 
 bool sendAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
-        ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        ssize_t n = ::send(fd, data, static_cast<int>(std::min<std::size_t>(size, 1 << 30)), MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -329,6 +410,14 @@ bool parseHead(const std::string& head, HttpRequest& request) {
 // One accepted connection as the serving code reads and writes it, plain or over TLS.
 class HttpServer::Connection {
 public:
+#ifdef _WIN32
+    Connection(int fd, int wakeFd, ssl_ctx_st*) : fd_(fd), wakeFd_(wakeFd) {}
+    bool failed() const { return false; }
+    bool secure() const { return false; }
+    bool waitReadable() { return vendorkit::waitReadable(fd_, wakeFd_); }
+    ssize_t receive(char* buffer, std::size_t size) { return ::recv(fd_, buffer, static_cast<int>(size), 0); }
+    bool sendAll(const char* data, std::size_t size) { return vendorkit::sendAll(fd_, data, size); }
+#else
     Connection(int fd, int wakeFd, SSL_CTX* tls) : fd_(fd), wakeFd_(wakeFd) {
         if (!tls) return;
         ssl_ = SSL_new(tls);
@@ -375,6 +464,7 @@ public:
         ERR_clear_error();
         return false;
     }
+#endif
     bool sendAll(const std::string& s) { return sendAll(s.data(), s.size()); }
 
     int fd() const { return fd_; }
@@ -382,16 +472,20 @@ public:
 private:
     int fd_;
     int wakeFd_;
+#ifndef _WIN32
     SSL* ssl_ = nullptr;
     bool failed_ = false;
+#endif
 };
 
 void HttpServer::serveConnection(int fd, int number) {
     // A TLS write to a client that has gone raises SIGPIPE in this thread; blocked, it is an error return instead.
+#ifndef _WIN32
     sigset_t pipe;
     sigemptyset(&pipe);
     sigaddset(&pipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+#endif
     serveRequests(fd, number);
     forget(fd);
 }
@@ -484,7 +578,7 @@ bool HttpServer::sendResponse(Connection& connection, const HttpRequest& request
     int fileFd = -1;
     std::size_t bodySize = response.body.size();
     if (!response.bodyFile.empty()) {
-        fileFd = ::open(response.bodyFile.c_str(), O_RDONLY | O_CLOEXEC);
+        fileFd = openForReading(response.bodyFile.c_str());
         struct stat st{};
         if (fileFd < 0 || fstat(fileFd, &st) != 0) {
             if (fileFd >= 0) ::close(fileFd);
@@ -557,7 +651,7 @@ bool HttpServer::sendResponse(Connection& connection, const HttpRequest& request
         if (fileChunk.size() < size) fileChunk.resize(size);
         std::size_t got = 0;
         while (got < size) {
-            ssize_t n = pread(fileFd, fileChunk.data() + got, size - got, static_cast<off_t>(sent + got));
+            ssize_t n = readAt(fileFd, fileChunk.data() + got, size - got, static_cast<long long>(sent + got));
             if (n <= 0) return false;
             got += static_cast<std::size_t>(n);
         }
@@ -581,10 +675,11 @@ bool HttpServer::sendResponse(Connection& connection, const HttpRequest& request
     if (rate) {
         while (sent < toSend)
             if (!waitForPace() || !sendPiece(std::min(pacedPiece, toSend - sent))) return false;
-    } else if (fileFd >= 0 && connection.secure()) {
+    } else if (fileFd >= 0 && (connection.secure() || kNoSendfile)) {
         for (std::size_t piece = 64 * 1024; sent < toSend && !stopping_;)
             if (!sendPiece(std::min(piece, toSend - sent))) return false;
     } else if (fileFd >= 0) {
+#ifndef _WIN32
         // The kernel copies file to socket; what benchmarks measure is the client.
         off_t offset = 0;
         while (static_cast<std::size_t>(offset) < toSend && !stopping_) {
@@ -592,6 +687,7 @@ bool HttpServer::sendResponse(Connection& connection, const HttpRequest& request
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) return false;
         }
+#endif
     } else if (!sendPiece(toSend)) {
         return false;
     }

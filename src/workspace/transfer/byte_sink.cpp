@@ -1,7 +1,6 @@
 #include "workspace/transfer/byte_sink.h"
 
 #include "platform/error.h"
-#include "workspace/app/path_rules.h"
 
 namespace quill {
 
@@ -30,25 +29,6 @@ void MemorySink::write(const char* data, std::size_t size) {
 
 void MemorySink::refuse() const {
     throw AppError("The server sent more than " + limitText(limit_) + "; the download was stopped.");
-}
-
-namespace {
-// How much a download writes between two looks at the disk's free space.
-constexpr std::uint64_t kSpaceCheckEvery = 4 * 1024 * 1024;
-}  // namespace
-
-void FileSink::begin(std::int64_t total) {
-    if (total > 0)
-        checkFreeSpace({{folderPartOf(file_.path()), static_cast<std::uint64_t>(total), 1}}, file_.path(), "download");
-}
-
-void FileSink::write(const char* data, std::size_t size) {
-    sinceSpaceChecked_ += size;
-    if (sinceSpaceChecked_ >= kSpaceCheckEvery) {
-        sinceSpaceChecked_ = 0;
-        checkFreeSpace({{folderPartOf(file_.path()), size, 0}}, file_.path(), "download");
-    }
-    file_.write(data, size);
 }
 
 }  // namespace quill

@@ -1,5 +1,5 @@
-// The one HTTP client of the main window, on libcurl.
-// It keeps its cookies and its open connection for its whole life.
+// The one HTTP client of the main window, on the system's HTTP stack (see
+// http_transport.h). It keeps its cookies and its open connection for its whole life.
 #pragma once
 
 #include "workspace/transfer/byte_sink.h"
@@ -24,7 +24,7 @@ public:
     // off; "...: 12.4 MB arrived." when no length was announced), "Unknown
     // Protocol" (another scheme), "Redirect from HTTPS to HTTP refused", "Too
     // many redirects" (the 15th in a row), "The response has more than 255
-    // header lines", or curl's own text for a TLS failure such as a certificate
+    // header lines", or the stack's own text for a TLS failure such as a certificate
     // that does not verify. What is read but not kept (an error's or a
     // redirect's body, interim heads) ends the fetch with that response's status
     // line once it passes 64 KiB; such a redirect is not followed.

@@ -1,5 +1,4 @@
-// The Windows Sockets error codes and texts our fetch errors show, and the
-// mapping from this system's errno values to them.
+// The Windows Sockets error codes and texts our fetch errors show, on every system.
 #pragma once
 
 #include <string>
@@ -8,8 +7,5 @@ namespace quill {
 
 // "Socket Error # <code>\r\n<fixed text>"; the second line is empty for a code without a text.
 std::string socketErrorText(int wsaCode);
-
-// The Windows Sockets code for an errno value (ECONNREFUSED gives 10061); 0 when none fits.
-int wsaCodeForErrno(int error);
 
 }  // namespace quill
