@@ -139,15 +139,19 @@ click() { xdotool mousemove --window "$1" "$2" "$3" click 1; sleep 0.3; }
 # Presses Enter in a box once it has the focus.
 answer_box() { focus "$1"; xdotool key Return; }
 
-wait_in_log() {
+# The site writes a request's line once it has served it, which on a busy
+# machine can be after the program has already shown its box.
+logged() {
     local text=$1 seconds=$2
     local deadline=$((SECONDS + seconds))
     while [ $SECONDS -le $deadline ]; do
         grep -qF "$text" "$work/server.log" && return 0
         sleep 0.1
     done
-    fail "the site never saw \"$text\" within $seconds s"
+    return 1
 }
+
+wait_in_log() { logged "$1" "$2" || fail "the site never saw \"$1\" within $2 s"; }
 
 # Polls for the progress window while a long step runs, keeping one screenshot.
 watch_progress() {
@@ -285,7 +289,7 @@ fi
 
 info=$(expect_window "Information" 120) || stop
 stop_watching
-grep -qF "GET /quillary-web-templates/$archive" "$work/server.log" ||
+logged "GET /quillary-web-templates/$archive" 10 ||
     fail "the program downloaded another template than $archive (the search or the selection went wrong)"
 shot "$info" "6-template-installed.png"
 step "\"Template installed successfully.\": pressing Enter"
@@ -293,7 +297,7 @@ answer_watching "$info" "7-progress-update.png"
 
 info2=$(expect_window "Information" 120) || stop
 stop_watching
-grep -qF "GET /quillary-web/update/$update_archive" "$work/server.log" || fail "the update archive was never downloaded"
+logged "GET /quillary-web/update/$update_archive" 10 || fail "the update archive was never downloaded"
 shot "$info2" "8-program-files-installed.png"
 step "\"The program files installed successfully.\": pressing Enter"
 answer_box "$info2"
