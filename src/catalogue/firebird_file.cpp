@@ -1,12 +1,12 @@
 #include "catalogue/firebird_file.h"
 
+#include "platform/file_reading.h"
+#include "platform/file_status.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace quill {
@@ -60,19 +60,17 @@ constexpr std::size_t kMostRecords = 65536;  // records of RDB$PAGES examined
 
 class PageFile {
 public:
-    explicit PageFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~PageFile() {
-        if (fd_ >= 0) ::close(fd_);
-    }
+    explicit PageFile(const std::string& path) : fd_(platform::openFileForReading(path)) {}
+    ~PageFile() { platform::closeFileForReading(fd_); }
     PageFile(const PageFile&) = delete;
     PageFile& operator=(const PageFile&) = delete;
 
     // The first bytes, enough for the header's fixed part; false when they are not there.
     bool readStart(std::vector<unsigned char>& out) {
         if (fd_ < 0) return false;
-        struct stat st;
-        if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-        size_ = static_cast<std::uint64_t>(st.st_size);
+        platform::FileStatus status;
+        if (!platform::openFileStatus(fd_, status) || status.kind != platform::FileKind::file) return false;
+        size_ = status.size;
         out.assign(kClumpletsAt, 0);
         return readAt(0, out);
     }
@@ -90,14 +88,7 @@ public:
 
 private:
     bool readAt(std::uint64_t offset, std::vector<unsigned char>& out) {
-        std::size_t done = 0;
-        while (done < out.size()) {
-            const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
+        return platform::readWholeRange(fd_, offset, out.data(), out.size());
     }
 
     int fd_;

@@ -1,14 +1,13 @@
 #include "update/replacement_plan.h"
 
 #include "platform/error.h"
+#include "platform/file_status.h"
 #include "platform/files.h"
 #include "workspace/change/file_ops.h"
 #include "workspace/app/path_rules.h"
 #include "workspace/transfer/zip_names.h"
 
 #include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quill {
 
@@ -31,9 +30,9 @@ ReplacementPlan::ReplacementPlan(std::string appDir, std::string backupDir, std:
 ReplacementPlan::Kind ReplacementPlan::kindOf(const std::string& path) const {
     const std::string key = withoutSeparator(path);
     if (const auto it = planned_.find(key); it != planned_.end()) return it->second;
-    struct stat status {};
-    if (::lstat(key.c_str(), &status) != 0) return Kind::Absent;
-    return S_ISDIR(status.st_mode) ? Kind::Folder : Kind::File;
+    platform::FileStatus status;
+    if (!platform::linkStatusOf(key, status)) return Kind::Absent;
+    return status.kind == platform::FileKind::folder ? Kind::Folder : Kind::File;
 }
 
 // The rename into upgr_bak replaces nothing and makes no folders; a backup it

@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include "platform/file_events.h"
+#include "platform/last_error.h"
 
 #include <cerrno>
 #include <cstring>
@@ -20,7 +21,6 @@ namespace quill::platform {
 
 namespace {
 
-thread_local int g_lastError = 0;
 FileObserver* g_observer = nullptr;
 
 void report(FileEvent::Kind kind, const std::string& path, const std::string& to = {}) {
@@ -44,15 +44,9 @@ void reportOnFile(FileEvent::Kind kind, int fd, std::uint64_t offset = 0, std::s
     g_observer->observe(event);
 }
 
-bool fail(int code) {
-    g_lastError = code;
-    return false;
-}
+using detail::fail;
 
-bool succeed() {
-    g_lastError = 0;
-    return true;
-}
+using detail::succeed;
 
 void reportMode(const std::string& path, mode_t mode) {
     if (!g_observer) return;
@@ -392,8 +386,6 @@ bool pathExists(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
 }
-
-int lastError() { return g_lastError; }
 
 std::string systemErrorText(int code) {
     char buffer[256];

@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include "platform/file_events.h"
+#include "platform/last_error.h"
 #include "platform/windows/wide.h"
 
 #include <cerrno>
@@ -21,7 +22,6 @@ using windows::toWide;
 
 namespace {
 
-thread_local int g_lastError = 0;
 FileObserver* g_observer = nullptr;
 
 // Descriptors opened to append: each write goes at the end.
@@ -50,17 +50,11 @@ void reportOnFile(FileEvent::Kind kind, int fd, std::uint64_t offset = 0, std::s
     g_observer->observe(event);
 }
 
-bool fail(int code) {
-    g_lastError = code;
-    return false;
-}
+using detail::fail;
 
 bool failWithSystemError() { return fail(errnoFromSystemError(GetLastError())); }
 
-bool succeed() {
-    g_lastError = 0;
-    return true;
-}
+using detail::succeed;
 
 DWORD attributesOf(const std::string& path) { return GetFileAttributesW(toWide(path).c_str()); }
 
@@ -443,8 +437,6 @@ bool readWholeFile(const std::string& path, std::string& bytes, bool refuseWhile
 }
 
 bool pathExists(const std::string& path) { return attributesOf(path) != INVALID_FILE_ATTRIBUTES; }
-
-int lastError() { return g_lastError; }
 
 std::string systemErrorText(int code) {
     // The C library's text for the errno value, as on Debian.

@@ -23,15 +23,17 @@ std::string appDirFromModulePath(const std::string& modulePath, char separator) 
 std::string applicationFolder(const std::string& modulePath) {
     // Every folder the program makes, and every update, goes below this one:
     // a guess such as the current folder or the root is no answer.
-    if (modulePath.empty() || modulePath.front() != platform::kSeparator) {
+    // Absolute as the system reads it: "C:\" or "\\server\share\" on Windows, "/" on Debian.
+    if (modulePath.empty() || !std::filesystem::path(modulePath).is_absolute()) {
         throw AppError("The path of this program's file cannot be read, so its application folder is unknown. "
                        "The setup cannot be finished.");
     }
     const std::string dir = appDirFromModulePath(modulePath, platform::kSeparator);
     // The organizer is never installed in the root itself.
-    if (std::filesystem::path(dir).lexically_normal().relative_path().empty()) {
-        throw AppError("This program's file lies in the root folder \"/\", which is no application folder. "
-                       "The setup cannot be finished.");
+    const std::filesystem::path normal = std::filesystem::path(dir).lexically_normal();
+    if (normal.relative_path().empty()) {
+        throw AppError("This program's file lies in the root folder \"" + normal.root_path().string() +
+                       "\", which is no application folder. The setup cannot be finished.");
     }
     return dir;
 }

@@ -1,5 +1,6 @@
 #include "workspace/app/app_files.h"
 
+#include "platform/file_status.h"
 #include "platform/files.h"
 #include "platform/profile.h"
 #include "workspace/trust/vendor_key.h"
@@ -10,7 +11,6 @@
 #include "workspace/transfer/progress_sink.h"
 #include "workspace/trust/vendor_metadata.h"
 
-#include <sys/stat.h>
 
 namespace quill {
 
@@ -29,12 +29,12 @@ std::string catalogueIniPath() { return tempFolder() + changeFileExt(CatalogueFi
 // decoded; saving over it would lose what the organizer wrote.
 bool heldUndecodableText(const std::string& path, const LineList& lines) {
     if (lines.count() > 0) return false;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return false;
-    const off_t mark = lines.encoding() == TextEncoding::Utf8 ? 3
+    platform::FileStatus status;
+    if (!platform::statusOf(path, status)) return false;
+    const std::uint64_t mark = lines.encoding() == TextEncoding::Utf8 ? 3
                        : (lines.encoding() == TextEncoding::Utf16LE || lines.encoding() == TextEncoding::Utf16BE) ? 2
                                                                                                                   : 0;
-    return st.st_size > mark;
+    return status.size > mark;
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "workspace/change/change_journal.h"
 
 #include "platform/error.h"
+#include "platform/file_lock.h"
+#include "platform/file_reading.h"
+#include "platform/file_status.h"
 #include "platform/files.h"
 #include "workspace/change/file_ops.h"
 
@@ -9,10 +12,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quill {
 
@@ -176,12 +175,11 @@ LineCheck parseLine(const std::string& line, JournalRecord& record) {
     return understood ? LineCheck::Good : LineCheck::NotUnderstood;
 }
 
-// The same inode as the name shows now: a journal its owner removed between
+// The same file as the name shows now: a journal its owner removed between
 // our open and our lock is no journal any more.
 bool stillNamed(int fd, const std::string& path) {
-    struct stat held {}, named {};
-    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-           held.st_ino == named.st_ino;
+    platform::FileStatus held, named;
+    return platform::openFileStatus(fd, held) && platform::statusOf(path, named) && platform::sameFile(held, named);
 }
 
 [[noreturn]] void raiseJournalError(const std::string& path, int error) {
@@ -246,12 +244,12 @@ JournalFile JournalFile::create(const std::string& path, const JournalRecord& fi
         if (fd < 0) raiseJournalError(path, platform::lastError());
         // Held until the change ends, or until the process dies however it
         // dies; a draft that a killed run left behind is ours once locked.
-        const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        const int error = errno;
+        const bool locked = platform::tryLockFile(fd, platform::LockKind::exclusive);
+        const int error = platform::lastError();
         if (!locked || !stillNamed(fd, draft)) {
             platform::closeFile(fd);
             fd = -1;
-            if (!locked && error != EWOULDBLOCK) raiseJournalError(path, error);
+            if (!locked && error != EBUSY) raiseJournalError(path, error);
             if (attempt == 1000) raiseJournalError(path, EBUSY);
         }
     }
@@ -279,9 +277,9 @@ std::optional<JournalFile> JournalFile::takeOver(const std::string& path) {
                        platform::systemErrorText(platform::lastError()));
     }
     JournalFile file(path, fd, 0);
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) return std::nullopt;
-        raiseJournalError(path, errno);
+    if (!platform::tryLockFile(fd, platform::LockKind::exclusive)) {
+        if (platform::lastError() == EBUSY) return std::nullopt;
+        raiseJournalError(path, platform::lastError());
     }
     if (!stillNamed(fd, path)) return std::nullopt;
     return file;
@@ -291,10 +289,10 @@ bool JournalFile::readRecords(std::vector<JournalRecord>& records) {
     std::string bytes;
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::pread(fd_, buffer, sizeof buffer, static_cast<off_t>(bytes.size()));
-        if (n < 0 && errno == EINTR) continue;
+        const std::int64_t n = platform::readFileAt(fd_, bytes.size(), buffer, sizeof buffer);
         if (n < 0) {
-            throw AppError("The journal of changes \"" + path_ + "\" cannot be read. " + platform::systemErrorText(errno));
+            throw AppError("The journal of changes \"" + path_ + "\" cannot be read. " +
+                           platform::systemErrorText(platform::lastError()));
         }
         if (n == 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
@@ -312,11 +310,11 @@ bool JournalFile::readRecords(std::vector<JournalRecord>& records) {
 
 void removeAbandonedDraft(const std::string& path) {
     const std::string draft = journalDraftOf(path);
-    const int fd = ::open(draft.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = platform::openFileForReading(draft);
     if (fd < 0) return;
     // A draft that another copy is writing now is locked by it.
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && stillNamed(fd, draft)) platform::deleteFile(draft);
-    ::close(fd);
+    if (platform::tryLockFile(fd, platform::LockKind::exclusive) && stillNamed(fd, draft)) platform::deleteFile(draft);
+    platform::closeFileForReading(fd);
 }
 
 JournalFile::JournalFile(JournalFile&& other) noexcept

@@ -1,17 +1,15 @@
 #include "workspace/change/file_ops.h"
 
 #include "platform/error.h"
+#include "platform/file_lock.h"
+#include "platform/file_status.h"
 #include "platform/files.h"
 #include "workspace/app/format_settings.h"
 #include "workspace/app/path_rules.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <algorithm>
+#include <cerrno>
 #include <map>
-#include <unistd.h>
 #include <vector>
 
 namespace quill {
@@ -41,8 +39,8 @@ void checkPathText(const std::string& full) {
 }
 
 bool isLinkPath(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    platform::FileStatus status;
+    return platform::linkStatusOf(path, status) && status.kind == platform::FileKind::link;
 }
 
 void deleteContents(const std::string& folder) {
@@ -121,7 +119,7 @@ std::string megabytes(std::uint64_t bytes, bool roundUp) {
 // An existing file opened to be written over, locked against other programs.
 struct FileInTheWay {
     int fd = -1;
-    struct stat st {};
+    platform::FileStatus status;
 };
 
 // The errno a write over the file at path fails with, or 0 with file open and locked.
@@ -129,10 +127,10 @@ int openFileInTheWay(const std::string& path, FileInTheWay& file) {
     const int fd = platform::openFileForWriting(path, platform::Opening::existing);
     if (fd < 0) return platform::lastError();
     int error = 0;
-    if (::fstat(fd, &file.st) != 0) error = errno;
-    else if (!S_ISREG(file.st.st_mode)) error = EACCES;
-    else if ((file.st.st_mode & S_IWUSR) == 0) error = EACCES;  // read-only, even for root
-    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) error = errno == EWOULDBLOCK ? EBUSY : errno;
+    if (!platform::openFileStatus(fd, file.status)) error = platform::lastError();
+    else if (file.status.kind != platform::FileKind::file) error = EACCES;
+    else if ((file.status.mode & 0200) == 0) error = EACCES;  // read-only, even for root
+    else if (!platform::tryLockFile(fd, platform::LockKind::exclusive)) error = platform::lastError();
     if (error != 0) {
         platform::closeFile(fd);
         return error;
@@ -143,8 +141,8 @@ int openFileInTheWay(const std::string& path, FileInTheWay& file) {
 
 // Exclusive while written: a reader that holds a shared lock keeps us out.
 int lockedWhileWritten(int fd, const std::string& path) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+    if (!platform::tryLockFile(fd, platform::LockKind::exclusive)) {
+        const int error = platform::lastError();
         platform::closeFile(fd);
         throw AppError(cannotCreateFileText(path, error));
     }
@@ -189,7 +187,7 @@ OutputFile::OutputFile(const std::string& path, Overwrite overwrite) : path_(pat
     fd_ = old.fd;
     // Not emptied now: the file system writes an emptied file out as it is closed.
     if (overwrite == Overwrite::cutAtClose) {
-        oldBytes_ = static_cast<std::uint64_t>(old.st.st_size);
+        oldBytes_ = old.status.size;
     } else if (!platform::truncateFile(fd_, 0)) {
         const int error = platform::lastError();
         platform::closeFile(fd_);
@@ -321,8 +319,8 @@ std::string draftBeside(const std::string& path) {
 }
 
 void replaceFileWith(const std::string& bytes, const std::string& path) {
-    struct stat old {};
-    const bool existed = ::stat(path.c_str(), &old) == 0;
+    platform::FileStatus old;
+    const bool existed = platform::statusOf(path, old);
     if (existed) {
         if (const int error = whyNotWritable(path)) throw AppError(cannotCreateFileText(path, error));
     }
@@ -336,7 +334,7 @@ void replaceFileWith(const std::string& bytes, const std::string& path) {
         written = false;
         error = platform::lastError();
     }
-    if (written && existed && !platform::setPermissions(draft, old.st_mode & 07777)) {
+    if (written && existed && !platform::setPermissions(draft, old.mode)) {
         written = false;
         error = platform::lastError();
     }

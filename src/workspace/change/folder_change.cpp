@@ -3,13 +3,13 @@
 #include "workspace/change/file_ops.h"
 
 #include "platform/error.h"
+#include "platform/file_status.h"
 #include "platform/files.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <optional>
-#include <sys/stat.h>
 
 namespace quill {
 
@@ -21,8 +21,8 @@ constexpr char kSep = platform::kSeparator;
 const char* kindName(ChangeKind kind) { return kind == ChangeKind::Installation ? "installation" : "update"; }
 
 bool isFolder(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    platform::FileStatus status;
+    return platform::linkStatusOf(path, status) && status.kind == platform::FileKind::folder;
 }
 
 [[noreturn]] void raiseSystemError(int error) { throw AppError(platform::systemErrorText(error)); }
@@ -114,11 +114,10 @@ std::string stampOf(const std::string& path) {
     std::uint64_t bytes = 0;
     std::int64_t newest = 0;
     for (const auto& file : files) {
-        struct stat st {};
-        if (::lstat(file.c_str(), &st) != 0) continue;
-        bytes += static_cast<std::uint64_t>(st.st_size);
-        newest = std::max<std::int64_t>(newest, static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 +
-                                                    st.st_mtim.tv_nsec);
+        platform::FileStatus status;
+        if (!platform::linkStatusOf(file, status)) continue;
+        bytes += status.size;
+        newest = std::max(newest, status.modified);
     }
     return std::to_string(files.size()) + " " + std::to_string(bytes) + " " + std::to_string(newest);
 }

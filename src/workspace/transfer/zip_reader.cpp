@@ -1,6 +1,8 @@
 #include "workspace/transfer/zip_reader.h"
 
 #include "platform/error.h"
+#include "platform/file_reading.h"
+#include "platform/file_status.h"
 #include "platform/files.h"
 #include "workspace/change/file_ops.h"
 #include "workspace/app/path_rules.h"
@@ -8,10 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 namespace quill {
@@ -73,7 +72,7 @@ public:
         while (size > 0) {
             if (pos_ == buffer_.size()) {
                 buffer_.resize(64 * 1024);
-                ssize_t n = pread(fd_, buffer_.data(), buffer_.size(), static_cast<off_t>(offset_));
+                const std::int64_t n = platform::readFileAt(fd_, offset_, buffer_.data(), buffer_.size());
                 if (n <= 0) {
                     buffer_.clear();
                     pos_ = 0;
@@ -100,15 +99,7 @@ private:
 };
 
 bool readAt(int fd, std::uint64_t offset, unsigned char* out, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = pread(fd, out, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        out += n;
-        offset += static_cast<std::uint64_t>(n);
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return platform::readWholeRange(fd, offset, out, size);
 }
 
 // Every missing level, each one made noted in `made`; failures are left for
@@ -129,24 +120,29 @@ void createFolders(const std::string& folder, std::vector<std::string>& made) {
 std::string sizeErrorText(const ZipEntry& entry) { return "Size error in " + entry.name; }
 
 constexpr unsigned kMadeOnUnix = 3;
+// The file type in the Unix mode an archive made on Unix carries, whatever system reads it.
+constexpr unsigned kTypeBits = 0170000;
+constexpr unsigned kTypeLink = 0120000;
+constexpr unsigned kTypeFolder = 0040000;
 
 // The bits an unpacked file is given, or none to leave it as it was made:
 // a new file made with the default, or a file written over with its own.
 // Read and write for the owner always: the program replaces its files later,
 // and the organizer writes to its database.
 std::optional<unsigned> permissionsFor(const ZipEntry& entry, bool existed, const std::string& replaced) {
-    struct stat old {};
-    const bool replacing = !replaced.empty() && ::stat(replaced.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    platform::FileStatus old;
+    const bool replacing =
+        !replaced.empty() && platform::statusOf(replaced, old) && old.kind == platform::FileKind::file;
     std::optional<unsigned> mode;
     if (const auto own = entry.unixMode()) {
         mode = (*own | 0600) & ~platform::creationMask();
     } else if (!existed && replacing) {
-        mode = (old.st_mode & 0777) | 0600;
+        mode = (old.mode & 0777) | 0600;
     }
     // The program that runs this very code must start again after its update.
     if (replacing && platform::isRunningProgram(replaced)) {
         const unsigned made = mode.value_or(0666 & ~platform::creationMask());
-        if ((made & old.st_mode & 0111) != (old.st_mode & 0111)) mode = made | (old.st_mode & 0111);
+        if ((made & old.mode & 0111) != (old.mode & 0111)) mode = made | (old.mode & 0111);
     }
     return mode;
 }
@@ -156,7 +152,10 @@ std::optional<unsigned> permissionsFor(const ZipEntry& entry, bool existed, cons
 std::optional<unsigned> ZipEntry::unixMode() const {
     const unsigned mode = externalAttributes >> 16;
     // A link is unpacked as a file holding its target, and a folder gets the default.
-    if ((versionMadeBy >> 8) != kMadeOnUnix || (mode & 0777) == 0 || S_ISLNK(mode) || S_ISDIR(mode)) return std::nullopt;
+    if ((versionMadeBy >> 8) != kMadeOnUnix || (mode & 0777) == 0 || (mode & kTypeBits) == kTypeLink ||
+        (mode & kTypeBits) == kTypeFolder) {
+        return std::nullopt;
+    }
     return mode & 0777;
 }
 
@@ -180,7 +179,7 @@ struct ZipReader::Impl {
 
     ~Impl() {
         if (inflaterReady) inflateEnd(&inflater);
-        if (fd >= 0) ::close(fd);
+        platform::closeFileForReading(fd);
     }
 
     void readDirectory(const std::string& path);
@@ -192,10 +191,10 @@ struct ZipReader::Impl {
 };
 
 void ZipReader::Impl::readDirectory(const std::string& path) {
-    struct stat st {};
-    if (fstat(fd, &st) != 0) throw AppError(cannotOpenFileText(path, errno));
-    if (!S_ISREG(st.st_mode)) throw AppError(cannotOpenFileText(path, EACCES));
-    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    platform::FileStatus status;
+    if (!platform::openFileStatus(fd, status)) throw AppError(cannotOpenFileText(path, platform::lastError()));
+    if (status.kind != platform::FileKind::file) throw AppError(cannotOpenFileText(path, EACCES));
+    const std::uint64_t fileSize = status.size;
     if (fileSize == 0) throw AppError(kStreamReadError);
 
     // The end record sits at the very end, after a comment of at most 65,535 bytes.
@@ -304,9 +303,7 @@ void ZipReader::Impl::decodeInto(const ZipEntry& entry, std::uint64_t dataStart,
     auto readPiece = [&](std::size_t want) -> std::size_t {
         if (inputLeft == 0 || want == 0) throw AppError(kStreamReadError);
         std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>({want, inputLeft, input.size()}));
-        ssize_t n;
-        do n = pread(fd, input.data(), size, static_cast<off_t>(readOffset));
-        while (n < 0 && errno == EINTR);
+        const std::int64_t n = platform::readFileAt(fd, readOffset, input.data(), size);
         if (n <= 0) throw AppError(kStreamReadError);
         readOffset += static_cast<std::uint64_t>(n);
         inputLeft -= static_cast<std::uint64_t>(n);
@@ -371,16 +368,15 @@ ZipReader::~ZipReader() = default;
 
 void ZipReader::open(const std::string& path) {
     close();
-    // Non-blocking, so that a pipe given as the archive fails instead of waiting for a writer.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw AppError(cannotOpenFileText(path, errno));
+    const int fd = platform::openFileForReading(path);
+    if (fd < 0) throw AppError(cannotOpenFileText(path, platform::lastError()));
     adopt(fd, path);
 }
 
 void ZipReader::open(int fd, const std::string& displayPath) {
     close();
-    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (own < 0) throw AppError(cannotOpenFileText(displayPath, errno));
+    const int own = platform::duplicateFile(fd);
+    if (own < 0) throw AppError(cannotOpenFileText(displayPath, platform::lastError()));
     adopt(own, displayPath);
 }
 
@@ -396,7 +392,7 @@ void ZipReader::adopt(int fd, const std::string& path) {
 }
 
 void ZipReader::close() {
-    if (impl_->fd >= 0) ::close(impl_->fd);
+    platform::closeFileForReading(impl_->fd);
     impl_->fd = -1;
     impl_->entries.clear();
 }

@@ -43,7 +43,7 @@ public:
     // file's size).
     void open(const std::string& path);
     // The same for a file already open as fd, which the reader duplicates and
-    // reads with pread, so the bytes unpacked are the bytes the caller checked
+    // reads at offsets of its own, so the bytes unpacked are the bytes the caller checked
     // through fd; displayPath names the file in the texts.
     void open(int fd, const std::string& displayPath);
     void close();

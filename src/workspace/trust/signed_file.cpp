@@ -1,19 +1,18 @@
 #include "workspace/trust/signed_file.h"
 
 #include "platform/error.h"
+#include "platform/file_reading.h"
+#include "platform/files.h"
 #include "workspace/change/file_ops.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace quill {
 
 SignedFile::SignedFile(const std::string& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw AppError(cannotOpenFileText(path, errno));
+    fd_ = platform::openFileForReading(path);
+    if (fd_ < 0) throw AppError(cannotOpenFileText(path, platform::lastError()));
 }
 
-SignedFile::~SignedFile() { ::close(fd_); }
+SignedFile::~SignedFile() { platform::closeFileForReading(fd_); }
 
 }  // namespace quill

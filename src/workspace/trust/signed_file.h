@@ -18,7 +18,7 @@ public:
     SignedFile& operator=(const SignedFile&) = delete;
 
     // The open descriptor, for the reader that unpacks what was checked; it
-    // lives as long as this object. Read it with pread: its offset is not kept.
+    // lives as long as this object. Read it at offsets (platform/file_reading.h): its position is not kept.
     int descriptor() const { return fd_; }
     const std::string& path() const { return path_; }
 

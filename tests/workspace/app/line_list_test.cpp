@@ -8,7 +8,6 @@
 #include "workspace/change/file_ops.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 using namespace quill;
 using quill::testing::errorOf;

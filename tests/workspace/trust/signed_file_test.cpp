@@ -1,12 +1,13 @@
 #include "workspace/trust/signed_file.h"
 
 #include "platform/error.h"
+#include "platform/file_reading.h"
+#include "platform/files.h"
 #include "support/error_of.h"
 #include "support/temp_folder.h"
 
-#include <cstdio>
+#include <cstdint>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace quill {
 namespace {
@@ -15,11 +16,11 @@ namespace {
 std::string readThrough(const SignedFile& file) {
     std::string bytes;
     char buffer[4096];
-    for (off_t offset = 0;;) {
-        const ssize_t n = pread(file.descriptor(), buffer, sizeof buffer, offset);
+    for (std::uint64_t offset = 0;;) {
+        const std::int64_t n = platform::readFileAt(file.descriptor(), offset, buffer, sizeof buffer);
         if (n <= 0) return bytes;
         bytes.append(buffer, static_cast<std::size_t>(n));
-        offset += n;
+        offset += static_cast<std::uint64_t>(n);
     }
 }
 
@@ -37,7 +38,9 @@ TEST_F(SignedFileCheck, AFilePutInPlaceAfterItIsOpenedIsNotWhatIsRead) {
     testing::writeFile(folder_ / "template.zip", "signed archive");
     testing::writeFile(folder_ / "planted.zip", "planted archive");
     SignedFile file(folder_ / "template.zip");
-    ASSERT_EQ(std::rename((folder_ / "planted.zip").c_str(), (folder_ / "template.zip").c_str()), 0);
+    // Moved away and another put under its name: Windows replaces no file that is open.
+    ASSERT_TRUE(platform::renamePath(folder_ / "template.zip", folder_ / "moved.zip"));
+    ASSERT_TRUE(platform::renamePath(folder_ / "planted.zip", folder_ / "template.zip"));
     EXPECT_EQ(readThrough(file), "signed archive");
 }
 
