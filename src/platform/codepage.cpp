@@ -122,6 +122,15 @@ std::optional<std::string> decodeUtf8(std::string_view bytes) {
     return std::string(bytes);
 }
 
+std::size_t utf8CharacterLength(std::string_view text) {
+    if (text.empty()) return 0;
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t n = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
+                                         : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    if (n == 0 || n > text.size()) return 0;
+    return decodeUtf8(text.substr(0, n)) ? n : 0;
+}
+
 std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
     std::string out;
     out.reserve(bytes.size());

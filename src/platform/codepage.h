@@ -17,6 +17,8 @@ std::string ansiToUtf8(std::string_view bytes);
 std::string utf8ToAnsi(std::string_view text);
 // Strict: invalid UTF-8 (overlongs, surrogates, truncated sequences) gives nothing.
 std::optional<std::string> decodeUtf8(std::string_view bytes);
+// Length of the UTF-8 character at the start of text, 0 when it is not one.
+std::size_t utf8CharacterLength(std::string_view text);
 std::string utf16ToUtf8(std::string_view bytes, bool bigEndian);
 std::string utf8ToUtf16(std::string_view text, bool bigEndian);
 std::u16string toUtf16(std::string_view text);

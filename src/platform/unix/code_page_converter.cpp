@@ -43,15 +43,6 @@ iconv_t openConverter(const std::string& to, const std::string& from) {
     return iconv_open(to.c_str(), from.c_str());
 }
 
-// Length of the UTF-8 character at the start of text, 0 when it is not one.
-std::size_t utf8Length(std::string_view text) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    const std::size_t n = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
-                                         : (lead & 0xF8) == 0xF0 ? 4 : 0;
-    if (n == 0 || n > text.size()) return 0;
-    return decodeUtf8(text.substr(0, n)) ? n : 0;
-}
-
 // Windows gives each byte of 0x80..0x9F that its 125x code pages leave
 // undefined the C1 control of the same value, and takes that back; iconv has no
 // character for them, so they are looked up once per code page.
@@ -167,7 +158,7 @@ std::string CodePageConverter::toUtf8(std::string_view bytes) const {
 std::string CodePageConverter::fromUtf8(std::string_view text, char substitute) const {
     if (isAscii(text)) return std::string(text);
     return convert(static_cast<iconv_t>(fromUtf8_), text, [this, substitute](std::string_view rest, std::string& out) {
-        const std::size_t n = utf8Length(rest);
+        const std::size_t n = utf8CharacterLength(rest);
         // U+0080..U+009F are two bytes: 0xC2 and the control's own value.
         const auto control = n == 2 && rest[0] == '\xC2' ? static_cast<unsigned char>(rest[1]) : 0;
         out += isUndefinedC1(codePage_, control) ? static_cast<char>(control) : substitute;

@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include "platform/file_events.h"
+#include "platform/file_event_reports.h"
 #include "platform/last_error.h"
 
 #include <cerrno>
@@ -21,41 +22,14 @@ namespace quill::platform {
 
 namespace {
 
-FileObserver* g_observer = nullptr;
-
-void report(FileEvent::Kind kind, const std::string& path, const std::string& to = {}) {
-    if (!g_observer) return;
-    FileEvent event;
-    event.kind = kind;
-    event.path = path;
-    event.to = to;
-    g_observer->observe(event);
-}
-
-void reportOnFile(FileEvent::Kind kind, int fd, std::uint64_t offset = 0, std::string_view data = {},
-                  const std::string& path = {}) {
-    if (!g_observer) return;
-    FileEvent event;
-    event.kind = kind;
-    event.fd = fd;
-    event.offset = offset;
-    event.data = data;
-    event.path = path;
-    g_observer->observe(event);
-}
+using detail::report;
+using detail::reportOnFile;
 
 using detail::fail;
 
 using detail::succeed;
 
-void reportMode(const std::string& path, mode_t mode) {
-    if (!g_observer) return;
-    FileEvent event;
-    event.kind = FileEvent::Kind::SetMode;
-    event.path = path;
-    event.offset = mode;
-    g_observer->observe(event);
-}
+void reportMode(const std::string& path, mode_t mode) { report(FileEvent::Kind::SetMode, path, {}, mode); }
 
 // Root ignores permission bits, so the read-only rule is checked by hand.
 bool modeIsReadOnly(mode_t mode) { return (mode & S_IWUSR) == 0; }
@@ -76,7 +50,7 @@ bool writeAll(int fd, const char* data, std::size_t size, std::size_t* written =
             if (errno == EINTR) continue;
             return false;
         }
-        if (g_observer) {
+        if (detail::observed()) {
             // Where it went: an appending write lands at the end, wherever that is.
             const auto end = static_cast<std::uint64_t>(::lseek(fd, 0, SEEK_CUR));
             reportOnFile(FileEvent::Kind::Write, fd, end - static_cast<std::uint64_t>(n),
@@ -350,8 +324,6 @@ bool syncFileSystem(const std::string& path) {
     report(FileEvent::Kind::SyncAll, path);
     return true;
 }
-
-void setFileObserver(FileObserver* observer) { g_observer = observer; }
 
 bool readWholeFile(const std::string& path, std::string& bytes, bool refuseWhileWritten) {
     bytes.clear();

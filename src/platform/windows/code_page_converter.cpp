@@ -19,15 +19,6 @@ bool isAscii(std::string_view text) {
     return true;
 }
 
-// Length of the UTF-8 character at the start of text, 0 when it is not one.
-std::size_t utf8Length(std::string_view text) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    const std::size_t n = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
-                                         : (lead & 0xF8) == 0xF0 ? 4 : 0;
-    if (n == 0 || n > text.size()) return 0;
-    return decodeUtf8(text.substr(0, n)) ? n : 0;
-}
-
 // The characters of bytes, or false when one of them is no character of the code page.
 bool toWideStrictly(unsigned codePage, std::string_view bytes, std::wstring& wide) {
     const int size = static_cast<int>(bytes.size());
@@ -105,7 +96,7 @@ std::string CodePageConverter::fromUtf8(std::string_view text, char substitute) 
     // and one per byte that is not UTF-8.
     out.clear();
     for (std::size_t pos = 0; pos < text.size();) {
-        const std::size_t n = utf8Length(text.substr(pos));
+        const std::size_t n = utf8CharacterLength(text.substr(pos));
         if (n == 0 || !convert(text.substr(pos, n), out)) out += substitute;
         pos += n == 0 ? 1 : n;
     }

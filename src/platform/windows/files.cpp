@@ -1,6 +1,7 @@
 #include "platform/files.h"
 
 #include "platform/file_events.h"
+#include "platform/file_event_reports.h"
 #include "platform/last_error.h"
 #include "platform/windows/wide.h"
 
@@ -22,33 +23,12 @@ using windows::toWide;
 
 namespace {
 
-FileObserver* g_observer = nullptr;
-
 // Descriptors opened to append: each write goes at the end.
 std::mutex g_appendingLock;
 std::map<int, bool> g_appending;
 
-void report(FileEvent::Kind kind, const std::string& path, const std::string& to = {}, std::uint64_t offset = 0) {
-    if (!g_observer) return;
-    FileEvent event;
-    event.kind = kind;
-    event.path = path;
-    event.to = to;
-    event.offset = offset;
-    g_observer->observe(event);
-}
-
-void reportOnFile(FileEvent::Kind kind, int fd, std::uint64_t offset = 0, std::string_view data = {},
-                  const std::string& path = {}) {
-    if (!g_observer) return;
-    FileEvent event;
-    event.kind = kind;
-    event.fd = fd;
-    event.offset = offset;
-    event.data = data;
-    event.path = path;
-    g_observer->observe(event);
-}
+using detail::report;
+using detail::reportOnFile;
 
 using detail::fail;
 
@@ -95,7 +75,7 @@ bool writeAll(int fd, const char* data, std::size_t size, std::size_t* written) 
         atTheEnd.Offset = 0xFFFFFFFF;
         atTheEnd.OffsetHigh = 0xFFFFFFFF;
         if (!WriteFile(handle, data, chunk, &n, appending ? &atTheEnd : nullptr)) return failWithSystemError();
-        if (g_observer) {
+        if (detail::observed()) {
             reportOnFile(FileEvent::Kind::Write, fd, filePointer(handle) - n, std::string_view(data, n));
         }
         data += n;
@@ -404,8 +384,6 @@ bool syncFileSystem(const std::string& path) {
     report(FileEvent::Kind::SyncAll, path);
     return succeed();
 }
-
-void setFileObserver(FileObserver* observer) { g_observer = observer; }
 
 bool readWholeFile(const std::string& path, std::string& bytes, bool refuseWhileWritten) {
     bytes.clear();

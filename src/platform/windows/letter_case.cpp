@@ -20,15 +20,6 @@ std::string upperRun(std::string_view run) {
     return windows::fromWide(upper);
 }
 
-// Length of the UTF-8 character at the start of text, 0 when it is not one.
-std::size_t characterLength(std::string_view text) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    const std::size_t n = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
-                                         : (lead & 0xF8) == 0xF0 ? 4 : 0;
-    if (n == 0 || n > text.size()) return 0;
-    return decodeUtf8(text.substr(0, n)) ? n : 0;
-}
-
 }  // namespace
 
 std::string upperCase(std::string_view text) {
@@ -38,7 +29,7 @@ std::string upperCase(std::string_view text) {
     std::size_t runStart = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
-        const std::size_t n = characterLength(text.substr(pos));
+        const std::size_t n = utf8CharacterLength(text.substr(pos));
         if (n > 0) {
             pos += n;
             continue;
