@@ -1,5 +1,7 @@
 #include "support/child_program.h"
 
+#include <cstdio>
+
 #include <chrono>
 #include <csignal>
 #include <stdexcept>
@@ -47,6 +49,16 @@ ChildProgramEnd runChildProgram(const std::string& program, const std::vector<st
     end.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
     end.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return end;
+}
+
+std::string outputOf(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+        ::pclose(pipe);
+    }
+    return out;
 }
 
 }  // namespace quill::testing

@@ -16,4 +16,7 @@ struct ChildProgramEnd {
 ChildProgramEnd runChildProgram(const std::string& program, const std::vector<std::string>& args,
                                  long long killAfterMicros = -1);
 
+// What a shell command prints on its standard output.
+std::string outputOf(const std::string& command);
+
 }  // namespace quill::testing

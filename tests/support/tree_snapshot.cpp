@@ -57,4 +57,10 @@ std::string treeDifferences(const TreeSnapshot& before, const TreeSnapshot& afte
     return out;
 }
 
+unsigned underUmask(unsigned mode) {
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return mode & ~mask;
+}
+
 }  // namespace quill::testing

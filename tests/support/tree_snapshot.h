@@ -17,6 +17,9 @@ TreeSnapshot snapshotTree(const std::string& folder);
 
 // The content a snapshot holds for a file of these bytes and permission bits.
 std::string withMode(unsigned mode, const std::string& bytes);
+// The bits a new file of this mode gets under the user's umask, worked out
+// here rather than by the program.
+unsigned underUmask(unsigned mode);
 
 // One line per path that was added, removed or changed; "" when both are equal.
 std::string treeDifferences(const TreeSnapshot& before, const TreeSnapshot& after);

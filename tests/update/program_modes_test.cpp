@@ -3,6 +3,7 @@
 #include "update_site.h"
 
 #include "platform/files.h"
+#include "support/child_program.h"
 #include "support/tree_snapshot.h"
 #include "workspace/app/names.h"
 
@@ -12,22 +13,6 @@
 
 namespace quill::testing {
 namespace {
-
-unsigned underUmask(unsigned mode) {
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return mode & ~mask;
-}
-
-std::string outputOf(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-        ::pclose(pipe);
-    }
-    return out;
-}
 
 TEST(ProgramUpdateModes, AnArchiveMadeByZipOnUnixInstallsProgramsThatRun) {
     UpdateSite site;

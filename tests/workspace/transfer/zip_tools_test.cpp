@@ -3,6 +3,7 @@
 #include "workspace/transfer/zip_reader.h"
 
 #include "platform/files.h"
+#include "support/child_program.h"
 #include "support/error_of.h"
 #include "support/temp_folder.h"
 #include "support/tree_snapshot.h"
@@ -15,6 +16,8 @@
 namespace quill {
 namespace {
 
+using testing::underUmask;
+using testing::outputOf;
 using testing::errorOf;
 using testing::readFile;
 using testing::snapshotTree;
@@ -26,13 +29,6 @@ using testing::writeFile;
 
 std::string fixture(const std::string& name) { return std::string(QUILL_ZIP_FIXTURES) + name; }
 
-// The bits a file of this mode gets under the user's umask, worked out here.
-unsigned underUmask(unsigned mode) {
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return mode & ~mask;
-}
-
 // The tree make_fixtures.sh packs, as unpacking must leave it.
 TreeSnapshot programTree() {
     return {{"final_inst", withMode(underUmask(0755), "#!/bin/sh\necho \"final_inst 1.1\"\n")},
@@ -40,16 +36,6 @@ TreeSnapshot programTree() {
             {"bin/run.sh", withMode(underUmask(0755), "#!/bin/sh\necho \"run.sh ran\"\n")},
             {"secret.ini", withMode(0600, "password=owner-only\n")},
             {"readme.txt", withMode(underUmask(0644), "read me\n")}};
-}
-
-std::string outputOf(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-        ::pclose(pipe);
-    }
-    return out;
 }
 
 TEST(ZipFromTools, WhatIsWrittenFromAPipeIsTaken) {
