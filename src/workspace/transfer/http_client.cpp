@@ -332,6 +332,9 @@ void HttpClient::fetch(const std::string& url, ByteSink& sink) {
         if (code >= 200 && code < 300) {
             // A head cut off before its blank line is no empty body.
             if (!impl_->bodyBegun) throw AppError(kClosedGracefully);
+            // A stack that takes a closed connection for the body's end must not pass off a short one as whole.
+            if (impl_->announcedLength >= 0 && impl_->bodyReceived < impl_->announcedLength)
+                throw AppError(impl_->cutShortText());
             return;
         }
         if (code >= 300 && code < 400 && code != 304 && !impl_->location.empty()) {

@@ -104,7 +104,14 @@ public:
         const int stallMs = stallSeconds_ * 1000;
         // Connecting and sending are bounded by the stall rule; the head by it too.
         WinHttpSetTimeouts(request.h, stallMs, stallMs, stallMs, stallMs);
-        if (!WinHttpAddRequestHeaders(request.h, kHeaders, DWORD(-1), WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
+        // Host first, as the server sees it from every other client of ours; the stack would add it last.
+        std::wstring headers = L"Host: " + host;
+        if (parts.nPort != (secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT))
+            headers += L":" + std::to_wstring(parts.nPort);
+        headers += L"\r\n";
+        headers += kHeaders;
+        if (!WinHttpAddRequestHeaders(request.h, headers.c_str(), DWORD(-1),
+                                      WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE))
             return failure(GetLastError(), false);
         if (interrupted_) return stopped();
         if (!WinHttpSendRequest(request.h, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
@@ -120,7 +127,12 @@ public:
                                  &size, WINHTTP_NO_HEADER_INDEX))
             return failure(GetLastError(), false);
         raw.resize(size / sizeof(wchar_t));
-        if (!handHead(raw, receiver)) return stopped();
+        bool whole = true;
+        if (!handHead(raw, receiver, whole)) return stopped();
+        if (!whole) {
+            ending.kind = Kind::Closed;
+            return ending;
+        }
 
         // The body: reads that come back every tick, so an interrupt is seen
         // at once and a stall is timed here rather than by the stack.
@@ -133,7 +145,8 @@ public:
             DWORD got = 0;
             if (!WinHttpReadData(request.h, buffer.data(), static_cast<DWORD>(buffer.size()), &got)) {
                 const DWORD error = GetLastError();
-                if (error == ERROR_WINHTTP_TIMEOUT) {
+                // Wine gives the socket's own code for a read that timed out.
+                if (error == ERROR_WINHTTP_TIMEOUT || error == WSAETIMEDOUT) {
                     if (Clock::now() - lastByte < std::chrono::seconds(stallSeconds_)) continue;
                     ending.kind = Kind::SocketError;
                     ending.code = 10060;
@@ -188,12 +201,14 @@ public:
     }
 
 private:
-    // Hands the head line by line, as it came, the blank line that ends it last.
-    static bool handHead(const std::wstring& raw, Receiver& receiver) {
+    // Hands the head line by line, as it came, the blank line that ends it
+    // last. The stack keeps that blank line of a whole head; a head the
+    // server broke off comes without it, and whole is false.
+    static bool handHead(const std::wstring& raw, Receiver& receiver, bool& whole) {
         std::string head;
         head.reserve(raw.size());
         for (wchar_t c : raw) head += c < 0x100 ? static_cast<char>(c) : '?';
-        if (head.size() < 4 || head.compare(head.size() - 4, 4, "\r\n\r\n") != 0) head += "\r\n";
+        whole = head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0;
         std::size_t start = 0;
         while (start < head.size()) {
             std::size_t end = head.find("\r\n", start);
@@ -225,6 +240,7 @@ private:
             ending.code = 10061;
             return ending;
         case ERROR_WINHTTP_TIMEOUT:
+        case WSAETIMEDOUT:
             ending.kind = Kind::SocketError;
             ending.code = 10060;
             return ending;
