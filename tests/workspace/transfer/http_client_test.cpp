@@ -234,8 +234,6 @@ TEST(HttpFetchBody, ChunkedInterimAndUntilCloseBodiesArriveWhole) {
     EXPECT_EQ(b.bytes, "after continue");
 }
 
-// OutputFile sits in the change room, which this branch does not yet build for Windows.
-#ifndef _WIN32
 TEST(HttpFetchBody, IntoAFileAsItArrives) {
     testing::TempFolder temp;
     HttpServer server;
@@ -249,9 +247,6 @@ TEST(HttpFetchBody, IntoAFileAsItArrives) {
     }
     EXPECT_TRUE(testing::readFile(temp / "temp.zip") == body);
 }
-#else
-TEST(HttpFetchBody, IntoAFileAsItArrives) { GTEST_SKIP() << "OutputFile is not in this Windows build"; }
-#endif
 
 TEST(HttpFetchBody, ASlowSinkHoldsTheTransferBackInsteadOfLettingTheBodyPileUp) {
     // 256 MiB that the server sends as fast as loopback goes, to a disk that takes a fifth of a second a write.
