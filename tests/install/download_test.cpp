@@ -233,6 +233,26 @@ TEST_F(SignedTemplateDownload, TheManifestsEntryLetsTheTemplateIn) {
     EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
 }
 
+TEST_F(SignedTemplateDownload, AManifestVouchedForByTheOnlineKeyLetsTheTemplateIn) {
+    const vendorkit::SigningKey online = vendorkit::SigningKey::generate();
+    serveKeyLink(*site.server, "/quillary-web-templates/", 2, vendor.key(1), vendor.key(1), &online);
+    const std::string text = manifestText({{"contacts.zip", archive}}, 2);
+    serveSigned(*site.server, "/quillary-web-templates/manifest.txt", text, vendor.key(1));
+    SignedTimestamp timestamp;
+    timestamp.name = "manifest.txt";
+    timestamp.described = text;
+    serveSigned(*site.server, "/quillary-web-templates/timestamp.txt", timestampText(timestamp), online);
+    forgetFollowedKeyChains();
+    fetchTemplateManifest(site.screen, site.http);
+    auto context = site.download("contacts.zip");
+    downloadSelectedTemplate(context);
+    EXPECT_EQ(site.screen.count("info:Template installed successfully."), 1);
+    EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
+    EXPECT_NE(readFile(AppDir + "signing.ini").find("[manifest.txt timestamp]\r\nexpires=" + timestamp.expires +
+                                                    "\r\nlink=2\r\nserial=1\r\n"),
+              std::string::npos);
+}
+
 TEST_F(SignedTemplateDownload, AnArchiveTheManifestDoesNotListOrDescribeIsRefused) {
     expectRefused("orders.zip", "The archive \"orders.zip\" is not one that the template site's manifest lists.");
     // Two templates' archives swapped on the site, each genuinely signed.

@@ -44,8 +44,14 @@ struct AcceptedMetadata {
     std::string bytes;  // exactly as signed
     MetadataText text;
     MetadataHeader header;
+    std::optional<std::int64_t> timestampExpires;  // when taken with a timestamp: current until then at most
 };
 
+// When the chain's last link names an online key, first fetches base +
+// "timestamp.txt" and its signature: signed by that key, of kind timestamp,
+// not expired, its serial not below the one kept for it under that link;
+// then base + name, cut at the size the timestamp describes and taken only
+// with its SHA-256, and kept until the earlier of both expiries.
 // Fetches base + name (at most limit bytes) and base + name + ".sig", and takes them only when the
 // current key signs the bytes, the section `headerSection` says kind and
 // carries a serial and an expiry, the expiry is still ahead, and the serial is
