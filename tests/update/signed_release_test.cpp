@@ -379,6 +379,14 @@ protected:
         serveSigned(site.server, "/update/timestamp.txt", timestampText(timestamp), by);
     }
 
+    // Refused, with nothing kept but the chain followed up to link 2, which both its keys signed.
+    void expectRefusedWithTheChainKept(const std::string& says) {
+        expectRefused(says, {{"signing.ini", chainSeen(2)}});
+    }
+    std::string chainSeen(int n) const {
+        return "[keys]\r\nkey=" + vendor.key(1).publicKeyBase64() + "\r\nlink=" + std::to_string(n) + "\r\n";
+    }
+
     static std::string timestampSeen(const SignedTimestamp& timestamp, int n = 2) {
         return "[version.txt timestamp]\r\nexpires=" + timestamp.expires + "\r\nlink=" + std::to_string(n) +
                "\r\nserial=" + std::to_string(timestamp.serial) + "\r\n";
@@ -392,13 +400,12 @@ TEST_F(OnlineRelease, AReleaseVouchedForByTheOnlineKeyOfALinkNamingTheSameReleas
     const SignedTimestamp timestamp = vouch(version, 9, online);
     check();
     expectInstalled();
-    EXPECT_EQ(readFile(AppDir + "signing.ini"), "[keys]\r\nkey=" + vendor.key(1).publicKeyBase64() + "\r\nlink=2\r\n" +
-                                                    versionSeen(version, 2) + timestampSeen(timestamp));
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), chainSeen(2) + versionSeen(version, 2) + timestampSeen(timestamp));
 }
 
 TEST_F(OnlineRelease, ASiteWithoutItsTimestampIsRefused) {
     publish(release());
-    expectRefused("The timestamp of the update information is missing from the vendor's site");
+    expectRefusedWithTheChainKept("The timestamp of the update information is missing from the vendor's site");
 }
 
 TEST_F(OnlineRelease, AnExpiredTimestampIsRefusedAndSaidToBeExpired) {
@@ -408,15 +415,15 @@ TEST_F(OnlineRelease, AnExpiredTimestampIsRefusedAndSaidToBeExpired) {
     timestamp.described = text;
     timestamp.expires = utcSecondsFromNow(-1);
     serveTimestamp(timestamp, online);
-    expectRefused("The timestamp of the update information expired on " + timestamp.expires);
+    expectRefusedWithTheChainKept("The timestamp of the update information expired on " + timestamp.expires);
 }
 
 TEST_F(OnlineRelease, ATimestampSignedByAnotherKeyThanTheOnlineOneIsRefused) {
     // The release key itself vouches for nothing's freshness.
     vouch(release(), 1, vendor.key(1));
-    expectRefused("The timestamp of the update information's signature is missing or not valid.");
+    expectRefusedWithTheChainKept("The timestamp of the update information's signature is missing or not valid.");
     vouch(release(), 1, vendor.stranger());
-    expectRefused("The timestamp of the update information's signature is missing or not valid.");
+    expectRefusedWithTheChainKept("The timestamp of the update information's signature is missing or not valid.");
 }
 
 TEST_F(OnlineRelease, ATimestampThatDescribesOtherBytesIsRefused) {
@@ -425,18 +432,18 @@ TEST_F(OnlineRelease, ATimestampThatDescribesOtherBytesIsRefused) {
     const SignedVersionFile current = release(2);
     vouch(current, 1, online);
     publish(release(1));
-    expectRefused("The update information is not the one its timestamp describes.");
+    expectRefusedWithTheChainKept("The update information is not the one its timestamp describes.");
 
     // The described bytes followed by one more: stopped at the described size.
     const std::string text = versionFileText(current);
     site.serveVersionFile(text + "\n");
-    expectRefused("The update information is not the one its timestamp describes.");
+    expectRefusedWithTheChainKept("The update information is not the one its timestamp describes.");
     // One byte short.
     SignedTimestamp timestamp;
     timestamp.described = text + "\n";
     serveTimestamp(timestamp, online);
     site.serveVersionFile(text);
-    expectRefused("The update information is not the one its timestamp describes.");
+    expectRefusedWithTheChainKept("The update information is not the one its timestamp describes.");
 }
 
 TEST_F(OnlineRelease, AReleaseSignedByTheOnlineKeyAloneIsRefused) {
@@ -446,7 +453,7 @@ TEST_F(OnlineRelease, AReleaseSignedByTheOnlineKeyAloneIsRefused) {
     SignedTimestamp timestamp;
     timestamp.described = text;
     serveTimestamp(timestamp, online);
-    expectRefused("The update information's signature is missing or not valid.");
+    expectRefusedWithTheChainKept("The update information's signature is missing or not valid.");
 }
 
 TEST_F(OnlineRelease, AnOlderTimestampAfterANewerOneIsRefused) {
@@ -461,22 +468,23 @@ TEST_F(OnlineRelease, AnOlderTimestampAfterANewerOneIsRefused) {
 }
 
 TEST_F(OnlineRelease, ALinkNamingANewOnlineKeyRefusesTheOldOnesAndItsSerialsHoldNothingBack) {
-    vouch(release(4), 9, online);
+    const SignedTimestamp taken = vouch(release(4), 9, online);
     check();
     expectInstalled();
     writeFile(AppDir + "a.txt", "old a");
 
     const vendorkit::SigningKey replacement = vendorkit::SigningKey::generate();
     serveKeyLink(site.server, "/update/", 3, vendor.key(1), vendor.key(1), &replacement);
+    const SignedVersionFile first = release(4);
     vouch(release(5), 10, online);
-    expectRefused("The timestamp of the update information's signature is missing or not valid.");
+    expectRefused("The timestamp of the update information's signature is missing or not valid.",
+                  {{"signing.ini", chainSeen(3) + versionSeen(first, 2) + timestampSeen(taken)}});
 
     const SignedVersionFile version = release(5);
     const SignedTimestamp timestamp = vouch(version, 1, replacement);
     check();
     expectInstalled();
-    EXPECT_EQ(readFile(AppDir + "signing.ini"), "[keys]\r\nkey=" + vendor.key(1).publicKeyBase64() + "\r\nlink=3\r\n" +
-                                                    versionSeen(version, 3) + timestampSeen(timestamp, 3));
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), chainSeen(3) + versionSeen(version, 3) + timestampSeen(timestamp, 3));
 }
 
 TEST_F(OnlineRelease, AFailedCheckSaysExpiredOnceTheTimestampTakenLastHasExpired) {
