@@ -446,6 +446,47 @@ TEST_F(OnlineRelease, ATimestampThatDescribesOtherBytesIsRefused) {
     expectRefusedWithTheChainKept("The update information is not the one its timestamp describes.");
 }
 
+TEST_F(OnlineRelease, ATimestampOfAnotherKindIsRefused) {
+    const std::string text = versionFileText(release());
+    publish(text, vendor.key(1));
+    SignedTimestamp timestamp;
+    timestamp.described = text;
+    timestamp.kind = "update";
+    serveTimestamp(timestamp, online);
+    expectRefusedWithTheChainKept("The timestamp of the update information is not of the kind it should be.");
+}
+
+TEST_F(OnlineRelease, AVersionFileThatNeverEndsIsStoppedAtTheSizeItsTimestampGives) {
+    vouch(release(), 1, online);
+    vendorkit::HttpResponse endless;
+    endless.framing = vendorkit::BodyFraming::UntilClose;
+    endless.endless = true;
+    site.server.route("/update/version.txt", endless);
+    expectRefusedWithTheChainKept("The update information is not the one its timestamp describes.");
+}
+
+// A vendor may drop the online key again with a link that names none: the
+// timestamp kept from before then says nothing of what is current.
+TEST_F(OnlineRelease, ATimestampKeptUnderAnEarlierLinkLeavesALaterSilentFailureSilent) {
+    SignedTimestamp timestamp;
+    timestamp.described = versionFileText(release(4));
+    timestamp.serial = 9;
+    timestamp.expires = utcSecondsFromNow(2);
+    publish(release(4));
+    serveTimestamp(timestamp, online);
+    check();
+    expectInstalled();
+    writeFile(AppDir + "a.txt", "old a");
+    serveKeyLink(site.server, "/update/", 3, vendor.key(1), vendor.key(2));
+    publish(versionFileText(release(5)), vendor.key(2));
+    check();
+    expectInstalled();
+    site.server.route("/update/version.txt", vendorkit::HttpResponse::status("HTTP/1.1 503 Service Unavailable"));
+    while (utcSecondsFromNow(0) <= timestamp.expires) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    check();
+    EXPECT_TRUE(site.screen.boxes().empty());
+}
+
 TEST_F(OnlineRelease, AReleaseSignedByTheOnlineKeyAloneIsRefused) {
     // A stolen online key vouches for what it signed itself: still no release.
     const std::string text = versionFileText(release());
