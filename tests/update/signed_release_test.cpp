@@ -468,11 +468,12 @@ TEST_F(OnlineRelease, AVersionFileThatNeverEndsIsStoppedAtTheSizeItsTimestampGiv
 // A vendor may drop the online key again with a link that names none: the
 // timestamp kept from before then says nothing of what is current.
 TEST_F(OnlineRelease, ATimestampKeptUnderAnEarlierLinkLeavesALaterSilentFailureSilent) {
+    const SignedVersionFile version = release(4);
     SignedTimestamp timestamp;
-    timestamp.described = versionFileText(release(4));
+    timestamp.described = versionFileText(version);
     timestamp.serial = 9;
     timestamp.expires = utcSecondsFromNow(2);
-    publish(release(4));
+    publish(version);
     serveTimestamp(timestamp, online);
     check();
     expectInstalled();
@@ -509,14 +510,14 @@ TEST_F(OnlineRelease, AnOlderTimestampAfterANewerOneIsRefused) {
 }
 
 TEST_F(OnlineRelease, ALinkNamingANewOnlineKeyRefusesTheOldOnesAndItsSerialsHoldNothingBack) {
-    const SignedTimestamp taken = vouch(release(4), 9, online);
+    const SignedVersionFile first = release(4);
+    const SignedTimestamp taken = vouch(first, 9, online);
     check();
     expectInstalled();
     writeFile(AppDir + "a.txt", "old a");
 
     const vendorkit::SigningKey replacement = vendorkit::SigningKey::generate();
     serveKeyLink(site.server, "/update/", 3, vendor.key(1), vendor.key(1), &replacement);
-    const SignedVersionFile first = release(4);
     vouch(release(5), 10, online);
     expectRefused("The timestamp of the update information's signature is missing or not valid.",
                   {{"signing.ini", chainSeen(3) + versionSeen(first, 2) + timestampSeen(taken)}});
