@@ -1,8 +1,10 @@
 // Taking the vendor's signed metadata (signed_metadata.h) from its site: the
 // key it is signed with now, found by following the key chain from the
 // built-in key; its signature, kind and expiry; and its serial, never lower
-// than one this program accepted before under the same key. What was accepted
-// is kept in AppDir + "signing.ini", so a site that later serves older
+// than one this program accepted before under the same key; and, where the
+// chain's last link names an online key, a current timestamp by that key
+// vouching for its exact bytes, so the release key can stay off line. What
+// was accepted is kept in AppDir + "signing.ini", so a site that later serves older
 // information, hides the chain, or holds back newer information once what was
 // taken last has expired, is refused or told.
 #pragma once
