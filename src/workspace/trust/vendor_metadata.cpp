@@ -190,7 +190,7 @@ std::uint64_t serialSeen(const MetadataText& state, const std::string& section, 
     return static_cast<std::uint64_t>(link) <= keptLinkOf(state, section) ? keptNumber(state, section, "serial", 0) : 0;
 }
 
-// Fetches the metadata at url, stopped as soon as it grows past what its timestamp describes.
+// The metadata's bytes, stopped as soon as they grow past what its timestamp describes.
 class DescribedSink : public ByteSink {
 public:
     explicit DescribedSink(std::uint64_t size) : size_(size) {}
