@@ -71,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // A link's online key, when it names one, is a key read one way only.
     if (const auto link = quill::chainLinkOf(bytes, 2)) {
-        const auto& section = quill::parseMetadata(bytes)->sections.at("key");
+        const auto text = quill::parseMetadata(bytes);
+        const auto& section = text->sections.at("key");
         require(quill::keyOfLink(bytes, 2).has_value());
         require(link->online.has_value() == (section.count("online") == 1));
         if (link->online) require(quill::publicKeyToBase64(*link->online) == section.at("online"));
