@@ -1,4 +1,4 @@
-// Any bytes as signed metadata (version.txt, manifest.txt, a key link) or as
+// Any bytes as signed metadata (version.txt, manifest.txt, a key link, a timestamp) or as
 // signing.ini. The signature check would refuse almost every input, so the
 // readers behind it are called directly: each ends in a value or a refusal,
 // never a crash, and what it takes it reads one way only.
@@ -67,6 +67,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!key) continue;
         require(!quill::keyOfLink(bytes, number == 2 ? 3 : 2));
         require(quill::publicKeyToBase64(*key) == quill::parseMetadata(bytes)->sections.at("key").at("key"));
+    }
+
+    // A link's online key, when it names one, is a key read one way only.
+    if (const auto link = quill::chainLinkOf(bytes, 2)) {
+        const auto text = quill::parseMetadata(bytes);
+        const auto& section = text->sections.at("key");
+        require(quill::keyOfLink(bytes, 2).has_value());
+        require(link->online.has_value() == (section.count("online") == 1));
+        if (link->online) require(quill::publicKeyToBase64(*link->online) == section.at("online"));
+    }
+
+    // A timestamp describes one file, by the size and hash its section gives.
+    for (const char* name : {"version.txt", "manifest.txt"}) {
+        const auto timestamp = quill::timestampOf(bytes, name);
+        if (!timestamp) continue;
+        const auto text = quill::parseMetadata(bytes);
+        require(text && text->sections.count("timestamp") && text->sections.count(name));
+        require(timestamp->file.size <= quill::kMostWholeNumber);
+        require(timestamp->file.sha256 == text->sections.at(name).at("sha256"));
+        require(quill::formatUtcTime(timestamp->header.expires) == text->sections.at("timestamp").at("expires"));
     }
 
     // signing.ini: what it takes holds only values of their form.

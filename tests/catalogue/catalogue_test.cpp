@@ -3,6 +3,7 @@
 #include "catalogue/catalogue_site.h"
 #include "support/signed_site.h"
 #include "support/test_vendor_key.h"
+#include "support/tree_snapshot.h"
 #include "workspace/trust/template_manifest.h"
 #include "workspace/trust/vendor_metadata.h"
 #include "platform/error.h"
@@ -297,6 +298,33 @@ TEST_F(SignedCatalogue, ACatalogueWithoutAGoodManifestEntryIsRefused) {
     publishManifest({{"temp.zip", archive}}, vendor.key(1));
     site.publishBytes(withBitFlipped(archive, archive.size() * 4));
     expectRefused("The archive \"temp.zip\" is not the one the vendor signed.");
+}
+
+// With an online key in the chain, the manifest comes in only as its
+// timestamp vouches for it, and still only as the release key signs it.
+TEST_F(SignedCatalogue, AnOnlineKeysTimestampLetsTheManifestInButNeverSignsOneItself) {
+    const vendorkit::SigningKey online = vendorkit::SigningKey::generate();
+    serveKeyLink(*site.server, "/quillary-web-templates/", 2, vendor.key(1), vendor.key(1), &online);
+    const std::string text = manifestText({{"temp.zip", archive}});
+    SignedTimestamp timestamp;
+    timestamp.name = "manifest.txt";
+    timestamp.described = text;
+    serveSigned(*site.server, "/quillary-web-templates/manifest.txt", text, vendor.key(1));
+    expectRefused("The timestamp of the template site's manifest is missing from the vendor's site "
+                  "(\"" + TemplatesUrl + "timestamp.txt\").");
+
+    serveSigned(*site.server, "/quillary-web-templates/timestamp.txt", timestampText(timestamp), online);
+    serveSigned(*site.server, "/quillary-web-templates/manifest.txt", text, online);
+    TreeSnapshot before = snapshotTree(AppDir);
+    expectRefused("The template site's manifest's signature is missing or not valid.");
+    EXPECT_EQ(treeDifferences(before, snapshotTree(AppDir)), "");
+
+    serveSigned(*site.server, "/quillary-web-templates/manifest.txt", text, vendor.key(1));
+    site.screen.events.clear();
+    forgetFollowedKeyChains();
+    site.show();
+    EXPECT_TRUE(site.screen.boxes().empty());
+    EXPECT_EQ(site.view.templateCount(), 4);
 }
 
 TEST_F(SignedCatalogue, ACatalogueThatCannotBeFetchedSaysSoAndWhy) {

@@ -16,7 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <chrono>
 #include <random>
+#include <thread>
 
 namespace quill::testing {
 namespace {
@@ -231,6 +233,45 @@ TEST_F(SignedTemplateDownload, TheManifestsEntryLetsTheTemplateIn) {
     downloadSelectedTemplate(context);
     EXPECT_EQ(site.screen.count("info:Template installed successfully."), 1);
     EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
+}
+
+TEST_F(SignedTemplateDownload, AManifestVouchedForByTheOnlineKeyLetsTheTemplateIn) {
+    const vendorkit::SigningKey online = vendorkit::SigningKey::generate();
+    serveKeyLink(*site.server, "/quillary-web-templates/", 2, vendor.key(1), vendor.key(1), &online);
+    const std::string text = manifestText({{"contacts.zip", archive}}, 2);
+    serveSigned(*site.server, "/quillary-web-templates/manifest.txt", text, vendor.key(1));
+    SignedTimestamp timestamp;
+    timestamp.name = "manifest.txt";
+    timestamp.described = text;
+    serveSigned(*site.server, "/quillary-web-templates/timestamp.txt", timestampText(timestamp), online);
+    forgetFollowedKeyChains();
+    fetchTemplateManifest(site.screen, site.http);
+    auto context = site.download("contacts.zip");
+    downloadSelectedTemplate(context);
+    EXPECT_EQ(site.screen.count("info:Template installed successfully."), 1);
+    EXPECT_EQ(readFile(AppDir + "db/db.fdb"), "new database");
+    EXPECT_NE(readFile(AppDir + "signing.ini").find("[manifest.txt timestamp]\r\nexpires=" + timestamp.expires +
+                                                    "\r\nlink=2\r\nserial=1\r\n"),
+              std::string::npos);
+}
+
+// The manifest taken at the show step is current only as long as its timestamp.
+TEST_F(SignedTemplateDownload, AManifestWhoseTimestampExpiredSinceItWasTakenIsRefused) {
+    const vendorkit::SigningKey online = vendorkit::SigningKey::generate();
+    serveKeyLink(*site.server, "/quillary-web-templates/", 2, vendor.key(1), vendor.key(1), &online);
+    const std::string text = manifestText({{"contacts.zip", archive}}, 2);
+    serveSigned(*site.server, "/quillary-web-templates/manifest.txt", text, vendor.key(1));
+    SignedTimestamp timestamp;
+    timestamp.name = "manifest.txt";
+    timestamp.described = text;
+    timestamp.expires = utcSecondsFromNow(2);
+    serveSigned(*site.server, "/quillary-web-templates/timestamp.txt", timestampText(timestamp), online);
+    forgetFollowedKeyChains();
+    fetchTemplateManifest(site.screen, site.http);
+    while (utcSecondsFromNow(0) <= timestamp.expires) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    expectRefused("contacts.zip", "The template site's manifest expired on " + timestamp.expires +
+                                      ". The vendor's site may be out of date, or someone may be holding back newer "
+                                      "information.");
 }
 
 TEST_F(SignedTemplateDownload, AnArchiveTheManifestDoesNotListOrDescribeIsRefused) {

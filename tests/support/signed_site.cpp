@@ -50,11 +50,19 @@ void serveSigned(vendorkit::HttpServer& server, const std::string& path, const s
 }
 
 void serveKeyLink(vendorkit::HttpServer& server, const std::string& base, int number,
-                  const vendorkit::SigningKey& previous, const vendorkit::SigningKey& next) {
-    const std::string body = vendorkit::keyLinkText(number, next.publicKeyBase64());
+                  const vendorkit::SigningKey& previous, const vendorkit::SigningKey& next,
+                  const vendorkit::SigningKey* online) {
+    std::string body = vendorkit::keyLinkText(number, next.publicKeyBase64());
+    if (online) body += "online=" + online->publicKeyBase64() + "\r\n";
     const std::string path = base + "keys/" + std::to_string(number) + ".txt";
     server.serveBytes(path, body);
     server.serveBytes(path + ".sig", previous.sign(body) + next.sign(body));
+}
+
+std::string timestampText(const SignedTimestamp& timestamp) {
+    return "[timestamp]\r\nkind=" + timestamp.kind + "\r\nserial=" + std::to_string(timestamp.serial) +
+           "\r\nexpires=" + timestamp.expires + "\r\n[" + timestamp.name + "]\r\nsize=" +
+           std::to_string(timestamp.described.size()) + "\r\nsha256=" + sha256Hex(timestamp.described) + "\r\n";
 }
 
 }  // namespace quill::testing

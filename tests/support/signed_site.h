@@ -37,8 +37,20 @@ std::string manifestText(const std::vector<SiteArchive>& archives, std::uint64_t
 void serveSigned(vendorkit::HttpServer& server, const std::string& path, const std::string& bytes,
                  const vendorkit::SigningKey& by);
 
-// Serves base + "keys/<number>.txt" naming `next`, signed by `previous` and by `next`.
+// Serves base + "keys/<number>.txt" naming `next` (and `online` as its online
+// key, when given), signed by `previous` and by `next`.
 void serveKeyLink(vendorkit::HttpServer& server, const std::string& base, int number,
-                  const vendorkit::SigningKey& previous, const vendorkit::SigningKey& next);
+                  const vendorkit::SigningKey& previous, const vendorkit::SigningKey& next,
+                  const vendorkit::SigningKey* online = nullptr);
+
+// timestamp.txt vouching for `described` as the current file `name`.
+struct SignedTimestamp {
+    std::string name = "version.txt";
+    std::string described;  // the bytes it describes
+    std::uint64_t serial = 1;
+    std::string expires = utcSecondsFromNow(24 * 3600);
+    std::string kind = "timestamp";
+};
+std::string timestampText(const SignedTimestamp& timestamp);
 
 }  // namespace quill::testing

@@ -356,3 +356,194 @@ TEST_F(SignedRelease, AnEarlierStateFilesSerialsBelongToTheLinkItRecords) {
     expectInstalled();
     EXPECT_EQ(readFile(AppDir + "signing.ini"), keysSeen(3) + versionSeen(next, 3));
 }
+
+// A chain whose last link names an online key: version.txt is taken only as
+// the online key's current, unexpired timestamp describes it, and still only
+// as the release key signs it.
+class OnlineRelease : public SignedRelease {
+protected:
+    OnlineRelease() { serveKeyLink(site.server, "/update/", 2, vendor.key(1), vendor.key(1), &online); }
+
+    // version.txt signed by the release key, vouched for by `by`.
+    SignedTimestamp vouch(const SignedVersionFile& version, std::uint64_t serial,
+                          const vendorkit::SigningKey& by) {
+        const std::string text = versionFileText(version);
+        publish(text, vendor.key(1));
+        SignedTimestamp timestamp;
+        timestamp.described = text;
+        timestamp.serial = serial;
+        serveTimestamp(timestamp, by);
+        return timestamp;
+    }
+    void serveTimestamp(const SignedTimestamp& timestamp, const vendorkit::SigningKey& by) {
+        serveSigned(site.server, "/update/timestamp.txt", timestampText(timestamp), by);
+    }
+
+    // Refused, with nothing kept but the chain followed up to link 2, which both its keys signed.
+    void expectRefusedWithTheChainKept(const std::string& says) {
+        expectRefused(says, {{"signing.ini", chainSeen(2)}});
+    }
+    std::string chainSeen(int n) const {
+        return "[keys]\r\nkey=" + vendor.key(1).publicKeyBase64() + "\r\nlink=" + std::to_string(n) + "\r\n";
+    }
+
+    static std::string timestampSeen(const SignedTimestamp& timestamp, int n = 2) {
+        return "[version.txt timestamp]\r\nexpires=" + timestamp.expires + "\r\nlink=" + std::to_string(n) +
+               "\r\nserial=" + std::to_string(timestamp.serial) + "\r\n";
+    }
+
+    vendorkit::SigningKey online = vendorkit::SigningKey::generate();
+};
+
+TEST_F(OnlineRelease, AReleaseVouchedForByTheOnlineKeyOfALinkNamingTheSameReleaseKeyIsInstalled) {
+    const SignedVersionFile version = release(4);
+    const SignedTimestamp timestamp = vouch(version, 9, online);
+    check();
+    expectInstalled();
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), chainSeen(2) + versionSeen(version, 2) + timestampSeen(timestamp));
+}
+
+TEST_F(OnlineRelease, ASiteWithoutItsTimestampIsRefused) {
+    publish(release());
+    expectRefusedWithTheChainKept("The timestamp of the update information is missing from the vendor's site");
+}
+
+TEST_F(OnlineRelease, AnExpiredTimestampIsRefusedAndSaidToBeExpired) {
+    const std::string text = versionFileText(release());
+    publish(text, vendor.key(1));
+    SignedTimestamp timestamp;
+    timestamp.described = text;
+    timestamp.expires = utcSecondsFromNow(-1);
+    serveTimestamp(timestamp, online);
+    expectRefusedWithTheChainKept("The timestamp of the update information expired on " + timestamp.expires);
+}
+
+TEST_F(OnlineRelease, ATimestampSignedByAnotherKeyThanTheOnlineOneIsRefused) {
+    // The release key itself vouches for nothing's freshness.
+    vouch(release(), 1, vendor.key(1));
+    expectRefusedWithTheChainKept("The timestamp of the update information's signature is missing or not valid.");
+    vouch(release(), 1, vendor.stranger());
+    expectRefusedWithTheChainKept("The timestamp of the update information's signature is missing or not valid.");
+}
+
+TEST_F(OnlineRelease, ATimestampThatDescribesOtherBytesIsRefused) {
+    // The vendor's own earlier release, signed by the release key, served
+    // under a timestamp that vouches for the current one.
+    const SignedVersionFile current = release(2);
+    vouch(current, 1, online);
+    publish(release(1));
+    expectRefusedWithTheChainKept("The update information is not the one its timestamp describes.");
+
+    // The described bytes followed by one more: stopped at the described size.
+    const std::string text = versionFileText(current);
+    site.serveVersionFile(text + "\n");
+    expectRefusedWithTheChainKept("The update information is not the one its timestamp describes.");
+    // One byte short.
+    SignedTimestamp timestamp;
+    timestamp.described = text + "\n";
+    serveTimestamp(timestamp, online);
+    site.serveVersionFile(text);
+    expectRefusedWithTheChainKept("The update information is not the one its timestamp describes.");
+}
+
+TEST_F(OnlineRelease, ATimestampOfAnotherKindIsRefused) {
+    const std::string text = versionFileText(release());
+    publish(text, vendor.key(1));
+    SignedTimestamp timestamp;
+    timestamp.described = text;
+    timestamp.kind = "update";
+    serveTimestamp(timestamp, online);
+    expectRefusedWithTheChainKept("The timestamp of the update information is not of the kind it should be.");
+}
+
+TEST_F(OnlineRelease, AVersionFileThatNeverEndsIsStoppedAtTheSizeItsTimestampGives) {
+    vouch(release(), 1, online);
+    vendorkit::HttpResponse endless;
+    endless.framing = vendorkit::BodyFraming::UntilClose;
+    endless.endless = true;
+    site.server.route("/update/version.txt", endless);
+    expectRefusedWithTheChainKept("The update information is not the one its timestamp describes.");
+}
+
+// A vendor may drop the online key again with a link that names none: the
+// timestamp kept from before then says nothing of what is current.
+TEST_F(OnlineRelease, ATimestampKeptUnderAnEarlierLinkLeavesALaterSilentFailureSilent) {
+    const SignedVersionFile version = release(4);
+    SignedTimestamp timestamp;
+    timestamp.described = versionFileText(version);
+    timestamp.serial = 9;
+    timestamp.expires = utcSecondsFromNow(2);
+    publish(version);
+    serveTimestamp(timestamp, online);
+    check();
+    expectInstalled();
+    writeFile(AppDir + "a.txt", "old a");
+    serveKeyLink(site.server, "/update/", 3, vendor.key(1), vendor.key(2));
+    publish(versionFileText(release(5)), vendor.key(2));
+    check();
+    expectInstalled();
+    site.server.route("/update/version.txt", vendorkit::HttpResponse::status("HTTP/1.1 503 Service Unavailable"));
+    while (utcSecondsFromNow(0) <= timestamp.expires) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    check();
+    EXPECT_TRUE(site.screen.boxes().empty());
+}
+
+TEST_F(OnlineRelease, AReleaseSignedByTheOnlineKeyAloneIsRefused) {
+    // A stolen online key vouches for what it signed itself: still no release.
+    const std::string text = versionFileText(release());
+    publish(text, online);
+    SignedTimestamp timestamp;
+    timestamp.described = text;
+    serveTimestamp(timestamp, online);
+    expectRefusedWithTheChainKept("The update information's signature is missing or not valid.");
+}
+
+TEST_F(OnlineRelease, AnOlderTimestampAfterANewerOneIsRefused) {
+    const SignedVersionFile version = release(4);
+    vouch(version, 9, online);
+    check();
+    expectInstalled();
+    writeFile(AppDir + "a.txt", "old a");
+    vouch(version, 8, online);
+    expectRefused("The timestamp of the update information is older than what was seen before (serial 8, where 9 was "
+                  "seen)");
+}
+
+TEST_F(OnlineRelease, ALinkNamingANewOnlineKeyRefusesTheOldOnesAndItsSerialsHoldNothingBack) {
+    const SignedVersionFile first = release(4);
+    const SignedTimestamp taken = vouch(first, 9, online);
+    check();
+    expectInstalled();
+    writeFile(AppDir + "a.txt", "old a");
+
+    const vendorkit::SigningKey replacement = vendorkit::SigningKey::generate();
+    serveKeyLink(site.server, "/update/", 3, vendor.key(1), vendor.key(1), &replacement);
+    vouch(release(5), 10, online);
+    expectRefused("The timestamp of the update information's signature is missing or not valid.",
+                  {{"signing.ini", chainSeen(3) + versionSeen(first, 2) + timestampSeen(taken)}});
+
+    const SignedVersionFile version = release(5);
+    const SignedTimestamp timestamp = vouch(version, 1, replacement);
+    check();
+    expectInstalled();
+    EXPECT_EQ(readFile(AppDir + "signing.ini"), chainSeen(3) + versionSeen(version, 3) + timestampSeen(timestamp, 3));
+}
+
+TEST_F(OnlineRelease, AFailedCheckSaysExpiredOnceTheTimestampTakenLastHasExpired) {
+    const SignedVersionFile version = release(4);
+    const std::string text = versionFileText(version);
+    publish(text, vendor.key(1));
+    SignedTimestamp timestamp;
+    timestamp.described = text;
+    timestamp.expires = utcSecondsFromNow(3);
+    serveTimestamp(timestamp, online);
+    check();
+    expectInstalled();
+    writeFile(AppDir + "a.txt", "old a");
+    // Before the timestamp's expiry a site that cannot be reached stays unmentioned.
+    site.server.route("/update/timestamp.txt", vendorkit::HttpResponse::status("HTTP/1.1 503 Service Unavailable"));
+    check();
+    EXPECT_TRUE(site.screen.boxes().empty());
+    while (utcSecondsFromNow(0) <= timestamp.expires) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    expectRefused("The update information expired on " + timestamp.expires);
+}

@@ -82,6 +82,12 @@ std::optional<SignedArchive> signedArchiveOf(const MetadataSection& section) {
 }
 
 std::optional<PublicKey> keyOfLink(std::string_view body, int number) {
+    const auto link = chainLinkOf(body, number);
+    if (!link) return std::nullopt;
+    return link->key;
+}
+
+std::optional<ChainLink> chainLinkOf(std::string_view body, int number) {
     const auto parsed = parseMetadata(body);
     if (!parsed || !parsed->sections.count("key")) return std::nullopt;
     const MetadataSection& section = parsed->sections.at("key");
@@ -89,7 +95,27 @@ std::optional<PublicKey> keyOfLink(std::string_view body, int number) {
     const std::string* linkNumber = valueOf(section, "number");
     const std::string* key = valueOf(section, "key");
     if (!kind || *kind != kKeyKind || !linkNumber || *linkNumber != std::to_string(number) || !key) return std::nullopt;
-    return publicKeyFromBase64(*key);
+    const auto next = publicKeyFromBase64(*key);
+    if (!next) return std::nullopt;
+    ChainLink link{*next, std::nullopt};
+    // A link whose online key cannot be read must not pass as one without:
+    // that would drop the timestamps it asks for.
+    if (const std::string* online = valueOf(section, "online")) {
+        link.online = publicKeyFromBase64(*online);
+        if (!link.online) return std::nullopt;
+    }
+    return link;
+}
+
+std::optional<Timestamp> timestampOf(std::string_view body, const std::string& name) {
+    const auto parsed = parseMetadata(body);
+    if (!parsed || !parsed->sections.count("timestamp") || name == "timestamp" || !parsed->sections.count(name)) {
+        return std::nullopt;
+    }
+    const auto header = metadataHeaderOf(parsed->sections.at("timestamp"));
+    const auto file = signedArchiveOf(parsed->sections.at(name));
+    if (!header || !file) return std::nullopt;
+    return Timestamp{*header, *file};
 }
 
 std::optional<std::int64_t> parseUtcTime(std::string_view text) {

@@ -29,6 +29,18 @@
 //      kind=key
 //      number=N
 //      key=<base64 of the 32-byte public key>
+//      online=<base64 of a public key>   (optional: the link's online key)
+//
+//  timestamp.txt (kind=timestamp), under a base address whose last link names
+//  an online key; signed by that online key, 64 bytes: vouches that the file
+//  it describes is the current one, for a short while.
+//      [timestamp]
+//      kind=timestamp
+//      serial=...
+//      expires=...
+//      [version.txt]       (or [manifest.txt], as the base holds)
+//      size=...
+//      sha256=...
 #pragma once
 
 #include "workspace/trust/signature.h"
@@ -47,6 +59,8 @@ inline const std::string kKeysFolder = "keys/";
 inline constexpr const char* kUpdateKind = "update";
 inline constexpr const char* kTemplatesKind = "templates";
 inline constexpr const char* kKeyKind = "key";
+inline const std::string kTimestampFileName = "timestamp.txt";
+inline constexpr const char* kTimestampKind = "timestamp";
 // What a metadata file may hold at the most: a manifest of tens of thousands of archives.
 inline constexpr std::size_t kMetadataLimit = 16 * 1024 * 1024;
 
@@ -95,6 +109,23 @@ std::optional<SignedArchive> signedArchiveOf(const MetadataSection& section);
 // unless its [key] section says kind=key, number=<number> and key=<base64 of a
 // public key>. Its signatures are for the caller to check.
 std::optional<PublicKey> keyOfLink(std::string_view body, int number);
+
+struct ChainLink {
+    PublicKey key;
+    std::optional<PublicKey> online;  // the key that signs timestamp.txt under this link
+};
+// As keyOfLink, with the online key the link names; nullopt as well for an
+// online= value that is not a key.
+std::optional<ChainLink> chainLinkOf(std::string_view body, int number);
+
+// What a timestamp says about the file `name`.
+struct Timestamp {
+    MetadataHeader header;  // from [timestamp]; the kind is for the caller to check
+    SignedArchive file;     // from [<name>]
+};
+// Nullopt unless body holds a [timestamp] header and a [<name>] section with
+// size and sha256. Its signature is for the caller to check.
+std::optional<Timestamp> timestampOf(std::string_view body, const std::string& name);
 
 // "YYYY-MM-DDTHH:MM:SSZ" <-> seconds since 1970; nullopt for anything else.
 std::optional<std::int64_t> parseUtcTime(std::string_view text);

@@ -1,8 +1,10 @@
 // Taking the vendor's signed metadata (signed_metadata.h) from its site: the
 // key it is signed with now, found by following the key chain from the
 // built-in key; its signature, kind and expiry; and its serial, never lower
-// than one this program accepted before under the same key. What was accepted
-// is kept in AppDir + "signing.ini", so a site that later serves older
+// than one this program accepted before under the same key; and, where the
+// chain's last link names an online key, a current timestamp by that key
+// vouching for its exact bytes, so the release key can stay off line. What
+// was accepted is kept in AppDir + "signing.ini", so a site that later serves older
 // information, hides the chain, or holds back newer information once what was
 // taken last has expired, is refused or told.
 #pragma once
@@ -44,8 +46,14 @@ struct AcceptedMetadata {
     std::string bytes;  // exactly as signed
     MetadataText text;
     MetadataHeader header;
+    std::optional<std::int64_t> timestampExpires;  // when taken with a timestamp: current until then at most
 };
 
+// When the chain's last link names an online key, first fetches base +
+// "timestamp.txt" and its signature: signed by that key, of kind timestamp,
+// not expired, its serial not below the one kept for it under that link;
+// then base + name, cut at the size the timestamp describes and taken only
+// with its SHA-256, and kept until the earlier of both expiries.
 // Fetches base + name (at most limit bytes) and base + name + ".sig", and takes them only when the
 // current key signs the bytes, the section `headerSection` says kind and
 // carries a serial and an expiry, the expiry is still ahead, and the serial is

@@ -58,6 +58,20 @@ TEST(SignedMetadata, AKeyLinkNamesItsKeyInOneTextOnly) {
     EXPECT_FALSE(keyOfLink(link("FDdbGTs+T+AZ56H3bNdIpx+Xn+zlc2vKHfsoUar0LnX="), 2));
 }
 
+// A link's online key is one more line; one that cannot be read leaves no
+// link at all, never one that asks for no timestamps.
+TEST(SignedMetadata, AKeyLinksOnlineKeyIsAKeyOrTheLinkIsNone) {
+    const std::string key = "FDdbGTs+T+AZ56H3bNdIpx+Xn+zlc2vKHfsoUar0LnY=";
+    const std::string link = "[key]\r\nkind=key\r\nnumber=2\r\nkey=" + key + "\r\n";
+    ASSERT_TRUE(chainLinkOf(link, 2));
+    EXPECT_FALSE(chainLinkOf(link, 2)->online);
+    const auto online = chainLinkOf(link + "online=" + key + "\r\n", 2);
+    ASSERT_TRUE(online && online->online);
+    EXPECT_EQ(publicKeyToBase64(*online->online), key);
+    EXPECT_FALSE(chainLinkOf(link + "online=FDdbGTs+T+AZ56H3bNdIpx+Xn+zlc2vKHfsoUar0LnX=\r\n", 2));
+    EXPECT_FALSE(chainLinkOf(link + "online=\r\n", 2));
+}
+
 // Past the signed size nothing more is written, announced or not.
 TEST(SignedDownload, PassesOnExactlyTheSignedBytesAndStopsAtTheFirstOneMore) {
     const SignedArchive entry{6, sha256Hex("signed")};
