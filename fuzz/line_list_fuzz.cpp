@@ -3,7 +3,7 @@
 // The libraries are built without coverage instrumentation, which would leave
 // the fuzzer blind; the units under test come in as source so they get it.
 #include "../src/platform/codepage.cpp"
-#include "../src/workspace/line_list.cpp"
+#include "../src/workspace/app/line_list.cpp"
 
 #include <cstdint>
 #include <cstdlib>

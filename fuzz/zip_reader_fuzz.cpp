@@ -7,9 +7,9 @@
 
 // Compiled in here rather than taken from the library, so that the fuzzer's
 // coverage instrumentation sees the reader's branches.
-#include "../src/workspace/path_rules.cpp"
-#include "../src/workspace/zip_names.cpp"
-#include "../src/workspace/zip_reader.cpp"
+#include "../src/workspace/app/path_rules.cpp"
+#include "../src/workspace/transfer/zip_names.cpp"
+#include "../src/workspace/transfer/zip_reader.cpp"
 
 #include <cstddef>
 #include <cstdint>

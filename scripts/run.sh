@@ -20,14 +20,22 @@ ninja -C "$build/main" vendor_site
 vendor_site=$build/main/tools/vendor_site
 host=$(sed -n 's/^VENDOR_HOST:STRING=//p' "$build/main/CMakeCache.txt")
 
-# The demo vendor's key pair, made once and kept beside the builds. The program
-# is built with its public key in a folder of its own (the tests' build has no
-# key), and the site is signed with it (version.txt and manifest.txt, valid for
-# 30 days from each run), so every download is verified.
+# The demo vendor's keys, made once and kept beside the builds: the release key,
+# whose public half the program is built with (in a folder of its own: the
+# tests' build has no key), and an online key, named by the chain's second link
+# (the release key again, with the online key beside it). The release key signs
+# version.txt and manifest.txt (for a year); the online key signs the
+# timestamps that say they are still current (for a day, renewed with
+# "vendor_site refresh"). Every download is verified.
 key=$build/demo-vendor-key.pem
-if [ ! -s "$key.pub" ] || [ ! -s "$key" ]; then
-    rm -f "$key" "$key.pub"
+online=$build/demo-online-key.pem
+chain=$build/demo-key-chain
+if [ ! -s "$key.pub" ] || [ ! -s "$key" ] || [ ! -s "$online" ] || [ ! -s "$chain/2.txt" ]; then
+    # The three belong together: one made anew makes the others stale.
+    rm -rf "$key" "$key.pub" "$online" "$chain"
     "$vendor_site" keygen "$key" >"$key.pub"
+    "$vendor_site" keygen "$online" >/dev/null
+    "$vendor_site" rotate "$key" "$key" "$chain" --online "$online"
 fi
 cmake -S "$src" -B "$build/demo-program" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQUILL_TESTS=OFF -DQUILL_BENCH=OFF -DVENDOR_HOST="$host" -DUPDATE_PUBLIC_KEY="$(cat "$key.pub")" >/dev/null
@@ -35,7 +43,7 @@ ninja -C "$build/demo-program" final_inst
 
 rm -rf "$demo"
 mkdir -p "$demo"
-"$vendor_site" build "$src/demo/site.txt" "$demo/site" --host "$host" --sign "$key"
+"$vendor_site" build "$src/demo/site.txt" "$demo/site" --host "$host" --sign "$key" --keys "$chain" --online "$online"
 "$vendor_site" demo-app "$demo/app" --host "$host"
 # The program works in the folder of its own program file.
 cp "$build/demo-program/src/shell/final_inst" "$demo/app/final_inst"

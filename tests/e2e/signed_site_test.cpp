@@ -1,6 +1,7 @@
 // What the vendor signs about a site, read back as the program reads it: the
-// signed version.txt and manifest.txt of a built site, signing it again, and
-// the chain of keys from one key to the next.
+// signed version.txt and manifest.txt of a built site, signing it again, the
+// chain of keys from one key to the next, and the timestamps that the online
+// key renews without the release key.
 
 #include "platform/error.h"
 #include "support/fake_screen.h"
@@ -11,6 +12,7 @@
 #include "vendorkit/site_builder.h"
 #include "vendorkit/site_description.h"
 #include "vendorkit/site_server.h"
+#include "vendorkit/site_timestamps.h"
 #include "vendorkit/signing.h"
 #include "workspace/transfer/http_client.h"
 #include "workspace/app/names.h"
@@ -77,9 +79,10 @@ std::string withoutStamp(const std::string& text) {
 class SignedSite : public ::testing::Test {
 protected:
     SignedSite() { writeFile(folder_ / "site.txt", kSite); }
-    std::vector<std::string> build(const SigningKey& signer, std::int64_t expires = 0, const std::string& chain = "") {
+    std::vector<std::string> build(const SigningKey& signer, std::int64_t expires = 0, const std::string& chain = "",
+                                   const SigningKey* online = nullptr, std::int64_t freshUntil = 0) {
         return buildSite(loadSiteDescription(folder_ / "site.txt"), site_, "127.0.0.1:9123",
-                         SiteSigning{&signer, expires, chain});
+                         SiteSigning{&signer, expires, chain, online, freshUntil});
     }
     std::string templates() const { return site_ + kTemplatesFolder; }
     std::string update() const { return site_ + kUpdateFolder; }
@@ -287,6 +290,226 @@ TEST(SigningExpiry, IsAWholeDayInUtc) {
     EXPECT_EQ(formatUtcTime(expiryOfDate("2028-02-29")), "2028-02-29T00:00:00Z");
     for (const char* bad : {"2027-02-29", "2027-1-31", "2027-01-31T00:00:00Z", "31.01.2027", ""})
         EXPECT_THROW(expiryOfDate(bad), AppError) << bad;
+}
+
+// A link that keeps its release key and names an online key: how a vendor
+// splits the duties without moving programs to a new release key.
+TEST(KeyChain, ALinkMayKeepItsKeyAndNameAnOnlineKey) {
+    TempFolder folder;
+    const Key release, online, nextOnline;
+    const std::string chain = folder / "chain";
+
+    EXPECT_THROW(addKeyLink(chain, release.signer, release.signer), AppError) << "a link that changes nothing";
+    EXPECT_THROW(addKeyLink(chain, release.signer, release.signer, &release.signer), AppError)
+        << "the release key cannot be its own online key";
+    EXPECT_FALSE(std::filesystem::exists(chain + "/2.txt"));
+
+    EXPECT_EQ(addKeyLink(chain, release.signer, release.signer, &online.signer).number, 2);
+    const std::string text = readFile(chain + "/2.txt");
+    EXPECT_EQ(text, "[key]\r\nkind=key\r\nnumber=2\r\nkey=" + release.signer.publicKeyBase64() +
+                        "\r\nonline=" + online.signer.publicKeyBase64() + "\r\n");
+    // As the program reads a link: the release key, the online key beside it,
+    // and the two signatures of the release key, before and in the link.
+    const auto key = keyOfLink(text, 2);
+    ASSERT_TRUE(key.has_value());
+    EXPECT_EQ(key->bytes, release.publicKey.bytes);
+    const auto onlineKey = publicKeyFromBase64(parsed(text).sections["key"]["online"]);
+    ASSERT_TRUE(onlineKey.has_value());
+    EXPECT_EQ(onlineKey->bytes, online.publicKey.bytes);
+    const std::string signatures = readFile(chain + "/2.txt.sig");
+    ASSERT_EQ(signatures.size(), 2 * kSignatureSize);
+    EXPECT_TRUE(signatureMatches(release.publicKey, text, signatures.substr(0, kSignatureSize)));
+    EXPECT_TRUE(signatureMatches(release.publicKey, text, signatures.substr(kSignatureSize)));
+
+    EXPECT_THROW(addKeyLink(chain, release.signer, release.signer, &online.signer), AppError)
+        << "the same online key again says nothing new";
+    EXPECT_EQ(addKeyLink(chain, release.signer, release.signer, &nextOnline.signer).number, 3);
+    const auto links = readKeyChain(chain);
+    ASSERT_EQ(links.size(), 2u);
+    EXPECT_EQ(links[0].onlineKey, online.signer.publicKeyBase64());
+    EXPECT_EQ(links[1].publicKey, release.signer.publicKeyBase64());
+    EXPECT_EQ(links[1].onlineKey, nextOnline.signer.publicKeyBase64());
+
+    // An online key written into a link after it was signed is not the vendor's.
+    const std::string third = readFile(chain + "/3.txt");
+    const auto at = third.find("online=") + 7;
+    writeFile(chain + "/3.txt", third.substr(0, at) + online.signer.publicKeyBase64() + "\r\n");
+    EXPECT_THROW(readKeyChain(chain), AppError);
+}
+
+class OnlineSignedSite : public SignedSite {
+protected:
+    OnlineSignedSite() { addKeyLink(chain_, vendor_.signer, vendor_.signer, &online_.signer); }
+
+    // The timestamp under base, after checking that online signed it whole,
+    // and that it describes exactly the bytes of the file beside it.
+    MetadataHeader timestampOf(const std::string& base, const std::string& described, const Key& online) {
+        const MetadataText text = parsed(signedBy(online.publicKey, base + "timestamp.txt"));
+        EXPECT_EQ(text.order, (std::vector<std::string>{"timestamp", described}));
+        const auto header = metadataHeaderOf(text.sections.at("timestamp"));
+        const auto describes = signedArchiveOf(text.sections.at(described));
+        if (!header || !describes) {
+            ADD_FAILURE() << "not a timestamp: " << base;
+            return {};
+        }
+        EXPECT_EQ(header->kind, "timestamp");
+        const std::string bytes = readFile(base + described);
+        EXPECT_EQ(describes->size, bytes.size()) << base;
+        EXPECT_EQ(describes->sha256, sha256Hex(bytes)) << base;
+        return *header;
+    }
+
+    const std::string chain_ = folder_ / "chain";
+    Key online_;
+};
+
+TEST_F(OnlineSignedSite, BuildStampsBothFilesWithTheOnlineKeyAndTheReleaseKeySignsForAYear) {
+    const Key stranger;
+    EXPECT_THROW(build(vendor_.signer, 0, chain_), AppError) << "the chain names an online key";
+    EXPECT_THROW(build(vendor_.signer, 0, chain_, &stranger.signer), AppError) << "not the one the chain names";
+    EXPECT_THROW(build(vendor_.signer, 0, "", &online_.signer), AppError) << "no chain tells the program of it";
+    EXPECT_FALSE(std::filesystem::exists(site_)) << "refused before anything was built";
+
+    const auto before = static_cast<std::int64_t>(std::time(nullptr));
+    const auto written = build(vendor_.signer, 0, chain_, &online_.signer);
+    const auto after = static_cast<std::int64_t>(std::time(nullptr));
+    for (const std::string& file : {kUpdateFolder + "timestamp.txt", kUpdateFolder + "timestamp.txt.sig",
+                                    kTemplatesFolder + "timestamp.txt", kTemplatesFolder + "timestamp.txt.sig"})
+        EXPECT_NE(std::find(written.begin(), written.end(), file), written.end()) << file;
+
+    const MetadataHeader update = timestampOf(this->update(), "version.txt", online_);
+    const MetadataHeader templates = timestampOf(this->templates(), "manifest.txt", online_);
+    EXPECT_EQ(update.serial, templates.serial) << "one refresh, one serial";
+    EXPECT_GE(update.serial, static_cast<std::uint64_t>(before));
+    EXPECT_GE(update.expires, before + 24 * 3600);
+    EXPECT_LE(update.expires, after + 24 * 3600);
+
+    // What is installed stays the release key's alone, and holds for a year.
+    const auto version = metadataHeaderOf(parsed(signedBy(vendor_.publicKey, this->update() + "version.txt")).sections.at("Quillary"));
+    ASSERT_TRUE(version.has_value());
+    EXPECT_EQ(version->expires, (before / 86400 + 365) * 86400);
+    signedBy(vendor_.publicKey, this->templates() + "manifest.txt");
+}
+
+TEST_F(OnlineSignedSite, RefreshNeedsOnlyTheOnlineKeyAndRenewsOnlyTheTimestamps) {
+    build(vendor_.signer, 0, chain_, &online_.signer, expiryOfDate("2020-01-01"));
+    const std::uint64_t built = timestampOf(update(), "version.txt", online_).serial;
+    auto before = snapshotTree(site_);
+
+    // SigningKey holds online_'s key only: nothing here can sign a release.
+    const Refreshed refreshed = refreshTimestamps(site_, online_.signer, expiryOfDate("2031-06-30"));
+    const MetadataHeader update = timestampOf(this->update(), "version.txt", online_);
+    const MetadataHeader templates = timestampOf(this->templates(), "manifest.txt", online_);
+    EXPECT_GT(update.serial, built);
+    EXPECT_EQ(templates.serial, update.serial);
+    EXPECT_EQ(refreshed.stamp.serial, update.serial);
+    EXPECT_EQ(formatUtcTime(update.expires), "2031-06-30T00:00:00Z");
+    EXPECT_EQ(formatUtcTime(templates.expires), "2031-06-30T00:00:00Z");
+    auto after = snapshotTree(site_);
+    for (const std::string& base : {kUpdateFolder, kTemplatesFolder})
+        for (const char* changed : {"timestamp.txt", "timestamp.txt.sig"}) {
+            before.erase(base + changed);
+            after.erase(base + changed);
+        }
+    EXPECT_EQ(testing::treeDifferences(before, after), "") << "everything the release key signed stays byte for byte";
+
+    // Refreshed again within the same second, the serial still rises.
+    EXPECT_GT(refreshTimestamps(site_, online_.signer, expiryOfDate("2031-07-01")).stamp.serial, update.serial);
+}
+
+// A refresh vouches only for what the release key signed, with the key the
+// site's chain names; each refusal leaves the site as it was.
+TEST_F(OnlineSignedSite, RefreshRefusesWhatTheReleaseKeyDidNotSign) {
+    build(vendor_.signer, 0, chain_, &online_.signer);
+    const auto site = snapshotTree(site_);
+    const auto unchanged = [&](const char* why) {
+        EXPECT_EQ(testing::treeDifferences(site, snapshotTree(site_)), "") << why;
+    };
+
+    const Key stranger;
+    EXPECT_THROW(refreshTimestamps(site_, stranger.signer, expiryOfDate("2031-07-01")), AppError);
+    unchanged("another online key");
+
+    const std::string version = readFile(update() + "version.txt");
+    const std::string offered = version.substr(0, version.find("version=1.1")) + "version=9.9" +
+                                version.substr(version.find("version=1.1") + 11);
+    writeFile(update() + "version.txt", offered);
+    writeFile(update() + "version.txt.sig", online_.signer.sign(offered));
+    const auto forged = snapshotTree(site_);
+    EXPECT_THROW(refreshTimestamps(site_, online_.signer, expiryOfDate("2031-07-01")), AppError);
+    EXPECT_EQ(testing::treeDifferences(forged, snapshotTree(site_)), "") << "a version.txt signed by the online key";
+    writeFile(update() + "version.txt", version);
+    writeFile(update() + "version.txt.sig", site.at(kUpdateFolder + "version.txt.sig"));
+
+    std::filesystem::remove_all(templates() + "keys");
+    EXPECT_THROW(refreshTimestamps(site_, online_.signer, expiryOfDate("2031-07-01")), AppError);
+    EXPECT_EQ(readFile(update() + "timestamp.txt"), site.at(kUpdateFolder + "timestamp.txt"))
+        << "no chain under one base: neither base is refreshed";
+
+    build(vendor_.signer, expiryOfDate("2020-01-01"), chain_, &online_.signer);
+    const auto expired = snapshotTree(site_);
+    EXPECT_THROW(refreshTimestamps(site_, online_.signer, expiryOfDate("2031-07-01")), AppError);
+    EXPECT_EQ(testing::treeDifferences(expired, snapshotTree(site_)), "") << "metadata past its own expiry";
+
+    TempFolder plain;
+    const std::string plainSite = plain / "site/";
+    SiteSigning withoutOnlineKey;
+    withoutOnlineKey.signer = &vendor_.signer;
+    buildSite(loadSiteDescription(folder_ / "site.txt"), plainSite, "127.0.0.1:9123", withoutOnlineKey);
+    EXPECT_THROW(refreshTimestamps(plainSite, online_.signer, expiryOfDate("2031-07-01")), AppError)
+        << "a chain without an online key";
+}
+
+// The program keeps timestamp serials per link: at the highest there can be,
+// a link with a new online key goes on from now.
+TEST_F(OnlineSignedSite, AtTheHighestTimestampSerialANewOnlineKeyStartsFromNow) {
+    build(vendor_.signer, 0, chain_, &online_.signer);
+    const SigningStamp highest{kMostWholeNumber, expiryOfDate("2031-07-01")};
+    writeFile(update() + "timestamp.txt", timestampText("version.txt", readFile(update() + "version.txt"), highest));
+    writeFile(update() + "timestamp.txt.sig", online_.signer.sign(readFile(update() + "timestamp.txt")));
+    ASSERT_EQ(timestampOf(update(), "version.txt", online_).serial, kMostWholeNumber);
+    const auto before = snapshotTree(site_);
+    EXPECT_THROW(refreshTimestamps(site_, online_.signer, expiryOfDate("2031-07-01")), AppError);
+    EXPECT_EQ(testing::treeDifferences(before, snapshotTree(site_)), "");
+
+    const Key nextOnline;
+    addKeyLink(chain_, vendor_.signer, vendor_.signer, &nextOnline.signer);
+    publishKeyChain(chain_, site_);
+    EXPECT_THROW(refreshTimestamps(site_, online_.signer, expiryOfDate("2031-07-01")), AppError)
+        << "the old online key is no longer the chain's";
+    const auto now = static_cast<std::uint64_t>(std::time(nullptr));
+    const Refreshed refreshed = refreshTimestamps(site_, nextOnline.signer, expiryOfDate("2031-07-01"));
+    EXPECT_GE(refreshed.stamp.serial, now);
+    EXPECT_LE(refreshed.stamp.serial, now + 60);
+    EXPECT_EQ(timestampOf(update(), "version.txt", nextOnline).serial, refreshed.stamp.serial);
+}
+
+// The program's own check, over HTTP, of a site built with an online key and
+// then refreshed by it alone.
+TEST(SignedSiteServed, IsTakenByTheProgramWithAnOnlineKeyAfterARefresh) {
+    TempFolder folder;
+    writeFile(folder / "site.txt", kSite);
+    AppDir = folder / "app/";
+    makeFolders(AppDir);
+    const testing::TestVendorKey vendor;  // built in as key 1
+    const Key online;
+    const std::string site = folder / "site/";
+    addKeyLink(folder / "chain", vendor.key(1), vendor.key(1), &online.signer);
+    buildSite(loadSiteDescription(folder / "site.txt"), site, "127.0.0.1:9123",
+              SiteSigning{&vendor.key(1), 0, folder / "chain", &online.signer});
+    refreshTimestamps(site, online.signer, static_cast<std::int64_t>(std::time(nullptr)) + 3600);
+
+    SiteServer server(site, 0);
+    HttpClient http;
+    testing::FakeScreen screen;
+    forgetFollowedKeyChains();
+    const auto manifest = fetchSignedMetadata(
+        screen, http, {server.baseUrl() + "/" + kTemplatesFolder, kManifestFileName, "manifest", kTemplatesKind, "The metadata"});
+    EXPECT_EQ(manifest.text.order.size(), 4u);
+    const auto version = fetchSignedMetadata(
+        screen, http, {server.baseUrl() + "/" + kUpdateFolder, "version.txt", "Quillary", kUpdateKind, "The metadata"});
+    EXPECT_EQ(version.text.sections.at("Quillary").at("file"), "quillary-1.1.zip");
+    forgetFollowedKeyChains();
 }
 
 }  // namespace

@@ -6,17 +6,22 @@
 # site serves.
 #
 # whole_road.sh --final-inst PATH --vendor-site PATH --site DESCRIPTION
-#               --host H:P [--sign KEY-FILE [--swap A,B]] [--screenshots FOLDER] [--keep]
+#               --host H:P [--sign KEY-FILE [--keys CHAIN --online KEY-FILE [--refresh]]
+#               [--swap A,B]] [--screenshots FOLDER] [--keep]
 #
 # --sign signs the site with the vendor's key (final_inst must be built with
-# its public key). --swap then serves template archives A and B under each
-# other's names: the download is refused, and the database stays as it was.
+# its public key). --keys publishes a key chain with it, and --online signs
+# the timestamps with the online key its last link names; --refresh builds
+# them expired and then renews them with "vendor_site refresh" while the
+# release key's file is moved away, as on a machine that holds the online key
+# only. --swap serves template archives A and B under each other's names: the
+# download is refused, and the database stays as it was.
 #
 # Uses $DISPLAY when set; otherwise starts its own Xvfb (on :97 when free) and
 # stops it at the end.
 set -u
 
-final_inst= vendor_site= description= host= shots= keep=0 sign= swap=
+final_inst= vendor_site= description= host= shots= keep=0 sign= swap= keys= online= refresh=0
 while [ $# -gt 0 ]; do
     case $1 in
         --final-inst) final_inst=$2; shift 2 ;;
@@ -26,6 +31,9 @@ while [ $# -gt 0 ]; do
         --screenshots) shots=$2; shift 2 ;;
         --sign) sign=$2; shift 2 ;;
         --swap) swap=$2; shift 2 ;;
+        --keys) keys=$2; shift 2 ;;
+        --online) online=$2; shift 2 ;;
+        --refresh) refresh=1; shift ;;
         --keep) keep=1; shift ;;
         *) echo "whole_road: unknown argument $1" >&2; exit 2 ;;
     esac
@@ -33,6 +41,7 @@ done
 for need in final_inst vendor_site description host; do
     [ -n "${!need}" ] || { echo "whole_road: --${need//_/-} is missing" >&2; exit 2; }
 done
+[ "$refresh" = 0 ] || [ -n "$online" ] || { echo "whole_road: --refresh needs --online" >&2; exit 2; }
 [ -n "$shots" ] || shots=$(dirname "$final_inst")/../../screenshots
 for tool in xdotool import xwininfo python3 cmp diff; do
     command -v "$tool" >/dev/null || { echo "whole_road: $tool is not installed (scripts/setup.sh installs it)" >&2; exit 2; }
@@ -182,8 +191,22 @@ stop_watching() {
 
 # --- the site and the application folder ------------------------------------
 step "building the site from $description for $host"
-"$vendor_site" build "$description" "$site" --host "$host" ${sign:+--sign "$sign"} >"$work/build.log" 2>&1 ||
+signing=()
+[ -n "$sign" ] && signing+=(--sign "$sign")
+[ -n "$keys" ] && signing+=(--keys "$keys")
+[ -n "$online" ] && signing+=(--online "$online")
+[ "$refresh" = 1 ] && signing+=(--fresh-for 0)
+"$vendor_site" build "$description" "$site" --host "$host" "${signing[@]}" >"$work/build.log" 2>&1 ||
     { cat "$work/build.log" >&2; fail "vendor_site build failed"; }
+if [ "$refresh" = 1 ]; then
+    step "refreshing the expired timestamps with the online key alone (the release key's file moved away)"
+    mv "$sign" "$work/release-key-away" || fail "cannot move $sign away"
+    "$vendor_site" refresh "$site" --online "$online" >"$work/refresh.log" 2>&1
+    refreshed=$?
+    # Back at once, whatever the refresh did: the key is the caller's.
+    mv "$work/release-key-away" "$sign" || fail "cannot move the release key back to $sign"
+    [ "$refreshed" = 0 ] || { cat "$work/refresh.log" >&2; fail "vendor_site refresh failed"; }
+fi
 if [ -n "$swap" ]; then
     first_archive=$site/quillary-web-templates/${swap%,*} second_archive=$site/quillary-web-templates/${swap#*,}
     step "serving ${swap%,*} and ${swap#*,} under each other's names"

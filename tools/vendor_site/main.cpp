@@ -1,7 +1,7 @@
 // vendor_site: builds a Quillary vendor site from its description, signs it
-// with the vendor's key, signs it again before it expires, moves to a new key,
-// serves it on the loopback address, and makes a demo application folder to
-// try it with.
+// with the vendor's release key, signs it again before it expires, refreshes
+// its timestamps with the online key, moves to a new key, serves it on the
+// loopback address, and makes a demo application folder to try it with.
 
 #include "platform/error.h"
 #include "vendorkit/signed_site.h"
@@ -9,6 +9,7 @@
 #include "vendorkit/site_demo_app.h"
 #include "vendorkit/site_description.h"
 #include "vendorkit/site_server.h"
+#include "vendorkit/site_timestamps.h"
 #include "vendorkit/signing.h"
 #include "workspace/app/names.h"
 
@@ -32,12 +33,15 @@ const char* const kUsage =
     "  keygen <key-file>\n"
     "        Makes the vendor's signing key pair and prints its public key.\n"
     "  build <description-file> <site-folder> [--host H:P] [--sign KEY-FILE]\n"
-    "        [--expires YYYY-MM-DD] [--keys CHAIN-FOLDER]\n"
+    "        [--expires YYYY-MM-DD] [--keys CHAIN-FOLDER] [--online KEY-FILE] [--fresh-for HOURS]\n"
     "        Builds the whole site from its description.\n"
     "  resign <site-folder> --sign KEY-FILE [--expires YYYY-MM-DD] [--keys CHAIN-FOLDER]\n"
+    "        [--online KEY-FILE] [--fresh-for HOURS]\n"
     "        Signs a built site again before its signatures expire.\n"
-    "  rotate <old-key-file> <new-key-file> <chain-folder>\n"
-    "        Adds the new key to the chain that leads from the old one.\n"
+    "  refresh <site-folder> --online KEY-FILE [--fresh-for HOURS]\n"
+    "        Renews the timestamps with the online key alone.\n"
+    "  rotate <old-key-file> <new-key-file> <chain-folder> [--online KEY-FILE]\n"
+    "        Adds the new key (and online key) to the chain that leads from the old one.\n"
     "  serve <site-folder> [--listen 127.0.0.1:PORT] [--log] [--throttle KIB/S]\n"
     "        Serves a built site over HTTP until Ctrl+C.\n"
     "  demo-app <app-folder> [--host H:P]\n"
@@ -60,6 +64,7 @@ const char* const kKeygenHelp =
 const char* const kBuildHelp =
     "Usage: vendor_site build <description-file> <site-folder> [--host H:P] [--sign KEY-FILE]\n"
     "                         [--expires YYYY-MM-DD] [--keys CHAIN-FOLDER]\n"
+    "                         [--online KEY-FILE] [--fresh-for HOURS]\n"
     "\n"
     "Reads the site description (see demo/site.txt for the format) and writes\n"
     "  <site-folder>/quillary-web-templates/temp.zip        the catalogue (temp.fdb)\n"
@@ -78,10 +83,16 @@ const char* const kBuildHelp =
     "                   there, and each is signed whole beside it (version.txt.sig,\n"
     "                   manifest.txt.sig). The serial rises with every signing.\n"
     "  --expires DATE   the day (UTC, from 00:00:00) the program stops taking the\n"
-    "                   signatures; the default is 30 days after today. Sign again\n"
-    "                   before then with \"vendor_site resign\".\n"
+    "                   signatures; the default is 30 days after today (365 with an\n"
+    "                   online key). Sign again before then with \"vendor_site resign\".\n"
     "  --keys FOLDER    publishes the key chain that \"rotate\" keeps in FOLDER as\n"
-    "                   keys/ under both base folders. KEY-FILE must be its last key.\n";
+    "                   keys/ under both base folders. KEY-FILE must be its last key.\n"
+    "  --online KEY     the online key that the chain's last link names; required\n"
+    "                   when it names one. Writes timestamp.txt (and .sig) beside\n"
+    "                   version.txt and manifest.txt: final_inst takes them only\n"
+    "                   while a timestamp signed by it says they are current.\n"
+    "  --fresh-for H    how many hours the timestamps hold (default 24); renew\n"
+    "                   them before then with \"vendor_site refresh\".\n";
 
 const char* const kResignHelp =
     "Usage: vendor_site resign <site-folder> --sign KEY-FILE [--expires YYYY-MM-DD]\n"
@@ -94,10 +105,28 @@ const char* const kResignHelp =
     "well within the expiry, and publish the two files with their .sig files.\n"
     "\n"
     "  --keys FOLDER    publishes the key chain in FOLDER as keys/ under both base\n"
-    "                   folders too; KEY-FILE must be its last key.\n";
+    "                   folders too; KEY-FILE must be its last key.\n"
+    "  --online KEY     for a site whose chain names an online key: renews the\n"
+    "                   timestamps too, as \"refresh\" does. Without it the old\n"
+    "                   timestamps no longer describe the files: run \"refresh\"\n"
+    "                   before publishing. The default expiry is then 365 days.\n"
+    "  --fresh-for H    how many hours the timestamps hold (default 24).\n";
+
+const char* const kRefreshHelp =
+    "Usage: vendor_site refresh <site-folder> --online KEY-FILE [--fresh-for HOURS]\n"
+    "\n"
+    "Writes timestamp.txt and timestamp.txt.sig again under both base folders\n"
+    "with a higher serial, saying that the site's version.txt and manifest.txt,\n"
+    "as they are, are still the current ones; nothing else changes. KEY-FILE is\n"
+    "the online key that the last link of the site's key chain names; the release\n"
+    "key is not needed, and should not be on this machine. It refuses a site whose\n"
+    "version.txt or manifest.txt the release key has not signed, or whose own\n"
+    "expiry has passed. Run it on a schedule, well within --fresh-for, e.g. daily.\n"
+    "\n"
+    "  --fresh-for H    how many hours the timestamps hold (default 24).\n";
 
 const char* const kRotateHelp =
-    "Usage: vendor_site rotate <old-key-file> <new-key-file> <chain-folder>\n"
+    "Usage: vendor_site rotate <old-key-file> <new-key-file> <chain-folder> [--online KEY-FILE]\n"
     "\n"
     "Adds the next link N.txt (N = 2 for the first) to the chain folder, made\n"
     "when missing: the new key's public half, signed by the old key and by the\n"
@@ -105,7 +134,12 @@ const char* const kRotateHelp =
     "chain it is the key final_inst was built with. Make the new key with\n"
     "\"keygen\", then publish the chain with \"build ... --sign <new-key-file>\n"
     "--keys <chain-folder>\": programs built with the old key follow it to the new.\n"
-    "Keep the chain folder: every later rotation adds to it.\n";
+    "Keep the chain folder: every later rotation adds to it.\n"
+    "\n"
+    "  --online KEY     the link names this key, made with \"keygen\", as the online\n"
+    "                   key: it signs the timestamps (\"build --online\", \"refresh\")\n"
+    "                   and nothing that is installed. To add or replace the online\n"
+    "                   key alone, give the same key as old and new key.\n";
 
 const char* const kServeHelp =
     "Usage: vendor_site serve <site-folder> [--listen 127.0.0.1:PORT] [--log] [--throttle KIB/S]\n"
@@ -138,6 +172,8 @@ struct Arguments {
     std::optional<std::string> throttle;
     std::optional<std::string> expires;
     std::optional<std::string> keys;
+    std::optional<std::string> online;
+    std::optional<std::string> freshFor;
     bool help = false;
     bool log = false;
 };
@@ -170,6 +206,8 @@ Arguments readArguments(int argc, char** argv, const std::vector<std::string>& o
             if (name == "--throttle") args.throttle = value;
             if (name == "--expires") args.expires = value;
             if (name == "--keys") args.keys = value;
+            if (name == "--online") args.online = value;
+            if (name == "--fresh-for") args.freshFor = value;
         } else {
             args.positional.push_back(arg);
         }
@@ -188,13 +226,29 @@ int keygen(const Arguments& args) {
 }
 
 // The expiry the options ask for, with a warning when it has passed already.
-std::int64_t expiryOf(const Arguments& args) {
+std::int64_t expiryOf(const Arguments& args, bool withOnlineKey) {
     const auto now = static_cast<std::int64_t>(std::time(nullptr));
-    const std::int64_t expires = args.expires ? expiryOfDate(*args.expires) : defaultExpiry(now);
+    const std::int64_t expires = args.expires ? expiryOfDate(*args.expires)
+                                              : defaultExpiry(now, withOnlineKey ? kOnlineValidDays : kDefaultValidDays);
     if (expires <= now)
         std::cerr << "vendor_site: warning: " << formatUtcTime(expires)
                   << " has passed: final_inst refuses the site until it is signed again\n";
     return expires;
+}
+
+// When the timestamps that --fresh-for asks for expire. 0 hours is taken, with
+// a warning, as a date that has passed is: to try a site that is refused.
+std::int64_t freshUntilOf(const Arguments& args) {
+    const auto now = static_cast<std::int64_t>(std::time(nullptr));
+    if (!args.freshFor) return now + kDefaultFreshHours * 3600;
+    const std::string& text = *args.freshFor;
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(text) > 366 * 24)
+        throw AppError("--fresh-for needs a number of hours from 0 to " + std::to_string(366 * 24));
+    if (std::stoi(text) == 0)
+        std::cerr << "vendor_site: warning: timestamps fresh for 0 hours have expired as they are written: "
+                     "final_inst refuses the site until \"refresh\" runs\n";
+    return now + std::int64_t{std::stoi(text)} * 3600;
 }
 
 std::string signedText(const SigningStamp& stamp, const SigningKey& signer) {
@@ -204,14 +258,17 @@ std::string signedText(const SigningStamp& stamp, const SigningKey& signer) {
 
 int build(const Arguments& args) {
     if (args.positional.size() != 2) throw AppError("build needs <description-file> <site-folder>");
-    if (!args.sign && (args.expires || args.keys)) throw AppError("--expires and --keys need --sign");
+    if (!args.sign && (args.expires || args.keys || args.online)) throw AppError("--expires, --keys and --online need --sign");
+    if (args.freshFor && !args.online) throw AppError("--fresh-for needs --online");
     const std::string host = args.host.value_or(vendorHost());
     const SiteDescription site = loadSiteDescription(args.positional[0]);
-    std::optional<SigningKey> signer;
+    std::optional<SigningKey> signer, online;
     SiteSigning signing;
     if (args.sign) {
         signer.emplace(*args.sign);
-        signing = {&*signer, expiryOf(args), args.keys.value_or("")};
+        if (args.online) online.emplace(*args.online);
+        signing = {&*signer, expiryOf(args, online.has_value()), args.keys.value_or(""),
+                   online ? &*online : nullptr, online ? freshUntilOf(args) : 0};
     }
     const auto written = buildSite(site, args.positional[1], host, signing);
     std::cout << "vendor_site: built " << site.templates.size() << " templates"
@@ -220,23 +277,69 @@ int build(const Arguments& args) {
               // The highest serial the site carries is the one just signed.
               << (signer ? ", " + signedText({highestSerial(args.positional[1]).value_or(0), signing.expires}, *signer)
                          : std::string(", unsigned"))
-              << (args.keys ? ", with the key chain of " + *args.keys : std::string()) << ")\n";
+              << (args.keys ? ", with the key chain of " + *args.keys : std::string())
+              << (online ? "; timestamps fresh until " + formatUtcTime(signing.freshUntil) + ", signed by " +
+                               online->publicKeyBase64()
+                         : std::string())
+              << ")\n";
     return 0;
+}
+
+std::string timestampsText(const Refreshed& refreshed, const SigningKey& online) {
+    return "timestamps " + signedText(refreshed.stamp, online) + "; version.txt and manifest.txt expire " +
+           formatUtcTime(refreshed.metadataExpires);
+}
+
+// Cron mails what a scheduled refresh prints: the release key's turn comes.
+void warnOfMetadataExpiry(const Refreshed& refreshed) {
+    const auto now = static_cast<std::int64_t>(std::time(nullptr));
+    if (refreshed.metadataExpires - now < kDefaultValidDays * 24 * 3600)
+        std::cerr << "vendor_site: warning: version.txt and manifest.txt expire at "
+                  << formatUtcTime(refreshed.metadataExpires)
+                  << ": sign them again with the release key (\"vendor_site resign\") before then\n";
 }
 
 int resign(const Arguments& args) {
     if (args.positional.size() != 1) throw AppError("resign needs <site-folder>");
     if (!args.sign) throw AppError("resign needs --sign KEY-FILE");
+    if (args.freshFor && !args.online) throw AppError("--fresh-for needs --online");
+    const std::string& site = args.positional[0];
     const SigningKey signer(*args.sign);
-    const std::int64_t expires = expiryOf(args);
+    std::optional<SigningKey> online;
+    if (args.online) online.emplace(*args.online);
+    // The chain the site will publish decides which keys sign; all checked before anything is written.
+    const std::string chainName =
+        args.keys ? "the chain in \"" + *args.keys + "\"" : std::string("the chain the site publishes");
+    const auto chain = readKeyChain(args.keys ? *args.keys : site + "/" + kTemplatesFolder + kKeysFolder);
+    requireLastKey(chain, signer, chainName);
+    const bool namesOnlineKey = !chain.empty() && !chain.back().onlineKey.empty();
+    if (online || !namesOnlineKey) requireOnlineKey(chain, online ? &*online : nullptr, chainName);
+    const std::int64_t expires = expiryOf(args, namesOnlineKey);
+    const std::int64_t freshUntil = online ? freshUntilOf(args) : 0;
+
     // The chain first: the new metadata is signed by its last key.
-    if (args.keys) {
-        requireLastKey(readKeyChain(*args.keys), signer, "the chain in \"" + *args.keys + "\"");
-        publishKeyChain(*args.keys, args.positional[0]);
-    }
-    const SigningStamp stamp = resignSite(args.positional[0], signer, expires);
-    std::cout << "vendor_site: signed " << args.positional[0] << " again (" << signedText(stamp, signer)
+    if (args.keys) publishKeyChain(*args.keys, site);
+    const SigningStamp stamp = resignSite(site, signer, expires);
+    std::cout << "vendor_site: signed " << site << " again (" << signedText(stamp, signer)
               << (args.keys ? ", with the key chain of " + *args.keys : std::string()) << ")\n";
+    if (online) {
+        const Refreshed refreshed = refreshTimestamps(site, *online, freshUntil);
+        std::cout << "vendor_site: refreshed " << site << " (" << timestampsText(refreshed, *online) << ")\n";
+    } else if (namesOnlineKey) {
+        std::cerr << "vendor_site: warning: the timestamps still describe the old version.txt and manifest.txt, "
+                     "and final_inst refuses the site until they are renewed: run \"vendor_site refresh "
+                  << site << " --online ONLINE-KEY\" before publishing\n";
+    }
+    return 0;
+}
+
+int refresh(const Arguments& args) {
+    if (args.positional.size() != 1) throw AppError("refresh needs <site-folder>");
+    if (!args.online) throw AppError("refresh needs --online KEY-FILE");
+    const SigningKey online(*args.online);
+    const Refreshed refreshed = refreshTimestamps(args.positional[0], online, freshUntilOf(args));
+    std::cout << "vendor_site: refreshed " << args.positional[0] << " (" << timestampsText(refreshed, online) << ")\n";
+    warnOfMetadataExpiry(refreshed);
     return 0;
 }
 
@@ -244,12 +347,16 @@ int rotate(const Arguments& args) {
     if (args.positional.size() != 3) throw AppError("rotate needs <old-key-file> <new-key-file> <chain-folder>");
     const SigningKey oldKey(args.positional[0]);
     const SigningKey newKey(args.positional[1]);
-    const KeyLink link = addKeyLink(args.positional[2], oldKey, newKey);
+    std::optional<SigningKey> online;
+    if (args.online) online.emplace(*args.online);
+    const KeyLink link = addKeyLink(args.positional[2], oldKey, newKey, online ? &*online : nullptr);
     const std::string file = args.positional[2] + "/" + std::to_string(link.number) + ".txt";
     std::cout << "vendor_site: wrote " << file << " and " << file << ".sig: key " << link.number << " is "
-              << link.publicKey << ", following " << oldKey.publicKeyBase64() << "\n"
+              << link.publicKey << (link.onlineKey.empty() ? "" : " with the online key " + link.onlineKey)
+              << ", following " << oldKey.publicKeyBase64() << "\n"
               << "vendor_site: publish it with \"vendor_site build ... --sign " << args.positional[1] << " --keys "
-              << args.positional[2] << "\" (or resign with --keys)\n";
+              << args.positional[2] << (online ? " --online " + *args.online : std::string())
+              << "\" (or resign with --keys" << (online ? " --online" : "") << ")\n";
     return 0;
 }
 
@@ -326,17 +433,24 @@ int main(int argc, char** argv) {
             return keygen(args);
         }
         if (command == "build") {
-            const Arguments args = readArguments(argc, argv, {"--host", "--sign", "--expires", "--keys"});
+            const Arguments args =
+                readArguments(argc, argv, {"--host", "--sign", "--expires", "--keys", "--online", "--fresh-for"});
             if (args.help) return std::cout << kBuildHelp, 0;
             return build(args);
         }
         if (command == "resign") {
-            const Arguments args = readArguments(argc, argv, {"--sign", "--expires", "--keys"});
+            const Arguments args =
+                readArguments(argc, argv, {"--sign", "--expires", "--keys", "--online", "--fresh-for"});
             if (args.help) return std::cout << kResignHelp, 0;
             return resign(args);
         }
+        if (command == "refresh") {
+            const Arguments args = readArguments(argc, argv, {"--online", "--fresh-for"});
+            if (args.help) return std::cout << kRefreshHelp, 0;
+            return refresh(args);
+        }
         if (command == "rotate") {
-            const Arguments args = readArguments(argc, argv, {});
+            const Arguments args = readArguments(argc, argv, {"--online"});
             if (args.help) return std::cout << kRotateHelp, 0;
             return rotate(args);
         }

@@ -150,9 +150,9 @@ bool isLinkNumber(const std::string& text) {
 
 }  // namespace
 
-std::int64_t defaultExpiry(std::int64_t now) {
+std::int64_t defaultExpiry(std::int64_t now, int days) {
     const std::int64_t today = now - ((now % kDay) + kDay) % kDay;
-    return today + kDefaultValidDays * kDay;
+    return today + days * kDay;
 }
 
 std::int64_t expiryOfDate(const std::string& date) {
@@ -250,9 +250,13 @@ void writeSignedManifest(const std::string& templatesFolder, const std::vector<s
     writeSigned(folder / kManifestFileName, manifestText(listed, stamp), signer);
 }
 
-std::string keyLinkText(int number, const std::string& publicKeyBase64) {
+std::string keyLinkText(int number, const std::string& publicKeyBase64, const std::string& onlineKeyBase64) {
     return windowsText("[key]\nkind=" + std::string(kKeyKind) + "\nnumber=" + std::to_string(number) +
-                       "\nkey=" + publicKeyBase64);
+                       "\nkey=" + publicKeyBase64 + (onlineKeyBase64.empty() ? "" : "\nonline=" + onlineKeyBase64));
+}
+
+void writeSignedFile(const std::string& path, const std::string& text, const SigningKey& signer) {
+    writeSigned(path, text, signer);
 }
 
 std::vector<KeyLink> readKeyChain(const std::string& chainFolder) {
@@ -274,21 +278,25 @@ std::vector<KeyLink> readKeyChain(const std::string& chainFolder) {
         const fs::path link = folder / (std::to_string(number) + ".txt");
         if (numbers[i] != number) throw AppError("the chain in \"" + chainFolder + "\" has no link " + link.filename().string());
         const std::string text = readBytes(link);
-        // The one form the tool writes, so only the key itself is to be read.
-        const std::string empty = keyLinkText(number, "");
-        const std::string lead = empty.substr(0, empty.size() - 2);
-        std::string keyText;
-        if (text.size() > empty.size() && text.starts_with(lead) && text.ends_with("\r\n"))
-            keyText = text.substr(lead.size(), text.size() - empty.size());
+        // Only the one form the tool writes: read as the program reads it,
+        // then required to be exactly what the tool would write for it.
+        const auto parsed = parseMetadata(text);
+        std::string keyText, onlineText;
+        if (parsed && parsed->sections.count("key")) {
+            const MetadataSection& section = parsed->sections.at("key");
+            if (const auto found = section.find("key"); found != section.end()) keyText = found->second;
+            if (const auto found = section.find("online"); found != section.end()) onlineText = found->second;
+        }
         const auto key = publicKeyFromBase64(keyText);
-        if (!key)
+        if (!key || (!onlineText.empty() && !publicKeyFromBase64(onlineText)) ||
+            text != keyLinkText(number, keyText, onlineText))
             throw AppError("\"" + link.string() + "\" is not a link of a key chain");
         std::string signatures;
         if (!platform::readWholeFile(link.string() + ".sig", signatures) || signatures.size() != 2 * kSignatureSize ||
             (previous && !signatureMatches(*previous, text, signatures.substr(0, kSignatureSize))) ||
             !signatureMatches(*key, text, signatures.substr(kSignatureSize)))
             throw AppError("\"" + link.string() + ".sig\" does not sign the link with the keys before and in it");
-        chain.push_back({number, keyText});
+        chain.push_back({number, keyText, onlineText});
         previous = key;
     }
     return chain;
@@ -300,18 +308,32 @@ void requireLastKey(const std::vector<KeyLink>& chain, const SigningKey& signer,
                        chainName + "; the program takes nothing else once it has followed the chain");
 }
 
-KeyLink addKeyLink(const std::string& chainFolder, const SigningKey& oldKey, const SigningKey& newKey) {
+KeyLink addKeyLink(const std::string& chainFolder, const SigningKey& oldKey, const SigningKey& newKey,
+                   const SigningKey* onlineKey) {
     const std::vector<KeyLink> chain = readKeyChain(chainFolder);
     if (!chain.empty() && chain.back().publicKey != oldKey.publicKeyBase64())
         throw AppError("the old key is not key " + std::to_string(chain.back().number) + ", the last of the chain in \"" +
                        chainFolder + "\"");
     const std::string publicKey = newKey.publicKeyBase64();
-    const bool known = publicKey == oldKey.publicKeyBase64() ||
-                       std::any_of(chain.begin(), chain.end(), [&](const KeyLink& l) { return l.publicKey == publicKey; });
-    if (known) throw AppError("the new key is in the chain already; make a new one with \"vendor_site keygen\"");
+    const std::string online = onlineKey ? onlineKey->publicKeyBase64() : std::string();
+    const auto named = [&](const std::string& key) {
+        return key == oldKey.publicKeyBase64() ||
+               std::any_of(chain.begin(), chain.end(), [&](const KeyLink& l) { return l.publicKey == key; });
+    };
+    // Going back to a key retired before would make a loop; staying on the
+    // last one is how an online key is added or replaced.
+    if (publicKey != oldKey.publicKeyBase64() && named(publicKey))
+        throw AppError("the new key is in the chain already; make a new one with \"vendor_site keygen\"");
+    // A release key on the online machine would undo the split.
+    if (!online.empty() && (online == publicKey || named(online)))
+        throw AppError("the online key is a release key of the chain; make one of its own with \"vendor_site keygen\"");
+    const std::string lastOnline = chain.empty() ? std::string() : chain.back().onlineKey;
+    if (publicKey == oldKey.publicKeyBase64() && online == lastOnline)
+        throw AppError(online.empty() ? "the new key is the old one and no online key is given: the link would change nothing"
+                                      : "the link would name the release key and the online key that the last one names");
 
-    const KeyLink link{static_cast<int>(chain.size()) + 2, publicKey};
-    const std::string text = keyLinkText(link.number, publicKey);
+    const KeyLink link{static_cast<int>(chain.size()) + 2, publicKey, online};
+    const std::string text = keyLinkText(link.number, publicKey, online);
     const fs::path path = fs::path(chainFolder) / (std::to_string(link.number) + ".txt");
     writeReplacing(path.string() + ".sig", oldKey.sign(text) + newKey.sign(text));
     writeReplacing(path, text);

@@ -1,7 +1,8 @@
 // What the vendor signs about a site: version.txt under the update folder,
 // manifest.txt under the templates folder, each signed whole beside it as
 // X + ".sig", re-signed before they expire; and the chain of keys that lets
-// the program move from the key it was built with to the next.
+// the program move from the key it was built with to the next, each link
+// naming its release key and, when it has one, its online key.
 #pragma once
 
 #include "vendorkit/signing.h"
@@ -23,10 +24,13 @@ struct SigningStamp {
 };
 
 inline constexpr int kDefaultValidDays = 30;
+// With an online key vouching daily for freshness, the release key is taken
+// out of its safe once a year rather than every month.
+inline constexpr int kOnlineValidDays = 365;
 
-// 00:00:00Z of the day kDefaultValidDays after now's day, so that every
-// signing of one day expires at the same moment.
-std::int64_t defaultExpiry(std::int64_t now);
+// 00:00:00Z of the day `days` after now's day, so that every signing of one
+// day expires at the same moment.
+std::int64_t defaultExpiry(std::int64_t now, int days = kDefaultValidDays);
 
 // "YYYY-MM-DD" as 00:00:00Z of that day. Raises AppError for anything else.
 std::int64_t expiryOfDate(const std::string& date);
@@ -63,10 +67,11 @@ void writeSignedManifest(const std::string& templatesFolder, const std::vector<s
 struct KeyLink {
     int number = 0;         // 2, 3, ...: key 1 is the one the program is built with
     std::string publicKey;  // base64
+    std::string onlineKey;  // base64 of the key that signs timestamps under this link; "" for none
 };
 
-// The exact text of link number N.txt.
-std::string keyLinkText(int number, const std::string& publicKeyBase64);
+// The exact text of link number N.txt; online= only for a link with an online key.
+std::string keyLinkText(int number, const std::string& publicKeyBase64, const std::string& onlineKeyBase64 = "");
 
 // The links of a chain folder, 2 upwards; empty for a missing or empty folder.
 // Raises AppError for a gap, a link not in the one form, or a signature that
@@ -74,14 +79,22 @@ std::string keyLinkText(int number, const std::string& publicKeyBase64);
 // does not hold).
 std::vector<KeyLink> readKeyChain(const std::string& chainFolder);
 
-// Adds the next link to the chain folder (made when missing): newKey, signed
-// by oldKey and by itself. Refuses an oldKey that is not the chain's last key
-// (any key is key 1 of an empty chain) and a newKey already in it. Raises AppError.
-KeyLink addKeyLink(const std::string& chainFolder, const SigningKey& oldKey, const SigningKey& newKey);
+// Adds the next link to the chain folder (made when missing): newKey, and
+// onlineKey's public half when given, signed by oldKey and by newKey. newKey
+// may be oldKey itself, to add or replace the online key. Refuses an oldKey
+// that is not the chain's last key (any key is key 1 of an empty chain), a
+// newKey that an earlier link named, an online key that is a release key of
+// the chain, and a link that would say what the last one says. Raises AppError.
+KeyLink addKeyLink(const std::string& chainFolder, const SigningKey& oldKey, const SigningKey& newKey,
+                   const SigningKey* onlineKey = nullptr);
 
 // Copies every link of the chain into keys/ under both base folders of the
 // site. Returns the files written, relative to siteFolder. Raises AppError.
 std::vector<std::string> publishKeyChain(const std::string& chainFolder, const std::string& siteFolder);
+
+// Writes text to path and signer's signature of it to path + ".sig", both
+// renamed into place only once both are written. Raises AppError.
+void writeSignedFile(const std::string& path, const std::string& text, const SigningKey& signer);
 
 // Refuses (AppError) a signer that is not the last key of the chain: the
 // program that follows it no longer takes the keys before it.

@@ -5,6 +5,7 @@
 #include "vendorkit/pe_writer.h"
 #include "vendorkit/signed_site.h"
 #include "vendorkit/site_pages.h"
+#include "vendorkit/site_timestamps.h"
 #include "vendorkit/zip_writer.h"
 
 #include <cctype>
@@ -137,13 +138,21 @@ std::vector<std::string> buildSite(const SiteDescription& site, const std::strin
     const SigningKey* signer = signing.signer;
     if (!signing.keyChain.empty()) {
         if (!signer) throw AppError("a key chain is published only with a signed site");
-        requireLastKey(readKeyChain(signing.keyChain), *signer, "the chain in \"" + signing.keyChain + "\"");
+        const auto chain = readKeyChain(signing.keyChain);
+        requireLastKey(chain, *signer, "the chain in \"" + signing.keyChain + "\"");
+        requireOnlineKey(chain, signing.online, "the chain in \"" + signing.keyChain + "\"");
+    } else if (signing.online) {
+        // The program learns the online key from the chain only.
+        throw AppError("an online key is used only with a key chain whose last link names it (--keys)");
     }
     const fs::path root(siteFolder);
     // Read before the folder is emptied: the program refuses a serial that does not rise.
     const auto now = static_cast<std::int64_t>(std::time(nullptr));
     const SigningStamp stamp{signer ? nextSerial(siteFolder, now, signer) : 0,
-                             signing.expires ? signing.expires : defaultExpiry(now)};
+                             signing.expires ? signing.expires
+                                             : defaultExpiry(now, signing.online ? kOnlineValidDays : kDefaultValidDays)};
+    const SigningStamp timestamps{signing.online ? nextTimestampSerial(siteFolder, now, *signing.online) : 0,
+                                  signing.freshUntil ? signing.freshUntil : now + kDefaultFreshHours * 3600};
     prepareFolder(root);
     WorkFolder work;
     std::vector<std::string> written;
@@ -221,6 +230,10 @@ std::vector<std::string> buildSite(const SiteDescription& site, const std::strin
     if (!signing.keyChain.empty()) {
         const auto links = publishKeyChain(signing.keyChain, siteFolder);
         written.insert(written.end(), links.begin(), links.end());
+    }
+    if (signing.online) {
+        const auto stamps = writeTimestamps(siteFolder, *signing.online, timestamps);
+        written.insert(written.end(), stamps.begin(), stamps.end());
     }
 
     writeBytes(root / "index.html", indexPage(site, host));

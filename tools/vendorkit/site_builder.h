@@ -3,7 +3,8 @@
 // template (db.fdb and the folder db/) and the preview pages; under
 // "quillary-web/update/" version.txt and the update archive. Signed, the
 // templates folder gets manifest.txt, version.txt names the archive's size
-// and SHA-256, both are signed whole, and the key chain goes under both.
+// and SHA-256, both are signed whole, and the key chain goes under both; with
+// an online key, each gets a timestamp.txt signed by it.
 #pragma once
 
 #include "vendorkit/site_description.h"
@@ -24,6 +25,10 @@ struct SiteSigning {
     const SigningKey* signer = nullptr;
     std::int64_t expires = 0;  // seconds since 1970, UTC; 0: defaultExpiry
     std::string keyChain;      // a folder of key links to publish; "" for none
+    // The key that the chain's last link names for timestamps, and when they
+    // expire (0: kDefaultFreshHours from now). Required when the link names one.
+    const SigningKey* online = nullptr;
+    std::int64_t freshUntil = 0;
 };
 
 // Builds the site into siteFolder (created when missing), with preview
@@ -32,7 +37,7 @@ struct SiteSigning {
 // vendor_site built before is rebuilt from scratch; any other non-empty folder
 // is refused. Returns the files written, relative to siteFolder. Raises
 // AppError with what went wrong, before touching the folder when the key
-// chain or the signer is wrong.
+// chain, the signer or the online key is wrong.
 std::vector<std::string> buildSite(const SiteDescription& site, const std::string& siteFolder,
                                    const std::string& host, const SiteSigning& signing = {});
 
