@@ -206,6 +206,23 @@ protected:
         return other;
     }
 
+    // A chain whose second link names an online key, and a manifest with its
+    // timestamp (expiring then), taken as the show step takes them.
+    SignedTimestamp takeManifestVouchedForByAnOnlineKey(const std::string& expires) {
+        const vendorkit::SigningKey online = vendorkit::SigningKey::generate();
+        serveKeyLink(*site.server, "/quillary-web-templates/", 2, vendor.key(1), vendor.key(1), &online);
+        const std::string text = manifestText({{"contacts.zip", archive}}, 2);
+        serveSigned(*site.server, "/quillary-web-templates/manifest.txt", text, vendor.key(1));
+        SignedTimestamp timestamp;
+        timestamp.name = "manifest.txt";
+        timestamp.described = text;
+        timestamp.expires = expires;
+        serveSigned(*site.server, "/quillary-web-templates/timestamp.txt", timestampText(timestamp), online);
+        forgetFollowedKeyChains();
+        fetchTemplateManifest(site.screen, site.http);
+        return timestamp;
+    }
+
     // Served and taken as the show step takes it; an expired one is served only.
     void publishManifest(const std::vector<SiteArchive>& archives, int days = 30) {
         forgetTemplateManifest();
@@ -236,16 +253,7 @@ TEST_F(SignedTemplateDownload, TheManifestsEntryLetsTheTemplateIn) {
 }
 
 TEST_F(SignedTemplateDownload, AManifestVouchedForByTheOnlineKeyLetsTheTemplateIn) {
-    const vendorkit::SigningKey online = vendorkit::SigningKey::generate();
-    serveKeyLink(*site.server, "/quillary-web-templates/", 2, vendor.key(1), vendor.key(1), &online);
-    const std::string text = manifestText({{"contacts.zip", archive}}, 2);
-    serveSigned(*site.server, "/quillary-web-templates/manifest.txt", text, vendor.key(1));
-    SignedTimestamp timestamp;
-    timestamp.name = "manifest.txt";
-    timestamp.described = text;
-    serveSigned(*site.server, "/quillary-web-templates/timestamp.txt", timestampText(timestamp), online);
-    forgetFollowedKeyChains();
-    fetchTemplateManifest(site.screen, site.http);
+    const SignedTimestamp timestamp = takeManifestVouchedForByAnOnlineKey(utcSecondsFromNow(24 * 3600));
     auto context = site.download("contacts.zip");
     downloadSelectedTemplate(context);
     EXPECT_EQ(site.screen.count("info:Template installed successfully."), 1);
@@ -257,17 +265,7 @@ TEST_F(SignedTemplateDownload, AManifestVouchedForByTheOnlineKeyLetsTheTemplateI
 
 // The manifest taken at the show step is current only as long as its timestamp.
 TEST_F(SignedTemplateDownload, AManifestWhoseTimestampExpiredSinceItWasTakenIsRefused) {
-    const vendorkit::SigningKey online = vendorkit::SigningKey::generate();
-    serveKeyLink(*site.server, "/quillary-web-templates/", 2, vendor.key(1), vendor.key(1), &online);
-    const std::string text = manifestText({{"contacts.zip", archive}}, 2);
-    serveSigned(*site.server, "/quillary-web-templates/manifest.txt", text, vendor.key(1));
-    SignedTimestamp timestamp;
-    timestamp.name = "manifest.txt";
-    timestamp.described = text;
-    timestamp.expires = utcSecondsFromNow(2);
-    serveSigned(*site.server, "/quillary-web-templates/timestamp.txt", timestampText(timestamp), online);
-    forgetFollowedKeyChains();
-    fetchTemplateManifest(site.screen, site.http);
+    const SignedTimestamp timestamp = takeManifestVouchedForByAnOnlineKey(utcSecondsFromNow(2));
     while (utcSecondsFromNow(0) <= timestamp.expires) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     expectRefused("contacts.zip", "The template site's manifest expired on " + timestamp.expires +
                                       ". The vendor's site may be out of date, or someone may be holding back newer "
